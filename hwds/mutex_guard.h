@@ -1,0 +1,40 @@
+// Holds a platform mutex for one scope. A wait that does not acquire the
+// mutex normally (abandoned, failed, no mutex at all) counts as failed, and
+// the mutex is released all the same on the way out.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace hwds {
+
+class MutexGuard {
+public:
+    explicit MutexGuard(platform::Handle mutex) : mutex_(mutex) {
+        if (mutex_ != platform::kNullHandle)
+            acquired_ = platform::current().mutexes->wait(mutex_) == platform::WaitResult::Acquired;
+    }
+    ~MutexGuard() {
+        if (mutex_ != platform::kNullHandle) platform::current().mutexes->release(mutex_);
+    }
+    MutexGuard(const MutexGuard&) = delete;
+    MutexGuard& operator=(const MutexGuard&) = delete;
+
+    bool acquired() const { return acquired_; }
+
+private:
+    platform::Handle mutex_;
+    bool acquired_ = false;
+};
+
+// ASCII-only, as type names are.
+inline bool asciiIEquals(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        char x = *a, y = *b;
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
+}  // namespace hwds

@@ -1,0 +1,107 @@
+// The device's frames: one request, then its whole reply, one byte of memory
+// at a time; random bytes 128 to a block.
+#include <algorithm>
+#include <cstring>
+
+#include "hwds/tuvak/hwtuvak.h"
+
+namespace {
+
+bool inRange(const void* data, uint32_t length, uint32_t offset) {
+    if (data == nullptr && length != 0) return false;
+    return static_cast<uint64_t>(offset) + length <= TUVAK_MEMORY_SIZE;
+}
+
+}  // namespace
+
+uint8_t tuvakCheck(const uint8_t* bytes, uint32_t length) {
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+    return static_cast<uint8_t>(0xFF - sum);
+}
+
+bool HwTuvak::send(const uint8_t* frame, uint32_t length) {
+    uint32_t written = 0;
+    return platform::current().serial->write(portHandle, frame, length, &written) &&
+           written == length;
+}
+
+bool HwTuvak::receive(uint8_t* buffer, uint32_t length) {
+    uint32_t got = 0;
+    return platform::current().serial->read(portHandle, buffer, length, &got) && got == length;
+}
+
+int32_t HwTuvak::write(const uint8_t* data, uint32_t length, uint32_t offset) {
+    if (!inRange(data, length, offset)) return HWDS_BAD_RANGE;
+    int32_t status = connect();
+    if (status != HWDS_OK) return disconnect(status);
+
+    for (uint32_t i = 0; i < length; ++i) {
+        uint8_t frame[4] = {TUVAK_CMD_WRITE, static_cast<uint8_t>(offset + i), data[i], 0};
+        frame[3] = tuvakCheck(frame + 1, 2);
+        uint8_t echo = 0;
+        uint8_t ack = 0;
+        if (!send(frame, sizeof frame) || !receive(&echo, 1) || echo != TUVAK_CMD_WRITE ||
+            !receive(&ack, 1) || ack != TUVAK_CMD_WRITE) {
+            status = HWDS_WRITE_ERROR;
+            break;
+        }
+    }
+    return disconnect(status);
+}
+
+int32_t HwTuvak::read(uint8_t* data, uint32_t length, uint32_t offset) {
+    if (!inRange(data, length, offset)) return HWDS_BAD_RANGE;
+    int32_t status = connect();
+    if (status != HWDS_OK) return disconnect(status);
+
+    for (uint32_t i = 0; i < length; ++i) {
+        uint8_t frame[3] = {TUVAK_CMD_READ, static_cast<uint8_t>(offset + i), 0};
+        frame[2] = tuvakCheck(frame + 1, 1);
+        uint8_t echo = 0;
+        uint8_t reply[2] = {0, 0};  // data byte, check byte
+        if (!send(frame, sizeof frame) || !receive(&echo, 1) || echo != TUVAK_CMD_READ ||
+            !receive(reply, 2) || (reply[0] & reply[1]) != 0) {
+            status = HWDS_IO_ERROR;
+            break;
+        }
+        data[i] = reply[0];
+    }
+    return disconnect(status);
+}
+
+int32_t HwTuvak::fetchRandomBlock() {
+    int32_t status = connect();
+    if (status != HWDS_OK) return disconnect(status);
+
+    exchangeBuf[0] = TUVAK_CMD_RANDOM;
+    if (!send(exchangeBuf, 1) || !receive(exchangeBuf, 1) || exchangeBuf[0] != TUVAK_CMD_RANDOM ||
+        !receive(exchangeBuf + 1, TUVAK_MEMORY_SIZE + 1) ||
+        exchangeBuf[TUVAK_MEMORY_SIZE + 1] != tuvakCheck(exchangeBuf + 1, TUVAK_MEMORY_SIZE))
+        status = HWDS_IO_ERROR;
+    return disconnect(status);
+}
+
+int32_t HwTuvak::getRandom(uint8_t* data, uint32_t length) {
+    if (length == 0) return probe();
+    if (data == nullptr) return HWDS_BAD_RANGE;
+
+    if (randomPos <= TUVAK_MEMORY_SIZE) {
+        const uint32_t n = std::min(TUVAK_RANDOM_EMPTY - randomPos, length);
+        std::memcpy(data, exchangeBuf + randomPos, n);
+        randomPos += n;
+        data += n;
+        length -= n;
+    }
+    while (length != 0) {
+        // The cache is empty here, so a block that fails is never served.
+        const int32_t status = fetchRandomBlock();
+        if (status != HWDS_OK) return status;
+        const uint32_t n = std::min(length, TUVAK_MEMORY_SIZE);
+        std::memcpy(data, exchangeBuf + 1, n);
+        data += n;
+        length -= n;
+        if (n < TUVAK_MEMORY_SIZE) randomPos = n + 1;
+    }
+    return HWDS_OK;
+}

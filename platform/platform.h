@@ -1,0 +1,158 @@
+// The operating-system interface of hwds and voriridod.
+//
+// Everything above this layer is portable C++. Each need has one small
+// interface shaped after the Windows calls the algorithms were written for,
+// keeping Windows semantics where the algorithms depend on them: Win32 error
+// codes, "ask a value's size without a buffer", "fail when the data does not
+// fit". One backend per system implements them (posix/, win32/); tests swap
+// in fakes through ScopedServices.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Handles are integers wide enough for a pointer, as Windows HANDLEs are.
+using Handle = std::intptr_t;
+inline constexpr Handle kNullHandle = 0;
+inline constexpr Handle kInvalidHandle = -1;  // INVALID_HANDLE_VALUE
+
+// Win32 error codes that callers distinguish.
+inline constexpr uint32_t kErrSuccess = 0;
+inline constexpr uint32_t kErrFileNotFound = 2;
+inline constexpr uint32_t kErrAccessDenied = 5;
+inline constexpr uint32_t kErrInvalidHandle = 6;
+inline constexpr uint32_t kErrNotReady = 21;
+inline constexpr uint32_t kErrGenFailure = 31;
+inline constexpr uint32_t kErrSharingViolation = 32;
+inline constexpr uint32_t kErrLockViolation = 33;
+inline constexpr uint32_t kErrDevNotExist = 55;
+inline constexpr uint32_t kErrInvalidParameter = 87;
+inline constexpr uint32_t kErrMoreData = 234;
+
+// Read-only view of HKEY_LOCAL_MACHINE.
+class Registry {
+public:
+    virtual ~Registry() = default;
+    // Opens `path` (backslash-separated, below HKEY_LOCAL_MACHINE, letter case
+    // ignored) for reading. Returns a Win32 error; *key is set on success.
+    virtual uint32_t openKey(const char* path, Handle* key) = 0;
+    // RegQueryValueExA: with `data` null only *size is set. Otherwise the raw
+    // data is copied when it fits in *size bytes, else kErrMoreData. *size
+    // receives the data's size either way. A text value's data includes its
+    // terminating zero as stored; nothing is added.
+    virtual uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) = 0;
+    virtual uint32_t closeKey(Handle key) = 0;
+    // Why the backing data could not be loaded (naming the file and line), or
+    // empty. A registry that failed to load behaves as an empty one.
+    virtual std::string loadError() { return {}; }
+};
+
+// The line settings the serial connection touches (a DCB's core).
+struct LineSettings {
+    uint32_t baudRate = 0;
+    uint8_t byteSize = 0;
+    uint8_t parity = 0;    // 0 = no parity
+    uint8_t stopBits = 0;  // 0 = one stop bit
+};
+
+inline constexpr uint32_t kPurgeTxAbort = 0x1;
+inline constexpr uint32_t kPurgeRxAbort = 0x2;
+inline constexpr uint32_t kPurgeTxClear = 0x4;
+inline constexpr uint32_t kPurgeRxClear = 0x8;
+
+// A reply that has not arrived in full this long after the read began never
+// will: a healthy device answers within a few milliseconds, and a silent one
+// must not hold the operator for long.
+inline constexpr uint32_t kSerialReadTimeoutMs = 1000;
+
+class SerialPorts {
+public:
+    virtual ~SerialPorts() = default;
+    // Opens a Win32 device path such as "\\.\COM5" for reading and writing,
+    // exclusively. Returns kErrSuccess with *port set, or a Win32 error with
+    // *port = kInvalidHandle.
+    virtual uint32_t open(const char* path, Handle* port) = 0;
+    virtual bool getSettings(Handle port, LineSettings* settings) = 0;
+    // Applies the settings and keeps the line binary-transparent.
+    virtual bool setSettings(Handle port, const LineSettings& settings) = 0;
+    virtual bool purge(Handle port, uint32_t flags) = 0;
+    virtual bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) = 0;
+    // Waits until `length` bytes have arrived or kSerialReadTimeoutMs has
+    // passed; *got tells how many were stored. False only on an error.
+    virtual bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
+    virtual bool close(Handle port) = 0;
+};
+
+enum class WaitResult { Acquired, Abandoned, Failed };
+
+// Unnamed, process-local mutexes, re-entrant for their holder.
+class Mutexes {
+public:
+    virtual ~Mutexes() = default;
+    virtual Handle create() = 0;  // kNullHandle when the system refuses
+    virtual WaitResult wait(Handle mutex) = 0;
+    virtual bool release(Handle mutex) = 0;
+    virtual bool close(Handle mutex) = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual uint32_t tickCount() = 0;  // milliseconds, wraps at 2^32
+    virtual void sleep(uint32_t ms) = 0;
+};
+
+// Driver libraries, named as on Windows ("tmdrv32.dll").
+class Libraries {
+public:
+    virtual ~Libraries() = default;
+    virtual Handle load(const char* name) = 0;  // kNullHandle on failure
+    virtual void* symbol(Handle library, const char* name) = 0;
+    virtual bool free(Handle library) = 0;
+};
+
+enum class Stream { Out, Err };
+
+class Console {
+public:
+    virtual ~Console() = default;
+    // A Windows-1251 text as the console shows it.
+    virtual std::string convert(std::string_view cp1251) = 0;
+    // Writes converted bytes; returns the number of characters written, or
+    // -1 on failure.
+    virtual int write(Stream stream, std::string_view bytes) = 0;
+};
+
+struct Services {
+    Registry* registry = nullptr;
+    SerialPorts* serial = nullptr;
+    Mutexes* mutexes = nullptr;
+    Clock* clock = nullptr;
+    Libraries* libraries = nullptr;
+    Console* console = nullptr;
+};
+
+// The system's own services; they live until the process ends.
+Services native();
+
+// The services in force: native until a ScopedServices replaces some.
+const Services& current();
+
+// Installs replacements (null members keep what is in force) for the life of
+// the guard. Not thread-safe: install before starting threads.
+class ScopedServices {
+public:
+    explicit ScopedServices(const Services& replacements);
+    ~ScopedServices();
+    ScopedServices(const ScopedServices&) = delete;
+    ScopedServices& operator=(const ScopedServices&) = delete;
+
+private:
+    Services saved_;
+};
+
+}  // namespace platform

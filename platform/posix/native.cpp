@@ -1,0 +1,35 @@
+// The POSIX services. They are never destroyed: static destructors (the
+// framework's teardown) still use them.
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_console.h"
+#include "platform/posix/posix_libraries.h"
+#include "platform/posix/posix_mutex.h"
+#include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_serial.h"
+
+namespace platform {
+
+Services native() {
+    static const Services services = [] {
+        TreeRegistry* registry = PosixRegistry::fromEnvironment().release();
+        if (registry == nullptr) registry = new TreeRegistry;  // an empty view
+        Services s;
+        s.registry = registry;
+        s.serial = new PosixSerialPorts([registry](std::string_view com, std::string* node) {
+            return registry->resolveComName(com, node);
+        });
+        s.mutexes = new PosixMutexes;
+        s.clock = new PosixClock;
+        s.libraries = new PosixLibraries;
+        s.console = new PosixConsole;
+        return s;
+    }();
+    return services;
+}
+
+}  // namespace platform

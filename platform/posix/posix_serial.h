@@ -1,0 +1,38 @@
+// Serial ports as tty device nodes, opened by their Windows COM names.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+class PosixSerialPorts : public SerialPorts {
+public:
+    // Maps a COM name ("COM5") to the device node that serves it.
+    using ComResolver = std::function<bool(std::string_view comName, std::string* nodePath)>;
+
+    explicit PosixSerialPorts(ComResolver resolver);
+
+    // Accepts "\\.\COMn" or a bare "COMn". The node is held exclusively
+    // (flock and TIOCEXCL) until close.
+    uint32_t open(const char* path, Handle* port) override;
+    bool getSettings(Handle port, LineSettings* settings) override;
+    bool setSettings(Handle port, const LineSettings& settings) override;
+    bool purge(Handle port, uint32_t flags) override;
+    bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
+    bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    // Frees the handle whatever the outcome; false when close(2) fails.
+    bool close(Handle port) override;
+
+private:
+    ComResolver resolver_;
+};
+
+// The Win32 error that CreateFileA would report for an open(2) errno.
+uint32_t win32ErrorForOpenErrno(int err);
+
+}  // namespace platform

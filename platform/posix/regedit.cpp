@@ -1,0 +1,411 @@
+#include "platform/posix/regedit.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// A registry description is a few kilobytes; anything near this is not one.
+constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// 1 to 8 hex digits and nothing else.
+bool parseHex32(std::string_view s, uint32_t* out) {
+    if (s.empty() || s.size() > 8) return false;
+    uint32_t v = 0;
+    for (char c : s) {
+        const int d = hexDigit(c);
+        if (d < 0) return false;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    *out = v;
+    return true;
+}
+
+void appendUtf8(uint32_t cp, std::string* out) {
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// UTF-16LE (byte-order mark already removed) to UTF-8. On failure *reason is
+// set and *line tells where, counting from 1.
+bool utf16leToUtf8(std::string_view bytes, std::string* out, std::size_t* line, std::string* reason) {
+    *line = 1;
+    if (bytes.size() % 2 != 0) {
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            if (bytes[i] == '\n' && bytes[i + 1] == '\0') ++*line;
+        }
+        *reason = "UTF-16 text ends in half a character";
+        return false;
+    }
+    out->reserve(bytes.size() / 2);
+    auto unitAt = [&](std::size_t i) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) |
+               (static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8);
+    };
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t cp = unitAt(i);
+        if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            *reason = "invalid UTF-16 (unpaired low surrogate)";
+            return false;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            const uint32_t low = i + 2 < bytes.size() ? unitAt(i + 2) : 0;
+            if (low < 0xDC00 || low > 0xDFFF) {
+                *reason = "invalid UTF-16 (unpaired high surrogate)";
+                return false;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        if (cp == '\n') ++*line;
+        appendUtf8(cp, out);
+    }
+    return true;
+}
+
+const std::string_view kOtherHives[] = {
+    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CURRENT_CONFIG",
+    "HKCR",              "HKCU",              "HKU",        "HKCC"};
+
+class Parser {
+public:
+    Parser(const std::string& fileName, RegTree* tree) : fileName_(fileName), tree_(tree) {}
+
+    bool run(std::string_view text) {
+        splitLines(text);
+        const std::string_view header = lines_.empty() ? std::string_view{} : trim(lines_[0]);
+        if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
+            return fail(0, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" as the first line");
+        }
+        for (index_ = 1; index_ < lines_.size(); ++index_) {
+            const std::string_view line = trim(lines_[index_]);
+            if (line.empty() || line.front() == ';') continue;
+            if (line.front() == '[') {
+                if (!keyLine(line)) return false;
+            } else if (line.front() == '"' || line.front() == '@') {
+                if (!valueLine(line)) return false;
+            } else {
+                return fail(index_, "expected \"name\"=value");
+            }
+        }
+        return true;
+    }
+
+    const std::string& error() const { return error_; }
+
+private:
+    enum class Target { None, Key, Skipped };
+
+    void splitLines(std::string_view text) {
+        while (!text.empty()) {
+            const std::size_t end = text.find('\n');
+            std::string_view line = text.substr(0, end);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            lines_.push_back(line);
+            if (end == std::string_view::npos) break;
+            text.remove_prefix(end + 1);
+        }
+    }
+
+    bool fail(std::size_t index, const std::string& reason) {
+        error_ = fileName_ + ":" + std::to_string(index + 1) + ": " + reason;
+        return false;
+    }
+
+    bool keyLine(std::string_view line) {
+        if (line.size() < 2 || line.back() != ']') return fail(index_, "key line does not end with ']'");
+        std::string_view inner = line.substr(1, line.size() - 2);
+        const bool remove = !inner.empty() && inner.front() == '-';
+        if (remove) inner.remove_prefix(1);
+        const std::size_t sep = inner.find('\\');
+        const std::string_view hive = inner.substr(0, sep);
+        const std::string_view path = sep == std::string_view::npos ? std::string_view{} : inner.substr(sep + 1);
+
+        bool otherHive = false;
+        for (std::string_view other : kOtherHives) otherHive = otherHive || equalsIgnoreCase(hive, other);
+        if (otherHive) {
+            target_ = Target::Skipped;
+            return true;
+        }
+        if (!equalsIgnoreCase(hive, "HKEY_LOCAL_MACHINE") && !equalsIgnoreCase(hive, "HKLM")) {
+            return fail(index_, "unknown hive \"" + std::string(hive) + "\" (expected HKEY_LOCAL_MACHINE)");
+        }
+        // A doubled backslash is a common slip: key paths take no escapes.
+        if (sep != std::string_view::npos) {
+            for (std::size_t start = 0;;) {
+                const std::size_t next = path.find('\\', start);
+                if (path.substr(start, next - start).empty()) {
+                    return fail(index_, "empty key name in \"" + std::string(inner) +
+                                            "\" (key paths use single backslashes)");
+                }
+                if (next == std::string_view::npos) break;
+                start = next + 1;
+            }
+        }
+        if (remove) {
+            tree_->removeKey(path);
+            target_ = Target::None;
+        } else {
+            tree_->addKey(path);
+            key_ = std::string(path);
+            target_ = Target::Key;
+        }
+        return true;
+    }
+
+    // A quoted text at line[*pos] (the opening quote); *pos ends after the
+    // closing quote.
+    bool quoted(std::string_view line, std::size_t* pos, std::string* out, const char* what) {
+        out->clear();
+        for (std::size_t i = *pos + 1; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == '"') {
+                *pos = i + 1;
+                return true;
+            }
+            if (c == '\\') {
+                if (i + 1 >= line.size()) break;
+                const char next = line[++i];
+                if (next != '\\' && next != '"') {
+                    return fail(index_, std::string("unknown escape \\") + next + " in " + what +
+                                            " (only \\\\ and \\\" are allowed)");
+                }
+                out->push_back(next);
+            } else {
+                out->push_back(c);
+            }
+        }
+        return fail(index_, std::string("unterminated ") + what);
+    }
+
+    bool valueLine(std::string_view line) {
+        if (target_ == Target::None) {
+            return fail(index_, "value line outside a key (a [HKEY_LOCAL_MACHINE\\...] line must come first)");
+        }
+        std::string name;
+        std::size_t pos = 1;  // after '@'
+        if (line.front() == '"') {
+            pos = 0;
+            if (!quoted(line, &pos, &name, "value name")) return false;
+        }
+        while (pos < line.size() && isBlank(line[pos])) ++pos;
+        if (pos >= line.size() || line[pos] != '=') return fail(index_, "expected \"name\"=value");
+        const std::string_view data = trim(line.substr(pos + 1));
+
+        if (data == "-") {
+            if (target_ == Target::Key) tree_->removeValue(key_, name);
+            return true;
+        }
+        uint32_t type = kRegNone;
+        std::vector<uint8_t> bytes;
+        if (!data.empty() && data.front() == '"') {
+            std::string text;
+            std::size_t end = 0;
+            if (!quoted(data, &end, &text, "string")) return false;
+            if (end != data.size()) return fail(index_, "unexpected text after the closing quote");
+            type = kRegSz;
+            bytes.assign(text.begin(), text.end());
+            bytes.push_back(0);
+        } else if (startsWithIgnoreCase(data, "dword:")) {
+            uint32_t v = 0;
+            if (!parseHex32(data.substr(6), &v)) {
+                return fail(index_, "bad dword value \"" + std::string(data.substr(6)) +
+                                        "\" (expected 1 to 8 hex digits)");
+            }
+            type = kRegDword;
+            bytes = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                     static_cast<uint8_t>(v >> 24)};
+        } else if (startsWithIgnoreCase(data, "hex:")) {
+            type = kRegBinary;
+            if (!byteList(data.substr(4), &bytes)) return false;
+        } else if (startsWithIgnoreCase(data, "hex(")) {
+            const std::size_t close = data.find("):");
+            if (close == std::string_view::npos || !parseHex32(data.substr(4, close - 4), &type)) {
+                return fail(index_, "bad value type in \"" + std::string(data) + "\" (expected hex(N): with N in hex)");
+            }
+            if (!byteList(data.substr(close + 2), &bytes)) return false;
+        } else {
+            return fail(index_, "bad value data \"" + std::string(data) +
+                                    "\" (expected \"text\", dword:, hex:, hex(N): or -)");
+        }
+        if (target_ == Target::Key) tree_->setValue(key_, name, type, std::move(bytes));
+        return true;
+    }
+
+    // Comma-separated hex bytes; a line ending in a backslash continues on the
+    // next. Leaves index_ at the last line used.
+    bool byteList(std::string_view segment, std::vector<uint8_t>* out) {
+        bool expectByte = true;
+        for (;;) {
+            segment = trim(segment);
+            const bool continued = !segment.empty() && segment.back() == '\\';
+            if (continued) segment.remove_suffix(1);
+            for (std::size_t i = 0; i < segment.size();) {
+                const char c = segment[i];
+                if (isBlank(c)) {
+                    ++i;
+                } else if (c == ',') {
+                    if (expectByte) return fail(index_, "empty byte in hex list");
+                    expectByte = true;
+                    ++i;
+                } else if (hexDigit(c) >= 0) {
+                    if (!expectByte) return fail(index_, "missing comma between hex bytes");
+                    std::size_t end = i;
+                    while (end < segment.size() && hexDigit(segment[end]) >= 0) ++end;
+                    if (end - i > 2) {
+                        return fail(index_, "bad hex byte \"" + std::string(segment.substr(i, end - i)) + "\"");
+                    }
+                    int v = 0;
+                    for (std::size_t k = i; k < end; ++k) v = v * 16 + hexDigit(segment[k]);
+                    out->push_back(static_cast<uint8_t>(v));
+                    expectByte = false;
+                    i = end;
+                } else {
+                    return fail(index_, std::string("bad character '") + c + "' in hex list");
+                }
+            }
+            if (!continued) break;
+            if (index_ + 1 >= lines_.size()) return fail(index_, "hex list continues past the end of the file");
+            segment = lines_[++index_];
+        }
+        if (expectByte && !out->empty()) return fail(index_, "hex list ends with a comma");
+        return true;
+    }
+
+    const std::string& fileName_;
+    RegTree* tree_;
+    std::vector<std::string_view> lines_;
+    std::size_t index_ = 0;
+    Target target_ = Target::None;
+    std::string key_;
+    std::string error_;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::string cannotRead(const std::string& path, int err) {
+    return path + ": cannot read: " + std::generic_category().message(err);
+}
+
+}  // namespace
+
+bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* tree, std::string* error) {
+    std::string ignored;
+    if (error == nullptr) error = &ignored;
+    if (tree == nullptr) {
+        *error = fileName + ": no registry tree to load into";
+        return false;
+    }
+
+    std::string converted;
+    std::string_view text = bytes;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    } else if (text.substr(0, 2) == "\xFF\xFE") {
+        std::size_t line = 0;
+        std::string reason;
+        if (!utf16leToUtf8(text.substr(2), &converted, &line, &reason)) {
+            *error = fileName + ":" + std::to_string(line) + ": " + reason;
+            return false;
+        }
+        text = converted;
+    } else if (text.substr(0, 2) == "\xFE\xFF") {
+        *error = fileName + ":1: UTF-16 big-endian text is not supported (save as UTF-16LE or UTF-8)";
+        return false;
+    } else if (text.size() >= 2 && text[0] != '\0' && text[1] == '\0') {
+        *error = fileName + ":1: UTF-16 text without a byte-order mark (save it with one, or as UTF-8)";
+        return false;
+    }
+
+    // Work on a copy so that a file failing half-way changes nothing.
+    RegTree result = *tree;
+    Parser parser(fileName, &result);
+    if (!parser.run(text)) {
+        *error = parser.error();
+        return false;
+    }
+    *tree = std::move(result);
+    error->clear();
+    return true;
+}
+
+bool loadRegeditFile(const std::string& path, RegTree* tree, std::string* error) {
+    std::string ignored;
+    if (error == nullptr) error = &ignored;
+    errno = 0;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        *error = cannotRead(path, errno);
+        return false;
+    }
+    std::string bytes;
+    char chunk[16384];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+        if (got == 0) {
+            if (std::ferror(file.get())) {
+                *error = cannotRead(path, errno);
+                return false;
+            }
+            break;
+        }
+        if (bytes.size() + got > kMaxFileBytes) {
+            *error = path + ": cannot read: larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
+            return false;
+        }
+        bytes.append(chunk, got);
+    }
+    return parseRegedit(bytes, path, tree, error);
+}
+
+}  // namespace platform

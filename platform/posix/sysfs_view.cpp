@@ -1,0 +1,135 @@
+#include "platform/posix/sysfs_view.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kDriverKey = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
+constexpr std::string_view kEnumKey = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
+constexpr std::string_view kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// The first line of a sysfs attribute, without surrounding white space; empty
+// when the file is missing or unreadable. Attributes are short, so the read
+// is bounded.
+std::string readAttribute(const fs::path& file) {
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file.c_str(), "rb"));
+    if (!f) return {};
+    char buffer[256];
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, f.get());
+    std::string_view text(buffer, got);
+    text = text.substr(0, text.find('\n'));
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    return std::string(text);
+}
+
+std::optional<uint32_t> parseHex(std::string_view s, std::size_t maxDigits) {
+    if (s.empty() || s.size() > maxDigits) return std::nullopt;
+    uint32_t v = 0;
+    for (char c : s) {
+        int d = -1;
+        if (c >= '0' && c <= '9') d = c - '0';
+        if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        if (d < 0) return std::nullopt;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    return v;
+}
+
+// n for a name "ttyUSBn".
+std::optional<uint32_t> ttyNumber(std::string_view name) {
+    constexpr std::string_view prefix = "ttyUSB";
+    if (name.substr(0, prefix.size()) != prefix) return std::nullopt;
+    const std::string_view digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 6) return std::nullopt;
+    uint32_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return n;
+}
+
+std::string hex4(uint32_t v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(v & 0xFFFF));
+    return text;
+}
+
+struct Port {
+    uint32_t tty = 0;
+    std::string instancePath;
+};
+
+// The instance path the Windows FTDI driver gives the adapter behind the tty
+// at `link`, or nothing when the device cannot be identified.
+std::optional<std::string> instancePathOf(const fs::path& link) {
+    std::error_code ec;
+    const fs::path tty = fs::canonical(link, ec);
+    if (ec) return std::nullopt;
+    const fs::path interfaceDir = tty.parent_path();
+    const fs::path deviceDir = interfaceDir.parent_path();
+
+    const auto vid = parseHex(readAttribute(deviceDir / "idVendor"), 4);
+    const auto pid = parseHex(readAttribute(deviceDir / "idProduct"), 4);
+    const auto interfaceNumber = parseHex(readAttribute(interfaceDir / "bInterfaceNumber"), 2);
+    const std::string serial = readAttribute(deviceDir / "serial");
+    if (!vid || !pid || !interfaceNumber || *interfaceNumber >= 26 || serial.empty()) return std::nullopt;
+    // The serial becomes one key name: a separator or control byte would
+    // split or corrupt it.
+    for (char c : serial) {
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+    }
+    const char letter = static_cast<char>('A' + *interfaceNumber);
+    return "FTDIBUS\\VID_" + hex4(*vid) + "+PID_" + hex4(*pid) + "+" + serial + letter + "\\0000";
+}
+
+}  // namespace
+
+void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, RegTree* tree) {
+    if (tree == nullptr) return;
+    const fs::path driverDir = fs::path(sysfsRoot) / "bus" / "usb-serial" / "drivers" / "ftdi_sio";
+    std::error_code ec;
+    if (!fs::is_directory(driverDir, ec)) return;
+    tree->addKey(kDriverKey);
+
+    std::vector<Port> ports;
+    fs::directory_iterator it(driverDir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const auto n = ttyNumber(it->path().filename().native());
+        if (!n) continue;
+        if (auto path = instancePathOf(it->path())) ports.push_back({*n, std::move(*path)});
+    }
+    std::sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) { return a.tty < b.tty; });
+
+    std::string nodeDir = devRoot;
+    if (nodeDir.empty() || nodeDir.back() != '/') nodeDir += '/';
+    tree->setDword(kEnumKey, "Count", static_cast<uint32_t>(ports.size()));
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const std::string comName = "COM" + std::to_string(ports[i].tty + 1);
+        tree->setString(kEnumKey, std::to_string(i), ports[i].instancePath);
+        tree->setString("SYSTEM\\CurrentControlSet\\Enum\\" + ports[i].instancePath + "\\Device Parameters",
+                        "PortName", comName);
+        tree->setString(kSerialComm, nodeDir + "ttyUSB" + std::to_string(ports[i].tty), comName);
+    }
+}
+
+}  // namespace platform

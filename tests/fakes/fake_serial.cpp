@@ -1,0 +1,166 @@
+#include "tests/fakes/fake_serial.h"
+
+#include <algorithm>
+
+namespace fakes {
+
+using platform::Handle;
+
+void FakeSerialPorts::attach(const std::string& path, sim::TuvakDevice* device) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ports_[path].device = device;
+}
+
+void FakeSerialPorts::detach(const std::string& path) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ports_.erase(path);
+}
+
+void FakeSerialPorts::failOpen(const std::string& path, uint32_t win32Error) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (win32Error == platform::kErrSuccess) {
+        openFailures_.erase(path);
+    } else {
+        openFailures_[path] = win32Error;
+    }
+}
+
+FakeSerialPorts::Port* FakeSerialPorts::portOf(Handle handle) {
+    auto open = handles_.find(handle);
+    if (open == handles_.end()) return nullptr;
+    auto port = ports_.find(open->second);
+    return port == ports_.end() ? nullptr : &port->second;
+}
+
+uint32_t FakeSerialPorts::open(const char* path, Handle* port) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    *port = platform::kInvalidHandle;
+    const std::string name = path ? path : "";
+    ++openCount_;
+    openedPaths_.push_back(name);
+
+    if (auto failure = openFailures_.find(name); failure != openFailures_.end()) {
+        return failure->second;
+    }
+    auto found = ports_.find(name);
+    if (found == ports_.end() || found->second.device == nullptr ||
+        found->second.device->unplugged()) {
+        return platform::kErrFileNotFound;
+    }
+    const bool inUse = std::any_of(handles_.begin(), handles_.end(),
+                                   [&](const auto& entry) { return entry.second == name; });
+    if (inUse) return platform::kErrSharingViolation;
+
+    const Handle handle = nextHandle_++;
+    handles_[handle] = name;
+    *port = handle;
+    return platform::kErrSuccess;
+}
+
+bool FakeSerialPorts::getSettings(Handle port, platform::LineSettings* settings) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Port* p = portOf(port);
+    if (p == nullptr || failGetSettings) return false;
+    *settings = p->settings;
+    return true;
+}
+
+bool FakeSerialPorts::setSettings(Handle port, const platform::LineSettings& settings) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Port* p = portOf(port);
+    if (p == nullptr) return false;
+    lastSettings_ = settings;
+    if (failSetSettings) return false;
+    p->settings = settings;
+    return true;
+}
+
+bool FakeSerialPorts::purge(Handle port, uint32_t flags) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Port* p = portOf(port);
+    if (p == nullptr) return false;
+    lastPurgeFlags_ = flags;
+    if (failPurge) return false;
+    p->pending.clear();
+    return true;
+}
+
+bool FakeSerialPorts::write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    *written = 0;
+    if (handles_.count(port) != 0) writes_.emplace_back(data, data + length);
+    Port* p = portOf(port);
+    if (p == nullptr || p->device == nullptr || p->device->unplugged()) return false;
+    p->device->receive(data, length, &p->pending);
+    *written = length;
+    return true;
+}
+
+bool FakeSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    *got = 0;
+    if (handles_.count(port) != 0) readSizes_.push_back(length);
+    Port* p = portOf(port);
+    if (p == nullptr) return false;
+    const std::size_t n = std::min<std::size_t>(length, p->pending.size());
+    std::copy_n(p->pending.begin(), n, data);
+    p->pending.erase(p->pending.begin(), p->pending.begin() + static_cast<std::ptrdiff_t>(n));
+    *got = static_cast<uint32_t>(n);
+    if (n == length) return true;
+    return p->device != nullptr && !p->device->unplugged();
+}
+
+bool FakeSerialPorts::close(Handle port) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ++closeCount_;
+    if (handles_.erase(port) == 0) return false;
+    return !failClose;
+}
+
+int FakeSerialPorts::openCount() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return openCount_;
+}
+
+int FakeSerialPorts::closeCount() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return closeCount_;
+}
+
+int FakeSerialPorts::openPorts() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return static_cast<int>(handles_.size());
+}
+
+std::vector<std::string> FakeSerialPorts::openedPaths() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return openedPaths_;
+}
+
+platform::LineSettings FakeSerialPorts::lastSettings() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return lastSettings_;
+}
+
+uint32_t FakeSerialPorts::lastPurgeFlags() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return lastPurgeFlags_;
+}
+
+std::vector<std::vector<uint8_t>> FakeSerialPorts::writes() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return writes_;
+}
+
+std::vector<uint32_t> FakeSerialPorts::readSizes() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return readSizes_;
+}
+
+std::size_t FakeSerialPorts::undelivered(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto found = ports_.find(path);
+    return found == ports_.end() ? 0 : found->second.pending.size();
+}
+
+}  // namespace fakes

@@ -1,0 +1,32 @@
+// Gives a test a framework of its own under the given services: the open
+// sources and the registry lock are made anew under them, and made anew
+// under the previous services when the test ends.
+#pragma once
+
+#include <optional>
+
+#include "hwds/hwds.h"
+#include "platform/platform.h"
+
+namespace fakes {
+
+class TestFramework {
+public:
+    explicit TestFramework(const platform::Services& replacements) {
+        hwdsTeardown();
+        services_.emplace(replacements);
+        hwdsStartup();
+    }
+    ~TestFramework() {
+        hwdsTeardown();
+        services_.reset();
+        hwdsStartup();
+    }
+    TestFramework(const TestFramework&) = delete;
+    TestFramework& operator=(const TestFramework&) = delete;
+
+private:
+    std::optional<platform::ScopedServices> services_;
+};
+
+}  // namespace fakes

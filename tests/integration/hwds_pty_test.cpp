@@ -1,0 +1,225 @@
+// The framework and the serial source against tuvak-sim over real ptys,
+// through the POSIX registry views and serial ports.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "hwds/hwds.h"
+#include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_serial.h"
+#include "sim/model/tuvak_device.h"
+#include "tests/fakes/sim_process.h"
+#include "tests/fakes/test_framework.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+// The wipe's callback: cancel whatever is asked, remembering the questions.
+struct Prompts {
+    std::vector<int32_t> codes;
+    static int32_t interact(void* self, const char*, const char*, int32_t, int32_t code) {
+        static_cast<Prompts*>(self)->codes.push_back(code);
+        return HWDS_ANSWER_CANCEL;
+    }
+};
+
+// Serves the framework through a registry view and real serial ports.
+class PtyHost {
+public:
+    explicit PtyHost(std::unique_ptr<platform::PosixRegistry> registry)
+        : registry_(std::move(registry)),
+          serial_([this](std::string_view com, std::string* node) {
+              return registry_->resolveComName(com, node);
+          }),
+          framework_({registry_.get(), &serial_, nullptr, nullptr, nullptr, nullptr}) {}
+
+    platform::PosixRegistry& registry() { return *registry_; }
+
+private:
+    std::unique_ptr<platform::PosixRegistry> registry_;
+    platform::PosixSerialPorts serial_;
+    fakes::TestFramework framework_;
+};
+
+class PtyTest : public ::testing::Test {
+protected:
+    fakes::SimProcess sim{TUVAK_SIM_PATH};
+    std::unique_ptr<PtyHost> host;
+    Prompts prompts;
+    HWDSInteraction cancel{nullptr, &Prompts::interact, nullptr, &prompts};
+
+    void serve(const std::vector<std::string>& args) {
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
+        auto registry = platform::PosixRegistry::fromFile(sim.registryFile);
+        ASSERT_EQ(registry->loadError(), "");
+        host = std::make_unique<PtyHost>(std::move(registry));
+    }
+    HwDataSource* open(const char* id) {
+        HwDataSource* source = nullptr;
+        EXPECT_EQ(hwdsOpen(&source, "TUVAK", id), CE_OK);
+        return source;
+    }
+    std::array<uint8_t, 128> memoryAfterStop(const std::string& id) {
+        EXPECT_TRUE(sim.stop());
+        std::string text;
+        EXPECT_TRUE(fakes::readTextFile(sim.dumpFile, &text));
+        auto dump = fakes::parseDump(text);
+        EXPECT_EQ(dump.count(id), 1u);
+        return dump[id];
+    }
+};
+
+TEST_F(PtyTest, WriteThenReadBackTheWholeMemory) {
+    serve({"--fill", "0x5a", "AB12CD34E", "--fill", "0x11", "FF00FF00A"});
+    HwDataSource* source = open("AB12CD34E");
+    Bytes before(128);
+    ASSERT_EQ(hwdsRead(source, &cancel, before.data(), 128, 0), CE_OK);
+    EXPECT_EQ(before, Bytes(128, 0x5A));
+
+    Bytes pattern(128);
+    std::iota(pattern.begin(), pattern.end(), 0);  // every byte value the line must carry
+    std::reverse(pattern.begin(), pattern.end());
+    pattern[3] = 0x0D, pattern[4] = 0x11, pattern[5] = 0x13, pattern[6] = 0x0A;
+    ASSERT_EQ(hwdsWrite(source, &cancel, pattern.data(), 128, 0), CE_OK);
+    Bytes back(128);
+    ASSERT_EQ(hwdsRead(source, &cancel, back.data(), 128, 0), CE_OK);
+    EXPECT_EQ(back, pattern);
+    EXPECT_TRUE(prompts.codes.empty());
+
+    const auto memory = memoryAfterStop("AB12CD34E");
+    EXPECT_EQ(Bytes(memory.begin(), memory.end()), pattern);
+}
+
+TEST_F(PtyTest, RefusedReadCheckIsAnExchangeFailure) {
+    serve({"--fill", "0x3c", "--bad-check-after", "3", "AB12CD34E"});
+    HwDataSource* source = open("AB12CD34E");
+    Bytes data(8, 0);
+    EXPECT_EQ(hwdsRead(source, &cancel, data.data(), 8, 0), CE_CANCELED);
+    EXPECT_EQ(prompts.codes, (std::vector<int32_t>{HWDS_PROMPT_IO_ERROR, HWDS_PROMPT_END}));
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 3), Bytes(3, 0x3C));
+    EXPECT_EQ(hwdsRead(source, nullptr, data.data(), 1, 0), CE_HW_NEED_INTERACTION);
+}
+
+TEST_F(PtyTest, RandomBlocksThroughTheCache) {
+    serve({"--seed", "77", "AB12CD34E"});
+    sim::TuvakDevice twin(77);
+    Bytes expected;
+    for (int i = 0; i < 3; ++i) {
+        Bytes reply;
+        const uint8_t request = 0x05;
+        twin.receive(&request, 1, &reply);
+        expected.insert(expected.end(), reply.begin() + 1, reply.begin() + 129);
+    }
+    HwDataSource* source = open("AB12CD34E");
+    Bytes got(10);
+    ASSERT_EQ(hwdsRandom(source, &cancel, got.data(), 10), CE_OK);
+    Bytes more(200);
+    ASSERT_EQ(hwdsRandom(source, &cancel, more.data(), 200), CE_OK);
+    got.insert(got.end(), more.begin(), more.end());
+    EXPECT_EQ(got, Bytes(expected.begin(), expected.begin() + 210));
+
+    // 46 bytes are still cached: served although the device no longer answers.
+    ASSERT_TRUE(sim.stop());
+    Bytes rest(46);
+    ASSERT_EQ(hwdsRandom(source, &cancel, rest.data(), 46), CE_OK);
+    EXPECT_EQ(rest, Bytes(expected.begin() + 210, expected.begin() + 256));
+    EXPECT_EQ(hwdsRandom(source, &cancel, rest.data(), 1), CE_CANCELED);
+}
+
+TEST_F(PtyTest, UnlistedIdentifierAsksAfterThePacingAndCancels) {
+    serve({"AB12CD34E"});
+    HwDataSource* source = open("NOSUCHDEV");
+    const auto start = std::chrono::steady_clock::now();
+    const uint8_t byte = 0;
+    EXPECT_EQ(hwdsWrite(source, &cancel, &byte, 1, 0), CE_CANCELED);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(99));
+    EXPECT_EQ(prompts.codes, (std::vector<int32_t>{HWDS_PROMPT_NOT_ENUMERATED, HWDS_PROMPT_END}));
+}
+
+TEST_F(PtyTest, UnplugMidWriteIsAWriteFailureAndKeepsWhatWasWritten) {
+    serve({"--fill", "0xee", "--unplug-after", "5", "AB12CD34E"});
+    HwDataSource* source = open("AB12CD34E");
+    const Bytes zeros(128, 0);
+    EXPECT_EQ(hwdsWrite(source, &cancel, zeros.data(), 128, 0), CE_HW_WRITE_FAILED);
+    EXPECT_TRUE(prompts.codes.empty());
+    // The device is gone now: the port cannot be found.
+    EXPECT_EQ(hwdsWrite(source, &cancel, zeros.data(), 1, 0), CE_CANCELED);
+    EXPECT_EQ(prompts.codes, (std::vector<int32_t>{HWDS_PROMPT_NOT_PRESENT, HWDS_PROMPT_END}));
+
+    const auto memory = memoryAfterStop("AB12CD34E");
+    Bytes want(128, 0xEE);
+    std::fill(want.begin(), want.begin() + 5, 0);
+    EXPECT_EQ(Bytes(memory.begin(), memory.end()), want);
+}
+
+TEST_F(PtyTest, SilentDeviceTimesOutAsAWriteFailure) {
+    serve({"--silent-after", "1", "AB12CD34E"});
+    HwDataSource* source = open("AB12CD34E");
+    const Bytes data(4, 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(hwdsWrite(source, &cancel, data.data(), 4, 0), CE_HW_WRITE_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST_F(PtyTest, PortHeldByAnotherUserIsBusyThenFreeAgain) {
+    serve({"AB12CD34E"});
+    HwDataSource* source = open("AB12CD34E");
+    const uint8_t byte = 7;
+    {
+        const int fd = ::open(sim.devices().at(0).pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        EXPECT_EQ(hwdsWrite(source, &cancel, &byte, 1, 0), CE_CANCELED);
+        EXPECT_EQ(prompts.codes, (std::vector<int32_t>{HWDS_PROMPT_IO_ERROR, HWDS_PROMPT_END}));
+        ::close(fd);
+    }
+    EXPECT_EQ(hwdsWrite(source, &cancel, &byte, 1, 0), CE_OK);
+    // Our own exclusivity ended with the operation: another open succeeds.
+    const int fd = ::open(sim.devices().at(0).pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    if (fd >= 0) ::close(fd);
+}
+
+// A Linux sysfs tree as the kernel's FTDI driver lays it out, with its tty
+// node standing in for the simulator's pty.
+TEST_F(PtyTest, SysfsViewFindsTheAdapterBySerialNumber) {
+    std::string error;
+    ASSERT_TRUE(sim.start({"--fill", "0x42", "FT1234XYA"}, &error)) << error;
+    const fs::path root = fs::path(sim.dir) / "sys";
+    const fs::path dev = fs::path(sim.dir) / "dev";
+    const fs::path usb = root / "devices/pci0000:00/usb1/1-1";
+    const fs::path iface = usb / "1-1:1.0";
+    fs::create_directories(iface / "ttyUSB0");
+    fs::create_directories(root / "bus/usb-serial/drivers/ftdi_sio");
+    fs::create_directories(dev);
+    std::ofstream(usb / "idVendor") << "0403\n";
+    std::ofstream(usb / "idProduct") << "6001\n";
+    std::ofstream(usb / "serial") << "FT1234XY\n";
+    std::ofstream(iface / "bInterfaceNumber") << "00\n";
+    fs::create_directory_symlink(iface / "ttyUSB0", root / "bus/usb-serial/drivers/ftdi_sio/ttyUSB0");
+    fs::create_symlink(sim.devices().at(0).pty, dev / "ttyUSB0");
+
+    host = std::make_unique<PtyHost>(platform::PosixRegistry::fromSysfs(root.string(), dev.string()));
+    HwDataSource* source = open("FT1234XYA");
+    uint8_t byte = 0;
+    ASSERT_EQ(hwdsRead(source, &cancel, &byte, 1, 5), CE_OK);
+    EXPECT_EQ(byte, 0x42);
+    const uint8_t value = 0x99;
+    ASSERT_EQ(hwdsWrite(source, &cancel, &value, 1, 5), CE_OK);
+    EXPECT_EQ(memoryAfterStop("FT1234XYA")[5], 0x99);
+}
+
+}  // namespace

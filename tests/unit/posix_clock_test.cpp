@@ -1,0 +1,55 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/posix_clock.h"
+
+namespace platform {
+namespace {
+
+std::atomic<int> signalsSeen{0};
+void countSignal(int) { ++signalsSeen; }
+
+TEST(PosixClockTest, TickAdvancesAcrossSleep) {
+    PosixClock clock;
+    uint32_t before = clock.tickCount();
+    clock.sleep(120);
+    uint32_t elapsed = clock.tickCount() - before;  // wrap-safe
+    EXPECT_GE(elapsed, 119u);  // folding to whole ms may lose one
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(PosixClockTest, SleepResumesAfterSignals) {
+    struct sigaction sa {};
+    struct sigaction old {};
+    sa.sa_handler = countSignal;  // no SA_RESTART: nanosleep sees EINTR
+    sigemptyset(&sa.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
+    signalsSeen = 0;
+
+    pthread_t sleeper = pthread_self();
+    std::atomic<bool> done{false};
+    std::thread interrupter([&] {
+        while (!done) {
+            pthread_kill(sleeper, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    PosixClock().sleep(300);
+    auto slept = std::chrono::steady_clock::now() - start;
+    done = true;
+    interrupter.join();
+    sigaction(SIGUSR1, &old, nullptr);
+
+    EXPECT_GT(signalsSeen.load(), 1);
+    EXPECT_GE(slept, std::chrono::milliseconds(300));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,47 @@
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/posix_libraries.h"
+
+namespace platform {
+namespace {
+
+TEST(PosixLibrariesTest, WindowsNamesMapToSharedObjects) {
+    EXPECT_EQ(sharedObjectName("tmdrv32.dll"), "libtmdrv32.so");
+    EXPECT_EQ(sharedObjectName("SNELLOCK.DLL"), "libSNELLOCK.so");
+    EXPECT_EQ(sharedObjectName("drivers/x.Dll"), "drivers/libx.so");
+    EXPECT_EQ(sharedObjectName("libc.so.6"), "libc.so.6");
+    EXPECT_EQ(sharedObjectName(".dll"), ".dll");
+}
+
+TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
+    // A driver stand-in: the C library under a driver's file name.
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&getpid), &info), 0);
+    std::string tmpl = (std::filesystem::temp_directory_path() / "libsXXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    std::filesystem::path dir = tmpl;
+    std::filesystem::create_symlink(info.dli_fname, dir / "libFakeDrv.so");
+
+    PosixLibraries libs;
+    Handle lib = libs.load((dir / "FakeDrv.DLL").c_str());
+    ASSERT_NE(lib, kNullHandle) << dlerror();
+    auto pid = reinterpret_cast<pid_t (*)()>(libs.symbol(lib, "getpid"));
+    ASSERT_NE(pid, nullptr);
+    EXPECT_EQ(pid(), getpid());
+    EXPECT_EQ(libs.symbol(lib, "NoSuchEntryPoint"), nullptr);
+    EXPECT_TRUE(libs.free(lib));
+    std::filesystem::remove_all(dir);
+
+    EXPECT_EQ(libs.load("no_such_driver_library.dll"), kNullHandle);
+    EXPECT_EQ(libs.load(nullptr), kNullHandle);
+    EXPECT_FALSE(libs.free(kNullHandle));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,274 @@
+// The serial port over a real pty pair; the test plays the device on the
+// master side.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/posix_serial.h"
+
+namespace platform {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+long long msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+class PosixSerialTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master_, 0);
+        ASSERT_EQ(::grantpt(master_), 0);
+        ASSERT_EQ(::unlockpt(master_), 0);
+        char name[128];
+        ASSERT_EQ(::ptsname_r(master_, name, sizeof name), 0);
+        node_ = name;
+        std::string tmpl = (std::filesystem::temp_directory_path() / "serialXXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        std::ofstream(dir_ / "plain") << "not a tty";
+    }
+    void TearDown() override {
+        hangUp();
+        std::filesystem::remove_all(dir_);
+    }
+    void hangUp() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+    void sendFromDevice(const Bytes& b) {
+        ASSERT_EQ(::write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+    }
+    // What the device receives within `ms`.
+    Bytes receiveAtDevice(size_t max, int ms) {
+        Bytes out;
+        auto start = std::chrono::steady_clock::now();
+        while (out.size() < max && msSince(start) < ms) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            uint8_t buf[4096];
+            ssize_t n = ::read(master_, buf, std::min(sizeof buf, max - out.size()));
+            if (n <= 0) break;
+            out.insert(out.end(), buf, buf + n);
+        }
+        return out;
+    }
+    Handle openPort(const char* path = "\\\\.\\COM7") {
+        Handle h = kNullHandle;
+        EXPECT_EQ(ports_.open(path, &h), kErrSuccess) << path;
+        return h;
+    }
+    Handle openRaw() {
+        Handle h = openPort();
+        EXPECT_TRUE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
+        return h;
+    }
+
+    int master_ = -1;
+    std::string node_;
+    std::filesystem::path dir_;
+    PosixSerialPorts ports_{[this](std::string_view com, std::string* node) {
+        if (com == "COM7") *node = node_;
+        else if (com == "COM8") *node = (dir_ / "missing").string();
+        else if (com == "COM9") *node = (dir_ / "plain").string();
+        else return false;
+        return true;
+    }};
+};
+
+TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
+    Handle h = openPort("COM7");  // bare name too
+    ASSERT_NE(h, kInvalidHandle);
+    // A pty keeps the rate and stop bits; it forces 8 bits without parity.
+    for (LineSettings want : {LineSettings{115200, 8, 0, 0}, LineSettings{9600, 8, 0, 2},
+                              LineSettings{230400, 8, 0, 0}}) {
+        ASSERT_TRUE(ports_.setSettings(h, want));
+        LineSettings got;
+        ASSERT_TRUE(ports_.getSettings(h, &got));
+        EXPECT_EQ(got.baudRate, want.baudRate);
+        EXPECT_EQ(got.byteSize, want.byteSize);
+        EXPECT_EQ(got.parity, want.parity);
+        EXPECT_EQ(got.stopBits, want.stopBits);
+    }
+    EXPECT_FALSE(ports_.setSettings(h, LineSettings{12345, 8, 0, 0}));
+    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 9, 0, 0}));
+    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 1}));
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
+    {  // Leave the line cooked, as an earlier program might.
+        int fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | ISTRIP | PARMRK;
+        t.c_oflag |= OPOST | ONLCR;
+        t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+    Handle h = openRaw();
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+
+    sendFromDevice(all);
+    Bytes in(256);
+    uint32_t got = 0;
+    EXPECT_TRUE(ports_.read(h, in.data(), 256, &got));
+    EXPECT_EQ(got, 256u);
+    EXPECT_EQ(in, all);
+
+    uint32_t written = 0;
+    EXPECT_TRUE(ports_.write(h, all.data(), 256, &written));
+    EXPECT_EQ(written, 256u);
+    EXPECT_EQ(receiveAtDevice(257, 300), all);  // nothing added, no echo
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
+    Handle h = openRaw();
+    std::thread device([this] {
+        sendFromDevice({1, 2});
+        std::this_thread::sleep_for(milliseconds(80));
+        sendFromDevice({3, 4, 5});
+        std::this_thread::sleep_for(milliseconds(80));
+        sendFromDevice({6, 7, 8, 9, 10, 11, 12});
+    });
+    Bytes in(8);
+    uint32_t got = 0;
+    EXPECT_TRUE(ports_.read(h, in.data(), 8, &got));
+    device.join();
+    EXPECT_EQ(got, 8u);
+    EXPECT_EQ(in, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+
+    // 9..12 may already sit in the read-ahead: they come first and whole.
+    EXPECT_TRUE(ports_.read(h, in.data(), 2, &got));
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(in[0], 9);
+    EXPECT_EQ(in[1], 10);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ports_.read(h, in.data(), 5, &got));
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(in[0], 11);
+    EXPECT_EQ(in[1], 12);
+    EXPECT_GE(msSince(start), kSerialReadTimeoutMs - 50);
+    EXPECT_LT(msSince(start), kSerialReadTimeoutMs * 5);
+
+    // A purge drops what was read ahead.
+    sendFromDevice({20, 21, 22});
+    EXPECT_TRUE(ports_.read(h, in.data(), 1, &got));
+    EXPECT_EQ(in[0], 20);
+    EXPECT_TRUE(ports_.purge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear));
+    EXPECT_TRUE(ports_.read(h, in.data(), 1, &got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, WriteWaitsForRoomAndReportsWhatWasTaken) {
+    Handle h = openRaw();
+    Bytes big(1 << 20, 0x5A);
+    uint32_t written = 0;
+    // Nobody reads: the kernel takes part, the rest times out.
+    EXPECT_TRUE(ports_.write(h, big.data(), static_cast<uint32_t>(big.size()), &written));
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, big.size());
+    Bytes drained = receiveAtDevice(written, 5000);
+    EXPECT_EQ(drained.size(), written);
+
+    std::thread device([&] { drained = receiveAtDevice(200000, 5000); });
+    EXPECT_TRUE(ports_.write(h, big.data(), 200000, &written));
+    device.join();
+    EXPECT_EQ(written, 200000u);
+    EXPECT_EQ(drained.size(), 200000u);
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
+    Handle h = openPort();
+    Handle second = kNullHandle;
+    EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
+    EXPECT_EQ(second, kInvalidHandle);
+
+    // Unprivileged: the exclusive flag refuses the open. Root passes it, but
+    // can read the flag.
+    int fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        EXPECT_EQ(errno, EBUSY);
+    } else {
+        int excl = 0;
+        EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
+        EXPECT_EQ(excl, 1);
+        ::close(fd);
+    }
+    EXPECT_TRUE(ports_.close(h));
+
+    fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0) << "exclusive flag outlived close";
+    int excl = 1;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 0);
+    ::close(fd);
+
+    h = openPort();
+    EXPECT_NE(h, kInvalidHandle);
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
+    Handle h = kNullHandle;
+    EXPECT_EQ(ports_.open("\\\\.\\COM3", &h), kErrFileNotFound);  // not mapped
+    EXPECT_EQ(h, kInvalidHandle);
+    EXPECT_EQ(ports_.open("\\\\.\\COM8", &h), kErrFileNotFound);  // no such node
+    EXPECT_EQ(ports_.open("\\\\.\\", &h), kErrFileNotFound);
+    EXPECT_EQ(ports_.open(nullptr, &h), kErrInvalidParameter);
+    EXPECT_EQ(PosixSerialPorts(nullptr).open("COM7", &h), kErrFileNotFound);
+
+    h = openPort("\\\\.\\COM9");
+    LineSettings s;
+    EXPECT_FALSE(ports_.getSettings(h, &s));
+    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
+    Handle h = openRaw();
+    std::thread device([this] {
+        sendFromDevice({7, 7});
+        std::this_thread::sleep_for(milliseconds(100));
+        hangUp();
+    });
+    Bytes in(5);
+    uint32_t got = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ports_.read(h, in.data(), 5, &got));
+    device.join();
+    EXPECT_EQ(got, 2u);
+    EXPECT_LT(msSince(start), kSerialReadTimeoutMs);  // reported, not waited out
+
+    EXPECT_FALSE(ports_.read(h, in.data(), 1, &got));
+    EXPECT_EQ(got, 0u);
+    uint32_t written = 0;
+    EXPECT_FALSE(ports_.write(h, in.data(), 1, &written));
+    ports_.close(h);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,248 @@
+// voriridod's command line, driver check, listing and error report, run
+// in-process against a recording console and an in-memory registry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "hwds/hwds.h"
+#include "tests/fakes/ftdi_registry.h"
+#include "tests/fakes/tool_support.h"
+#include "tool/voriridod.h"
+
+namespace {
+
+using namespace tooltest;
+
+class ToolTest : public ::testing::Test {
+protected:
+    void installOne(const std::string& id) {
+        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath(id), "COM3"}});
+    }
+    void expectOnly(const std::string& out, const std::string& err) {
+        EXPECT_EQ(console.out(), out);
+        EXPECT_EQ(console.err(), err);
+    }
+
+    FakeConsole console;
+    CountingRegistry registry;
+    platform::ScopedServices services{platform::Services{.registry = &registry, .console = &console}};
+};
+
+TEST_F(ToolTest, BannerForMissingOrExtraArguments) {
+    char name[] = "voriridod";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(voriridodMain(0, argv), 0);
+    expectOnly("", "");
+
+    EXPECT_EQ(runTool({}), 0);
+    expectOnly(kBanner, "");
+
+    console.writes.clear();
+    EXPECT_EQ(runTool({"AB12CD34E", "extra"}), 1);
+    expectOnly(kBanner, "");
+    EXPECT_EQ(registry.opens, 0);
+}
+
+TEST_F(ToolTest, HelpNeitherReadsNorNeedsTheRegistry) {
+    // No driver, and a registry file that failed to load: help still works.
+    registry.failure = "broken.reg:2: not a key line";
+    for (const char* arg : {"/?", "-?", "/?x", "-?anything"}) {
+        SCOPED_TRACE(arg);
+        console.writes.clear();
+        EXPECT_EQ(runTool({arg}), 0);
+        expectOnly(kBanner, "");
+    }
+    EXPECT_EQ(registry.opens, 0);
+}
+
+TEST_F(ToolTest, EmptyIdentifierIsRefusedBeforeAnythingIsRead) {
+    installOne("AB12CD34E");
+    EXPECT_EQ(runTool({""}), 1);
+    expectOnly(kBanner, "");
+    EXPECT_EQ(registry.opens, 0);
+}
+
+TEST_F(ToolTest, MissingDriverStopsEveryRequestButHelp) {
+    // Enum entries without the service key still count as no driver.
+    fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("AB12CD34E"), "COM3"}});
+    registry.tree().removeKey(fakes::kDriverKey);
+    for (const char* arg : {"AB12CD34E", "/L", "/l", "-list", "ab12cd34e77"}) {
+        SCOPED_TRACE(arg);
+        console.writes.clear();
+        EXPECT_EQ(runTool({arg}), 1);
+        expectOnly("", kDriverMissing);
+    }
+    EXPECT_EQ(registry.openKeyCount(), 0);
+}
+
+TEST_F(ToolTest, UnloadableRegistryIsReportedNotTakenForNoDriver) {
+    installOne("AB12CD34E");
+    registry.failure = "broken.reg:2: not a key line";
+    for (const char* arg : {"/L", "AB12CD34E"}) {
+        SCOPED_TRACE(arg);
+        console.writes.clear();
+        EXPECT_EQ(runTool({arg}), 1);
+        expectOnly("", "broken.reg:2: not a key line\n");
+    }
+    EXPECT_EQ(registry.opens, 0);
+}
+
+TEST_F(ToolTest, EveryFormOfTheListingSwitchLists) {
+    installOne("AB12CD34E");
+    for (const char* arg : {"/L", "/l", "-L", "-list", "/Lanything"}) {
+        SCOPED_TRACE(arg);
+        console.writes.clear();
+        EXPECT_EQ(runTool({arg}), 0);
+        expectOnly(std::string(kListOne) + "AB12CD34E\n", "");
+    }
+    EXPECT_EQ(registry.openKeyCount(), 0);
+}
+
+TEST_F(ToolTest, ListingGoesByIndexAndPicksTheHeaderByCount) {
+    platform::RegTree& tree = registry.tree();
+    tree.addKey(fakes::kDriverKey);
+    // Values set out of order: the listing follows the index, not storage.
+    tree.setString(fakes::kEnumKey, "1", fakes::instancePath("SECOND"));
+    tree.setString(fakes::kEnumKey, "0", fakes::instancePath("FIRST"));
+    tree.setDword(fakes::kEnumKey, "Count", 2);
+    EXPECT_EQ(runTool({"/L"}), 0);
+    expectOnly(std::string(kListMany) + "FIRST\nSECOND\n", "");
+
+    // Count data shorter than four bytes still gives a defined number.
+    console.writes.clear();
+    tree.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1});
+    EXPECT_EQ(runTool({"/L"}), 0);
+    expectOnly(std::string(kListOne) + "FIRST\n", "");
+
+    // Negative when taken as signed: the plural header and no lines.
+    console.writes.clear();
+    tree.setDword(fakes::kEnumKey, "Count", 0xFFFFFFFFu);
+    EXPECT_EQ(runTool({"/L"}), 0);
+    expectOnly(kListMany, "");
+    EXPECT_EQ(registry.openKeyCount(), 0);
+}
+
+TEST_F(ToolTest, ListingFindsNothing) {
+    struct Case {
+        const char* what;
+        void (*prepare)(platform::RegTree&);
+    };
+    const Case cases[] = {
+        {"no Enum key", [](platform::RegTree&) {}},
+        {"Count 0",
+         [](platform::RegTree& t) {
+             t.setString(fakes::kEnumKey, "0", fakes::instancePath("AB12CD34E"));
+             t.setDword(fakes::kEnumKey, "Count", 0);
+         }},
+        {"no Count",
+         [](platform::RegTree& t) {
+             t.setString(fakes::kEnumKey, "0", fakes::instancePath("AB12CD34E"));
+         }},
+        {"Count too long to read",
+         [](platform::RegTree& t) {
+             t.setString(fakes::kEnumKey, "0", fakes::instancePath("AB12CD34E"));
+             t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0, 0, 0, 0});
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        console.writes.clear();
+        registry.tree() = platform::RegTree();
+        registry.tree().addKey(fakes::kDriverKey);
+        c.prepare(registry.tree());
+        EXPECT_EQ(runTool({"/L"}), 0);
+        expectOnly(kListNone, "");
+        EXPECT_EQ(registry.openKeyCount(), 0);
+    }
+}
+
+TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
+    auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    const std::string prefix = "FTDIBUS\\VID_0403+PID_6001+";
+    // 512 bytes, no zero and no backslash after the identifier's start.
+    const std::string unterminated = "xx1+" + std::string(508, 'A');
+    // The whole 512-byte buffer, no zero anywhere.
+    std::string fullBuffer = std::string(500, 'x') + "1+ID512\\";
+    fullBuffer.resize(512, 'z');
+
+    struct Entry {
+        uint32_t type;
+        std::vector<uint8_t> data;
+    };
+    const std::vector<Entry> entries = {
+        {platform::kRegSz, bytes(fakes::instancePath("AB12CD34E") + '\0')},
+        {platform::kRegSz, bytes(std::string("NO\\ONE\\HERE") + '\0')},          // no '1'
+        {platform::kRegSz, bytes(prefix + "NOBACKSLASH" + '\0')},                // no end
+        {platform::kRegSz, bytes(prefix + "\\0000" + '\0')},                     // empty
+        {platform::kRegSz, bytes(prefix + "ABCDEFGHIJKLMNO\\0000" + '\0')},      // 15
+        {platform::kRegSz, bytes(prefix + "ABCDEFGHIJKLMN\\0000" + '\0')},       // 14
+        {platform::kRegBinary, bytes(prefix + "RAW1\\0000")},                    // no zero
+        {platform::kRegBinary, bytes(prefix + "CUT" + '\0' + "\\0000")},         // zero first
+        {platform::kRegBinary, bytes("XX1")},                                    // '1' last
+        {platform::kRegBinary, bytes(unterminated)},
+        {platform::kRegBinary, bytes(fullBuffer)},
+        {platform::kRegBinary, bytes(prefix + std::string(600, 'L') + "\\0")},  // too long to read
+        {platform::kRegSz, bytes(prefix + "\xC0Z\\0000" + '\0')},                // not ASCII
+    };
+    platform::RegTree& tree = registry.tree();
+    tree.addKey(fakes::kDriverKey);
+    // One index more than there are entries: that value does not exist.
+    tree.setDword(fakes::kEnumKey, "Count", static_cast<uint32_t>(entries.size() + 1));
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        tree.setValue(fakes::kEnumKey, std::to_string(i), entries[i].type, entries[i].data);
+
+    EXPECT_EQ(runTool({"/L"}), 0);
+    // Identifier lines are written as read, never converted.
+    expectOnly(std::string(kListMany) + "AB12CD34E\nABCDEFGHIJKLMN\nRAW1\nID512\n\xC0Z\n", "");
+    EXPECT_EQ(registry.openKeyCount(), 0);
+}
+
+class ErrorReportTest : public ToolTest {
+protected:
+    std::string reported(CeResult code) {
+        console.writes.clear();
+        voriridod::reportError(code);
+        EXPECT_EQ(console.out(), "");
+        return console.err();
+    }
+};
+
+TEST_F(ErrorReportTest, NamedRowsHaveTheirOwnMessages) {
+    EXPECT_EQ(reported(CE_CANCELED), kNotConnected);
+    EXPECT_EQ(reported(CE_HW_FAIL_LOCK), kLockFailed);
+    EXPECT_EQ(reported(CE_HW_FAIL), kFaulty);
+    EXPECT_EQ(reported(CE_HW_WRITE_FAILED), kWriteError);
+    EXPECT_EQ(reported(CE_HW_ACCESS_DENIED), kNoAccess);
+}
+
+TEST_F(ErrorReportTest, OtherCodesAreInternalErrorsWithTheirName) {
+    const std::string prefix = "\nВнутренняя ошибка программы: ";
+    EXPECT_EQ(reported(CE_CODE_CORRUPTED), prefix + "CE_CODE_CORRUPTED\n");
+    EXPECT_EQ(reported(CE_TIMEOUT), prefix + "CE_TIMEOUT\n");
+    EXPECT_EQ(reported(CE_HW_OP_NOT_SUPPORTED), prefix + "CE_HW_OP_NOT_SUPPORTED\n");
+    EXPECT_EQ(reported(CE_HW_NEED_INTERACTION), prefix + "CE_HW_NEED_INTERACTION\n");
+    EXPECT_EQ(reported(CE_OK), prefix + "CE_OK\n");
+    EXPECT_EQ(reported(CE_MAC_BAD), prefix + "CE_MAC_BAD\n");
+
+    const CeResult named[] = {CE_CANCELED, CE_HW_FAIL_LOCK, CE_HW_FAIL, CE_HW_WRITE_FAILED,
+                              CE_HW_ACCESS_DENIED};
+    for (CeResult code = 0; code < CE_RESULT_COUNT; ++code) {
+        if (std::find(std::begin(named), std::end(named), code) != std::end(named)) continue;
+        EXPECT_EQ(reported(code), prefix + CE_RESULT_NAMES[code] + "\n") << code;
+    }
+}
+
+TEST_F(ErrorReportTest, CodesWithoutANameShowTheNumber) {
+    const std::string prefix = "\nВнутренняя ошибка программы: ";
+    EXPECT_EQ(reported(42), prefix + "42\n");
+    EXPECT_EQ(reported(CE_RESULT_COUNT), prefix + "29\n");
+    EXPECT_EQ(reported(-1), prefix + "-1\n");
+    EXPECT_EQ(reported(INT32_MIN), prefix + "-2147483648\n");
+}
+
+}  // namespace
