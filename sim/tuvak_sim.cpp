@@ -320,7 +320,7 @@ bool openPty(Device* device, std::string* error) {
         *error = "cannot set " + device->pty + " raw: " + errnoText();
         return false;
     }
-    Fd slave(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    Fd slave(::open(device->pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!slave.valid()) {
         *error = "cannot open " + device->pty + ": " + errnoText();
         return false;

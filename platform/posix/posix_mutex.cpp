@@ -3,16 +3,37 @@
 #include <errno.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <memory>
 #include <new>
+#include <thread>
 
 namespace platform {
 
 namespace {
 
-pthread_mutex_t* mutexOf(Handle h) {
+// The holder and its depth are kept beside the mutex so that release and
+// close never unlock a mutex this thread does not hold.
+struct Mutex {
+    pthread_mutex_t m;
+    std::atomic<std::thread::id> owner{};
+    unsigned depth = 0;  // touched only by the holder
+};
+
+Mutex* mutexOf(Handle h) {
     if (h == kNullHandle || h == kInvalidHandle) return nullptr;
-    return reinterpret_cast<pthread_mutex_t*>(h);
+    return reinterpret_cast<Mutex*>(h);
+}
+
+// Called with the mutex just locked by this thread.
+void noteAcquired(Mutex* mx, bool abandoned) {
+    std::thread::id self = std::this_thread::get_id();
+    if (!abandoned && mx->owner.load(std::memory_order_relaxed) == self) {
+        ++mx->depth;
+    } else {
+        mx->owner.store(self, std::memory_order_relaxed);
+        mx->depth = 1;
+    }
 }
 
 class AttrGuard {
@@ -39,45 +60,50 @@ Handle PosixMutexes::create() {
         ::pthread_mutexattr_setrobust(attr.get(), PTHREAD_MUTEX_ROBUST) != 0) {
         return kNullHandle;
     }
-    std::unique_ptr<pthread_mutex_t> m(new (std::nothrow) pthread_mutex_t);
-    if (!m || ::pthread_mutex_init(m.get(), attr.get()) != 0) return kNullHandle;
-    return reinterpret_cast<Handle>(m.release());
+    std::unique_ptr<Mutex> mx(new (std::nothrow) Mutex);
+    if (!mx || ::pthread_mutex_init(&mx->m, attr.get()) != 0) return kNullHandle;
+    return reinterpret_cast<Handle>(mx.release());
 }
 
 WaitResult PosixMutexes::wait(Handle mutex) {
-    pthread_mutex_t* m = mutexOf(mutex);
-    if (m == nullptr) return WaitResult::Failed;
-    int rc = ::pthread_mutex_lock(m);
-    if (rc == 0) return WaitResult::Acquired;
+    Mutex* mx = mutexOf(mutex);
+    if (mx == nullptr) return WaitResult::Failed;
+    int rc = ::pthread_mutex_lock(&mx->m);
+    if (rc == 0) {
+        noteAcquired(mx, false);
+        return WaitResult::Acquired;
+    }
     if (rc == EOWNERDEAD) {
         // The waiter now owns it; made consistent so that it stays usable
         // after the caller releases it.
-        ::pthread_mutex_consistent(m);
+        ::pthread_mutex_consistent(&mx->m);
+        noteAcquired(mx, true);
         return WaitResult::Abandoned;
     }
     return WaitResult::Failed;
 }
 
 bool PosixMutexes::release(Handle mutex) {
-    pthread_mutex_t* m = mutexOf(mutex);
-    return m != nullptr && ::pthread_mutex_unlock(m) == 0;
+    Mutex* mx = mutexOf(mutex);
+    if (mx == nullptr || mx->owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) {
+        return false;  // as ReleaseMutex by a thread that does not own it
+    }
+    if (--mx->depth == 0) mx->owner.store(std::thread::id(), std::memory_order_relaxed);
+    return ::pthread_mutex_unlock(&mx->m) == 0;
 }
 
 bool PosixMutexes::close(Handle mutex) {
-    pthread_mutex_t* m = mutexOf(mutex);
-    if (m == nullptr) return false;
-    int rc = ::pthread_mutex_trylock(m);
-    if (rc == EOWNERDEAD) {
-        ::pthread_mutex_consistent(m);
-        rc = 0;
-    }
-    if (rc != 0) return false;
-    // Now held by this thread, perhaps at several levels: unlock them all so
-    // that no robust list still refers to it.
-    while (::pthread_mutex_unlock(m) == 0) {
-    }
-    std::unique_ptr<pthread_mutex_t> owned(m);
-    return ::pthread_mutex_destroy(m) == 0;
+    Mutex* mx = mutexOf(mutex);
+    if (mx == nullptr) return false;
+    int rc = ::pthread_mutex_trylock(&mx->m);
+    if (rc == EOWNERDEAD) ::pthread_mutex_consistent(&mx->m);
+    if (rc != 0 && rc != EOWNERDEAD) return false;
+    noteAcquired(mx, rc == EOWNERDEAD);
+    // Unlock every level this thread holds, so that no robust list still
+    // refers to the memory about to be freed.
+    std::unique_ptr<Mutex> owned(mx);
+    for (unsigned i = mx->depth; i > 0; --i) ::pthread_mutex_unlock(&mx->m);
+    return ::pthread_mutex_destroy(&mx->m) == 0;
 }
 
 }  // namespace platform

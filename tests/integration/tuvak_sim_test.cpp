@@ -204,6 +204,32 @@ TEST(TuvakSim, SilentDeviceKeepsItsNodeButNeverAnswers) {
     EXPECT_TRUE(sim.stop());
 }
 
+TEST(TuvakSim, DelayedDeviceHoldsEachReply) {
+    SimProcess sim(TUVAK_SIM_PATH);
+    std::string error;
+    ASSERT_TRUE(sim.start({"--delay", "300", "LATE"}, &error)) << error;
+    Port port(sim.devices()[0].pty);
+    const auto began = std::chrono::steady_clock::now();
+    Bytes reply;
+    ASSERT_TRUE(port.exchange(readFrame(0), 3, &reply));
+    EXPECT_EQ(reply, (Bytes{0x08, 0x00, 0xFF}));
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(300));
+    EXPECT_TRUE(sim.stop());
+}
+
+TEST(TuvakSim, RepeatedIdentifierGetsAnInstanceOfItsOwn) {
+    SimProcess sim(TUVAK_SIM_PATH);
+    std::string error;
+    ASSERT_TRUE(sim.start({"TWIN", "TWIN"}, &error)) << error;
+    std::string registry;
+    ASSERT_TRUE(fakes::readTextFile(sim.registryFile, &registry));
+    EXPECT_NE(registry.find("\"1\"=\"FTDIBUS\\\\VID_0403+PID_6001+TWIN\\\\0001\"\n"), std::string::npos);
+    EXPECT_NE(registry.find("+TWIN\\0001\\Device Parameters]\n\"PortName\"=\"COM4\"\n"),
+              std::string::npos)
+        << registry;
+    EXPECT_TRUE(sim.stop());
+}
+
 TEST(TuvakSim, PacedDeviceTakesAtLeastTheLineTime) {
     SimProcess sim(TUVAK_SIM_PATH);
     std::string error;

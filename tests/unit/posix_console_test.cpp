@@ -57,9 +57,12 @@ TEST(PosixConsoleTest, SetsThatCannotShowCyrillicFallBackToUtf8) {
         EXPECT_EQ(console.charset(), "UTF-8") << set;
         EXPECT_EQ(console.convert(kTuvak1251 + "!\x98"), kTuvakUtf8 + "!?") << set;
     }
+    const char* saved = getenv("LC_ALL");
+    std::string savedValue = saved ? saved : "";
     setenv("LC_ALL", "C", 1);  // the C locale's set is ASCII
     PosixConsole fromEnvironment;
-    unsetenv("LC_ALL");
+    if (saved) setenv("LC_ALL", savedValue.c_str(), 1);
+    else unsetenv("LC_ALL");
     EXPECT_EQ(fromEnvironment.convert(kTuvak1251), kTuvakUtf8);
 }
 

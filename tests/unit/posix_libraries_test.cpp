@@ -11,18 +11,10 @@
 namespace platform {
 namespace {
 
-TEST(PosixLibrariesTest, WindowsNamesMapToSharedObjects) {
-    EXPECT_EQ(sharedObjectName("tmdrv32.dll"), "libtmdrv32.so");
-    EXPECT_EQ(sharedObjectName("SNELLOCK.DLL"), "libSNELLOCK.so");
-    EXPECT_EQ(sharedObjectName("drivers/x.Dll"), "drivers/libx.so");
-    EXPECT_EQ(sharedObjectName("libc.so.6"), "libc.so.6");
-    EXPECT_EQ(sharedObjectName(".dll"), ".dll");
-}
-
 TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
     // A driver stand-in: the C library under a driver's file name.
     Dl_info info{};
-    ASSERT_NE(dladdr(reinterpret_cast<void*>(&getpid), &info), 0);
+    ASSERT_NE(dladdr(dlsym(RTLD_DEFAULT, "getpid"), &info), 0);
     std::string tmpl = (std::filesystem::temp_directory_path() / "libsXXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     std::filesystem::path dir = tmpl;
@@ -30,7 +22,7 @@ TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
 
     PosixLibraries libs;
     Handle lib = libs.load((dir / "FakeDrv.DLL").c_str());
-    ASSERT_NE(lib, kNullHandle) << dlerror();
+    ASSERT_NE(lib, kNullHandle);
     auto pid = reinterpret_cast<pid_t (*)()>(libs.symbol(lib, "getpid"));
     ASSERT_NE(pid, nullptr);
     EXPECT_EQ(pid(), getpid());

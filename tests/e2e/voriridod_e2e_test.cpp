@@ -1,0 +1,376 @@
+// voriridod end to end: the built program against tuvak-sim over ptys, the
+// driver data in regedit files, exact console bytes and exit statuses under a
+// fixed UTF-8 locale.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/fakes/sim_process.h"
+#include "tests/fakes/tool_support.h"
+
+#if defined(VORIRIDOD_PATH) && defined(TUVAK_SIM_PATH)
+
+namespace {
+
+using namespace tooltest;
+namespace fs = std::filesystem;
+
+constexpr char kId[] = "AB12CD34E";
+constexpr uint8_t kFill = 0x5A;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "voriridod-e2e-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove_all(path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string write(const std::string& name, const std::string& text) const {
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
+
+    std::string path;
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Puts a file's mode back whatever the test's outcome.
+class ModeGuard {
+public:
+    explicit ModeGuard(std::string path) : path_(std::move(path)) {
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) == 0) saved_ = st.st_mode & 07777;
+    }
+    ~ModeGuard() {
+        if (saved_) ::chmod(path_.c_str(), *saved_);
+    }
+    ModeGuard(const ModeGuard&) = delete;
+    ModeGuard& operator=(const ModeGuard&) = delete;
+
+private:
+    std::string path_;
+    std::optional<mode_t> saved_;
+};
+
+// A regedit string: backslashes and quotes escaped.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string keyLine(const std::string& path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\n"; }
+
+struct Adapter {
+    std::string instance;
+    std::string portName;
+};
+
+// The driver's data as the registry file states it; Count is left out when
+// not given, and Enum altogether when `withEnum` is false.
+std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
+                        const std::vector<Adapter>& adapters,
+                        const std::vector<std::pair<std::string, std::string>>& serialComm) {
+    std::string text = "Windows Registry Editor Version 5.00\n\n";
+    text += keyLine("SYSTEM\\CurrentControlSet\\Services\\FTSER2K") + "\n";
+    if (withEnum) {
+        text += keyLine("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum");
+        if (count) {
+            char line[40];
+            std::snprintf(line, sizeof line, "\"Count\"=dword:%08x\n", *count);
+            text += line;
+        }
+        for (std::size_t i = 0; i < adapters.size(); ++i)
+            text += quoted(std::to_string(i)) + "=" + quoted(adapters[i].instance) + "\n";
+        text += "\n";
+    }
+    for (const Adapter& a : adapters) {
+        text += keyLine("SYSTEM\\CurrentControlSet\\Enum\\" + a.instance + "\\Device Parameters");
+        text += "\"PortName\"=" + quoted(a.portName) + "\n\n";
+    }
+    text += keyLine("HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    for (const auto& [node, com] : serialComm) text += quoted(node) + "=" + quoted(com) + "\n";
+    return text;
+}
+
+std::string instanceOf(const std::string& id) { return "FTDIBUS\\VID_0403+PID_6001+" + id + "\\0000"; }
+
+fakes::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
+                              std::vector<std::string> prefix = {}) {
+    prefix.push_back(VORIRIDOD_PATH);
+    prefix.insert(prefix.end(), args.begin(), args.end());
+    return fakes::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
+}
+
+void expectRun(const fakes::RunResult& r, int status, const std::string& out,
+               const std::string& err) {
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, status);
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, err);
+}
+
+// The failure rows: progress for pass 1, the message, the verdict.
+void expectFailedAtFirstPass(const fakes::RunResult& r, const std::string& id,
+                             const std::string& message) {
+    expectRun(r, 1, failed(id), progress(id, 1) + message);
+}
+
+std::optional<std::string> findInPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = dir + "/" + program;
+        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::nullopt;
+}
+
+class VoriridodE2e : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(dir.path.empty()) << "no temporary directory"; }
+
+    // A simulator serving `ids` with memory full of kFill; extra options first.
+    void startSim(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--fill", "0x5a"});
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
+    }
+
+    std::array<uint8_t, 128> memoryOf(const std::string& id) {
+        std::string text, error;
+        EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
+        auto memories = fakes::parseDump(text);
+        EXPECT_EQ(memories.count(id), 1u) << text;
+        return memories[id];
+    }
+
+    bool untouched(const std::string& id) {
+        const auto memory = memoryOf(id);
+        std::string log;
+        fakes::readTextFile(sim.logFile, &log);
+        return log.empty() && std::all_of(memory.begin(), memory.end(),
+                                          [](uint8_t b) { return b == kFill; });
+    }
+
+    const std::string& pty() const { return sim.devices().at(0).pty; }
+
+    TempDir dir;
+    fakes::SimProcess sim{TUVAK_SIM_PATH};
+};
+
+TEST_F(VoriridodE2e, BannerAndHelpNeedNoRegistry) {
+    const std::string missing = dir.path + "/missing.reg";
+    expectRun(runVoriridod(missing, {}), 0, kBanner, "");
+    expectRun(runVoriridod(missing, {kId, "extra"}), 1, kBanner, "");
+    expectRun(runVoriridod(missing, {"/?"}), 0, kBanner, "");
+    expectRun(runVoriridod(missing, {"-?x"}), 0, kBanner, "");
+    expectRun(runVoriridod(missing, {""}), 1, kBanner, "");
+}
+
+TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
+    const std::string missing = dir.path + "/missing.reg";
+    const std::string garbage = dir.write("garbage.reg", "this is not a registry file\n");
+    for (const std::string& file : {missing, garbage}) {
+        for (const char* arg : {"/L", kId}) {
+            SCOPED_TRACE(file + " " + arg);
+            const fakes::RunResult r = runVoriridod(file, {arg});
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        }
+    }
+}
+
+TEST_F(VoriridodE2e, DriverMissingStopsEveryRequestButHelp) {
+    const std::string file = dir.write(
+        "nodriver.reg", "Windows Registry Editor Version 5.00\n\n" + keyLine("SOFTWARE\\Other"));
+    for (const char* arg : {kId, "/L", "-list", "ab12cd34e77"}) {
+        SCOPED_TRACE(arg);
+        expectRun(runVoriridod(file, {arg}), 1, "", kDriverMissing);
+    }
+    expectRun(runVoriridod(file, {"/?"}), 0, kBanner, "");
+}
+
+TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
+    startSim({kId, "FFEE0011"});
+    expectRun(runVoriridod(sim.registryFile, {"/L"}), 0,
+              std::string(kListMany) + kId + "\nFFEE0011\n", "");
+    ASSERT_TRUE(sim.stop());
+
+    fakes::SimProcess single(TUVAK_SIM_PATH);
+    std::string error;
+    ASSERT_TRUE(single.start({"CAFE01"}, &error)) << error;
+    expectRun(runVoriridod(single.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n",
+              "");
+}
+
+TEST_F(VoriridodE2e, ListingFindsNothing) {
+    const std::string noEnum = dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {}));
+    const std::string zero = dir.write(
+        "zero.reg", ftdiRegedit(true, 0u, {{instanceOf(kId), "COM3"}}, {}));
+    expectRun(runVoriridod(noEnum, {"/l"}), 0, kListNone, "");
+    expectRun(runVoriridod(zero, {"/L"}), 0, kListNone, "");
+}
+
+TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
+    startSim({kId});
+    // Ten characters, lower case: the first nine, upper-cased, name the device.
+    const fakes::RunResult r = runVoriridod(sim.registryFile, {"ab12cd34e77"});
+    std::string passes;
+    for (int pass = 1; pass <= 5; ++pass) passes += progress(kId, pass);
+    expectRun(r, 0, succeeded(kId), passes + "\r" + std::string(38, ' '));
+
+    const auto memory = memoryOf(kId);
+    EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0; }));
+
+    std::string log;
+    ASSERT_TRUE(fakes::readTextFile(sim.logFile, &log));
+    std::istringstream lines(log);
+    const unsigned patterns[] = {0xFF, 0x00, 0x55, 0xAA, 0x00};
+    std::size_t n = 0;
+    for (std::string line; std::getline(lines, line); ++n) {
+        std::istringstream fields(line);
+        std::string id;
+        unsigned command = 0, address = 0, data = 0;
+        fields >> id >> std::hex >> command >> address >> data;
+        ASSERT_LT(n, 640u) << line;
+        EXPECT_EQ(id, kId) << n;
+        EXPECT_EQ(command, 0x07u) << n;
+        EXPECT_EQ(address, n % 128) << n;
+        EXPECT_EQ(data, patterns[n / 128]) << n;
+    }
+    EXPECT_EQ(n, 640u);
+}
+
+TEST_F(VoriridodE2e, PercentInTheIdentifierIsPrintedLiterally) {
+    startSim({kId});
+    expectFailedAtFirstPass(runVoriridod(sim.registryFile, {"%s%n%d%%x"}), "%S%N%D%%X",
+                            kNotConnected);
+    EXPECT_TRUE(untouched(kId));
+}
+
+TEST_F(VoriridodE2e, NotConnected) {
+    startSim({kId});
+    expectFailedAtFirstPass(runVoriridod(sim.registryFile, {"ZZ9"}), "ZZ9", kNotConnected);
+    EXPECT_TRUE(untouched(kId));
+
+    const std::string gone = dir.path + "/gone-tty";
+    const std::vector<std::pair<const char*, std::string>> files = {
+        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instanceOf(kId), "COM3"}}, {{pty(), "COM3"}})},
+        {"Count 0", ftdiRegedit(true, 0u, {{instanceOf(kId), "COM3"}}, {{pty(), "COM3"}})},
+        {"no entry", ftdiRegedit(true, 1u, {{instanceOf("OTHER"), "COM3"}}, {{pty(), "COM3"}})},
+        {"port missing", ftdiRegedit(true, 1u, {{instanceOf(kId), "COM7"}}, {{gone, "COM7"}})},
+    };
+    for (const auto& [what, text] : files) {
+        SCOPED_TRACE(what);
+        expectFailedAtFirstPass(runVoriridod(dir.write("case.reg", text), {kId}), kId,
+                                kNotConnected);
+    }
+    EXPECT_TRUE(untouched(kId));
+}
+
+TEST_F(VoriridodE2e, PortHeldByAnotherProcessIsNotConnected) {
+    startSim({kId});
+    Fd holder(::open(pty().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(holder.get(), 0);
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    expectFailedAtFirstPass(runVoriridod(sim.registryFile, {kId}), kId, kNotConnected);
+    EXPECT_TRUE(untouched(kId));
+}
+
+TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
+    startSim({kId});
+    ModeGuard mode(pty());
+    std::vector<std::string> prefix;
+    std::string file = sim.registryFile;
+    if (::geteuid() == 0) {
+        // Root opens anything: run as nobody against a root-only pty.
+        const auto setpriv = findInPath("setpriv");
+        if (!setpriv) GTEST_SKIP() << "running as root and setpriv is not installed";
+        prefix = {*setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+        std::string text;
+        ASSERT_TRUE(fakes::readTextFile(sim.registryFile, &text));
+        ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
+        file = dir.write("shared.reg", text);
+        ASSERT_EQ(::chmod(pty().c_str(), 0600), 0);
+        const fakes::RunResult probe = runVoriridod(file, {"/?"}, prefix);
+        if (probe.exitCode != 0 || probe.out != kBanner)
+            GTEST_SKIP() << "voriridod cannot run as user 65534: " << probe.err;
+    } else {
+        ASSERT_EQ(::chmod(pty().c_str(), 0), 0);
+    }
+    expectFailedAtFirstPass(runVoriridod(file, {kId}, prefix), kId, kNoAccess);
+    EXPECT_TRUE(untouched(kId));
+}
+
+TEST_F(VoriridodE2e, UnplugDuringSecondPassIsAWriteError) {
+    startSim({"--unplug-after", "130", kId});
+    expectRun(runVoriridod(sim.registryFile, {kId}), 1, failed(kId),
+              progress(kId, 1) + progress(kId, 2) + kWriteError);
+    const auto memory = memoryOf(kId);
+    EXPECT_EQ(memory[0], 0x00);
+    EXPECT_EQ(memory[1], 0x00);
+    EXPECT_TRUE(std::all_of(memory.begin() + 2, memory.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST_F(VoriridodE2e, MalformedDriverDataIsAFaultyDevice) {
+    startSim({kId});
+    // 64 characters and the terminating zero: one byte more than an entry may hold.
+    std::string longInstance = "FTDIBUS\\VID_0403+PID_6001+" + std::string(kId) + "\\";
+    longInstance.resize(64, '0');
+    const std::vector<std::pair<const char*, std::string>> files = {
+        {"entry of 65 bytes", ftdiRegedit(true, 1u, {{longInstance, "COM3"}}, {{pty(), "COM3"}})},
+        {"port name in lower case",
+         ftdiRegedit(true, 1u, {{instanceOf(kId), "com3"}}, {{pty(), "com3"}})},
+    };
+    for (const auto& [what, text] : files) {
+        SCOPED_TRACE(what);
+        expectFailedAtFirstPass(runVoriridod(dir.write("case.reg", text), {kId}), kId, kFaulty);
+    }
+    EXPECT_TRUE(untouched(kId));
+}
+
+}  // namespace
+
+#endif
