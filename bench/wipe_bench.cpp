@@ -21,8 +21,7 @@
 #include "hwds/hwds.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_serial.h"
-#include "tests/fakes/sim_process.h"
-#include "tests/fakes/test_framework.h"
+#include "sim/control/sim_process.h"
 
 namespace {
 
@@ -64,7 +63,7 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-bool startSim(fakes::SimProcess& sim, const std::vector<std::string>& args) {
+bool startSim(sim::SimProcess& sim, const std::vector<std::string>& args) {
     std::string error;
     if (sim.start(args, &error)) return true;
     std::fprintf(stderr, "tuvak-sim: %s\n", error.c_str());
@@ -76,7 +75,7 @@ bool startSim(fakes::SimProcess& sim, const std::vector<std::string>& args) {
 int main() {
     const std::string id = "AB12CD34E";
 
-    fakes::SimProcess paced(TUVAK_SIM_PATH);
+    sim::SimProcess paced(TUVAK_SIM_PATH);
     if (!startSim(paced, {"--pace", id})) return 1;
     std::vector<double> walls, cpus;
     for (int i = 0; i < kWipeRuns; ++i) {
@@ -97,13 +96,13 @@ int main() {
                 wall / kBoundSeconds);
     std::printf("  host cpu %.4f s = %.1f%% of the wipe's wall time\n", cpu, 100.0 * cpu / wall);
 
-    fakes::SimProcess prompt(TUVAK_SIM_PATH);
+    sim::SimProcess prompt(TUVAK_SIM_PATH);
     if (!startSim(prompt, {id})) return 1;
     auto registry = platform::PosixRegistry::fromFile(prompt.registryFile);
     platform::PosixSerialPorts serial([&](std::string_view com, std::string* node) {
         return registry->resolveComName(com, node);
     });
-    fakes::TestFramework framework({registry.get(), &serial, nullptr, nullptr, nullptr, nullptr});
+    platform::ScopedServices services({registry.get(), &serial, nullptr, nullptr, nullptr, nullptr});
     HwDataSource* source = nullptr;
     if (hwdsOpen(&source, "TUVAK", id.c_str()) != CE_OK) return 1;
     const uint8_t pattern[128] = {};

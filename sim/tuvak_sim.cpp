@@ -330,9 +330,11 @@ bool openPty(Device* device, std::string* error) {
     return true;
 }
 
+// The line hangs up and the node can no longer be opened. Our slave fd stays
+// open, so the pty's number is not handed to another pty while we run: a
+// host must never reach a different device through the old name.
 void unplug(Device* device) {
     device->master.reset();
-    device->slave.reset();
     device->replies.clear();
     device->out.clear();
     device->unplugging = false;

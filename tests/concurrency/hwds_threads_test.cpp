@@ -11,7 +11,7 @@
 #include "hwds/hwds.h"
 #include "platform/regtree.h"
 #include "sim/model/tuvak_device.h"
-#include "tests/fakes/fake_serial.h"
+#include "sim/model/inprocess_ports.h"
 #include "tests/fakes/ftdi_registry.h"
 #include "tests/fakes/test_framework.h"
 
@@ -29,7 +29,7 @@ int32_t retry(void*, const char*, const char*, int32_t, int32_t) { return HWDS_A
 class ThreadsTest : public ::testing::Test {
 protected:
     platform::TreeRegistry registry;
-    fakes::FakeSerialPorts serial;
+    sim::InProcessPorts serial;
     std::vector<std::unique_ptr<sim::TuvakDevice>> devices;
     std::unique_ptr<fakes::TestFramework> framework;
 

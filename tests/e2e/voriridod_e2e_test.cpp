@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/fakes/sim_process.h"
+#include "sim/control/sim_process.h"
 #include "tests/fakes/tool_support.h"
 
 #if defined(VORIRIDOD_PATH) && defined(TUVAK_SIM_PATH)
@@ -134,14 +134,14 @@ std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
 
 std::string instanceOf(const std::string& id) { return "FTDIBUS\\VID_0403+PID_6001+" + id + "\\0000"; }
 
-fakes::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
+sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
                               std::vector<std::string> prefix = {}) {
     prefix.push_back(VORIRIDOD_PATH);
     prefix.insert(prefix.end(), args.begin(), args.end());
-    return fakes::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
+    return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
 }
 
-void expectRun(const fakes::RunResult& r, int status, const std::string& out,
+void expectRun(const sim::RunResult& r, int status, const std::string& out,
                const std::string& err) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, status);
@@ -150,7 +150,7 @@ void expectRun(const fakes::RunResult& r, int status, const std::string& out,
 }
 
 // The failure rows: progress for pass 1, the message, the verdict.
-void expectFailedAtFirstPass(const fakes::RunResult& r, const std::string& id,
+void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id,
                              const std::string& message) {
     expectRun(r, 1, failed(id), progress(id, 1) + message);
 }
@@ -179,7 +179,7 @@ protected:
     std::array<uint8_t, 128> memoryOf(const std::string& id) {
         std::string text, error;
         EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
-        auto memories = fakes::parseDump(text);
+        auto memories = sim::parseDump(text);
         EXPECT_EQ(memories.count(id), 1u) << text;
         return memories[id];
     }
@@ -187,7 +187,7 @@ protected:
     bool untouched(const std::string& id) {
         const auto memory = memoryOf(id);
         std::string log;
-        fakes::readTextFile(sim.logFile, &log);
+        sim::readTextFile(sim.logFile, &log);
         return log.empty() && std::all_of(memory.begin(), memory.end(),
                                           [](uint8_t b) { return b == kFill; });
     }
@@ -195,7 +195,7 @@ protected:
     const std::string& pty() const { return sim.devices().at(0).pty; }
 
     TempDir dir;
-    fakes::SimProcess sim{TUVAK_SIM_PATH};
+    sim::SimProcess sim{TUVAK_SIM_PATH};
 };
 
 TEST_F(VoriridodE2e, BannerAndHelpNeedNoRegistry) {
@@ -213,7 +213,7 @@ TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
     for (const std::string& file : {missing, garbage}) {
         for (const char* arg : {"/L", kId}) {
             SCOPED_TRACE(file + " " + arg);
-            const fakes::RunResult r = runVoriridod(file, {arg});
+            const sim::RunResult r = runVoriridod(file, {arg});
             EXPECT_EQ(r.exitCode, 1);
             EXPECT_EQ(r.out, "");
             EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
@@ -238,7 +238,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
               std::string(kListMany) + kId + "\nFFEE0011\n", "");
     ASSERT_TRUE(sim.stop());
 
-    fakes::SimProcess single(TUVAK_SIM_PATH);
+    sim::SimProcess single(TUVAK_SIM_PATH);
     std::string error;
     ASSERT_TRUE(single.start({"CAFE01"}, &error)) << error;
     expectRun(runVoriridod(single.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n",
@@ -256,7 +256,7 @@ TEST_F(VoriridodE2e, ListingFindsNothing) {
 TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
     startSim({kId});
     // Ten characters, lower case: the first nine, upper-cased, name the device.
-    const fakes::RunResult r = runVoriridod(sim.registryFile, {"ab12cd34e77"});
+    const sim::RunResult r = runVoriridod(sim.registryFile, {"ab12cd34e77"});
     std::string passes;
     for (int pass = 1; pass <= 5; ++pass) passes += progress(kId, pass);
     expectRun(r, 0, succeeded(kId), passes + "\r" + std::string(38, ' '));
@@ -265,7 +265,7 @@ TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
     EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0; }));
 
     std::string log;
-    ASSERT_TRUE(fakes::readTextFile(sim.logFile, &log));
+    ASSERT_TRUE(sim::readTextFile(sim.logFile, &log));
     std::istringstream lines(log);
     const unsigned patterns[] = {0xFF, 0x00, 0x55, 0xAA, 0x00};
     std::size_t n = 0;
@@ -330,11 +330,11 @@ TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
         if (!setpriv) GTEST_SKIP() << "running as root and setpriv is not installed";
         prefix = {*setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
         std::string text;
-        ASSERT_TRUE(fakes::readTextFile(sim.registryFile, &text));
+        ASSERT_TRUE(sim::readTextFile(sim.registryFile, &text));
         ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
         file = dir.write("shared.reg", text);
         ASSERT_EQ(::chmod(pty().c_str(), 0600), 0);
-        const fakes::RunResult probe = runVoriridod(file, {"/?"}, prefix);
+        const sim::RunResult probe = runVoriridod(file, {"/?"}, prefix);
         if (probe.exitCode != 0 || probe.out != kBanner)
             GTEST_SKIP() << "voriridod cannot run as user 65534: " << probe.err;
     } else {

@@ -66,19 +66,6 @@ TEST(PosixConsoleTest, SetsThatCannotShowCyrillicFallBackToUtf8) {
     EXPECT_EQ(fromEnvironment.convert(kTuvak1251), kTuvakUtf8);
 }
 
-TEST(PosixConsoleTest, ConvertsToACyrillicSetAndMarksWhatItLacks) {
-    for (const char* set : {"KOI8-R", "CP866", "GB18030"}) {
-        PosixConsole console(set);
-        if (console.charset() != set) GTEST_SKIP() << "iconv lacks " << set;
-        std::string shown = console.convert(kTuvak1251);
-        EXPECT_EQ(viaIconv(shown, "UTF-8", set), kTuvakUtf8) << set;
-        EXPECT_EQ(console.convert(allAscii()), allAscii()) << set;
-    }
-    // KOI8-R has no euro sign; the text around it survives.
-    EXPECT_EQ(PosixConsole("KOI8-R").convert("a\x88" + kTuvak1251),
-              "a?" + PosixConsole("KOI8-R").convert(kTuvak1251));
-}
-
 // Runs `body` with standard output going to a file; returns what it wrote.
 template <typename F>
 std::string captureStdout(F body, int openFlags = O_RDWR) {

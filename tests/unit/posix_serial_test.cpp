@@ -182,25 +182,6 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.close(h));
 }
 
-TEST_F(PosixSerialTest, WriteWaitsForRoomAndReportsWhatWasTaken) {
-    Handle h = openRaw();
-    Bytes big(1 << 20, 0x5A);
-    uint32_t written = 0;
-    // Nobody reads: the kernel takes part, the rest times out.
-    EXPECT_TRUE(ports_.write(h, big.data(), static_cast<uint32_t>(big.size()), &written));
-    EXPECT_GT(written, 0u);
-    EXPECT_LT(written, big.size());
-    Bytes drained = receiveAtDevice(written, 5000);
-    EXPECT_EQ(drained.size(), written);
-
-    std::thread device([&] { drained = receiveAtDevice(200000, 5000); });
-    EXPECT_TRUE(ports_.write(h, big.data(), 200000, &written));
-    device.join();
-    EXPECT_EQ(written, 200000u);
-    EXPECT_EQ(drained.size(), 200000u);
-    EXPECT_TRUE(ports_.close(h));
-}
-
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     Handle h = openPort();
     Handle second = kNullHandle;

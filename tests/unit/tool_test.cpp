@@ -33,65 +33,6 @@ protected:
     platform::ScopedServices services{platform::Services{.registry = &registry, .console = &console}};
 };
 
-TEST_F(ToolTest, BannerForMissingOrExtraArguments) {
-    char name[] = "voriridod";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(voriridodMain(0, argv), 0);
-    expectOnly("", "");
-
-    EXPECT_EQ(runTool({}), 0);
-    expectOnly(kBanner, "");
-
-    console.writes.clear();
-    EXPECT_EQ(runTool({"AB12CD34E", "extra"}), 1);
-    expectOnly(kBanner, "");
-    EXPECT_EQ(registry.opens, 0);
-}
-
-TEST_F(ToolTest, HelpNeitherReadsNorNeedsTheRegistry) {
-    // No driver, and a registry file that failed to load: help still works.
-    registry.failure = "broken.reg:2: not a key line";
-    for (const char* arg : {"/?", "-?", "/?x", "-?anything"}) {
-        SCOPED_TRACE(arg);
-        console.writes.clear();
-        EXPECT_EQ(runTool({arg}), 0);
-        expectOnly(kBanner, "");
-    }
-    EXPECT_EQ(registry.opens, 0);
-}
-
-TEST_F(ToolTest, EmptyIdentifierIsRefusedBeforeAnythingIsRead) {
-    installOne("AB12CD34E");
-    EXPECT_EQ(runTool({""}), 1);
-    expectOnly(kBanner, "");
-    EXPECT_EQ(registry.opens, 0);
-}
-
-TEST_F(ToolTest, MissingDriverStopsEveryRequestButHelp) {
-    // Enum entries without the service key still count as no driver.
-    fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("AB12CD34E"), "COM3"}});
-    registry.tree().removeKey(fakes::kDriverKey);
-    for (const char* arg : {"AB12CD34E", "/L", "/l", "-list", "ab12cd34e77"}) {
-        SCOPED_TRACE(arg);
-        console.writes.clear();
-        EXPECT_EQ(runTool({arg}), 1);
-        expectOnly("", kDriverMissing);
-    }
-    EXPECT_EQ(registry.openKeyCount(), 0);
-}
-
-TEST_F(ToolTest, UnloadableRegistryIsReportedNotTakenForNoDriver) {
-    installOne("AB12CD34E");
-    registry.failure = "broken.reg:2: not a key line";
-    for (const char* arg : {"/L", "AB12CD34E"}) {
-        SCOPED_TRACE(arg);
-        console.writes.clear();
-        EXPECT_EQ(runTool({arg}), 1);
-        expectOnly("", "broken.reg:2: not a key line\n");
-    }
-    EXPECT_EQ(registry.opens, 0);
-}
-
 TEST_F(ToolTest, EveryFormOfTheListingSwitchLists) {
     installOne("AB12CD34E");
     for (const char* arg : {"/L", "/l", "-L", "-list", "/Lanything"}) {
@@ -101,64 +42,6 @@ TEST_F(ToolTest, EveryFormOfTheListingSwitchLists) {
         expectOnly(std::string(kListOne) + "AB12CD34E\n", "");
     }
     EXPECT_EQ(registry.openKeyCount(), 0);
-}
-
-TEST_F(ToolTest, ListingGoesByIndexAndPicksTheHeaderByCount) {
-    platform::RegTree& tree = registry.tree();
-    tree.addKey(fakes::kDriverKey);
-    // Values set out of order: the listing follows the index, not storage.
-    tree.setString(fakes::kEnumKey, "1", fakes::instancePath("SECOND"));
-    tree.setString(fakes::kEnumKey, "0", fakes::instancePath("FIRST"));
-    tree.setDword(fakes::kEnumKey, "Count", 2);
-    EXPECT_EQ(runTool({"/L"}), 0);
-    expectOnly(std::string(kListMany) + "FIRST\nSECOND\n", "");
-
-    // Count data shorter than four bytes still gives a defined number.
-    console.writes.clear();
-    tree.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1});
-    EXPECT_EQ(runTool({"/L"}), 0);
-    expectOnly(std::string(kListOne) + "FIRST\n", "");
-
-    // Negative when taken as signed: the plural header and no lines.
-    console.writes.clear();
-    tree.setDword(fakes::kEnumKey, "Count", 0xFFFFFFFFu);
-    EXPECT_EQ(runTool({"/L"}), 0);
-    expectOnly(kListMany, "");
-    EXPECT_EQ(registry.openKeyCount(), 0);
-}
-
-TEST_F(ToolTest, ListingFindsNothing) {
-    struct Case {
-        const char* what;
-        void (*prepare)(platform::RegTree&);
-    };
-    const Case cases[] = {
-        {"no Enum key", [](platform::RegTree&) {}},
-        {"Count 0",
-         [](platform::RegTree& t) {
-             t.setString(fakes::kEnumKey, "0", fakes::instancePath("AB12CD34E"));
-             t.setDword(fakes::kEnumKey, "Count", 0);
-         }},
-        {"no Count",
-         [](platform::RegTree& t) {
-             t.setString(fakes::kEnumKey, "0", fakes::instancePath("AB12CD34E"));
-         }},
-        {"Count too long to read",
-         [](platform::RegTree& t) {
-             t.setString(fakes::kEnumKey, "0", fakes::instancePath("AB12CD34E"));
-             t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0, 0, 0, 0});
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        console.writes.clear();
-        registry.tree() = platform::RegTree();
-        registry.tree().addKey(fakes::kDriverKey);
-        c.prepare(registry.tree());
-        EXPECT_EQ(runTool({"/L"}), 0);
-        expectOnly(kListNone, "");
-        EXPECT_EQ(registry.openKeyCount(), 0);
-    }
 }
 
 TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {

@@ -6,7 +6,7 @@
 #include "hwds/tuvak/hwtuvak.h"
 #include "platform/regtree.h"
 #include "sim/model/tuvak_device.h"
-#include "tests/fakes/fake_serial.h"
+#include "sim/model/inprocess_ports.h"
 #include "tests/fakes/ftdi_registry.h"
 
 namespace {
@@ -17,7 +17,7 @@ using fakes::instancePath;
 class ConnectionTest : public ::testing::Test {
 protected:
     platform::TreeRegistry registry;
-    fakes::FakeSerialPorts serial;
+    sim::InProcessPorts serial;
     platform::ScopedServices services{{&registry, &serial, nullptr, nullptr, nullptr, nullptr}};
     sim::TuvakDevice device;
 

@@ -9,7 +9,7 @@
 #include "hwds/tuvak/hwtuvak.h"
 #include "platform/regtree.h"
 #include "sim/model/tuvak_device.h"
-#include "tests/fakes/fake_serial.h"
+#include "sim/model/inprocess_ports.h"
 #include "tests/fakes/ftdi_registry.h"
 
 namespace {
@@ -20,7 +20,7 @@ const char kPort[] = "\\\\.\\COM3";
 class ProtocolTest : public ::testing::Test {
 protected:
     platform::TreeRegistry registry;
-    fakes::FakeSerialPorts serial;
+    sim::InProcessPorts serial;
     platform::ScopedServices services{{&registry, &serial, nullptr, nullptr, nullptr, nullptr}};
     sim::TuvakDevice device{42};
     HwTuvak source{"ID1"};

@@ -13,9 +13,9 @@
 #include "platform/platform.h"
 #include "sim/model/tuvak_device.h"
 
-namespace fakes {
+namespace sim {
 
-class FakeSerialPorts : public platform::SerialPorts {
+class InProcessPorts : public platform::SerialPorts {
 public:
     // Injected failures of the matching calls (on a valid handle).
     std::atomic<bool> failGetSettings{false};
@@ -77,4 +77,4 @@ private:
     std::vector<uint32_t> readSizes_;
 };
 
-}  // namespace fakes
+}  // namespace sim

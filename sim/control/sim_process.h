@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace fakes {
+namespace sim {
 
 class SimProcess {
 public:
@@ -75,4 +75,4 @@ std::map<std::string, std::array<uint8_t, 128>> parseDump(const std::string& tex
 // The whole file, or false.
 bool readTextFile(const std::string& path, std::string* text);
 
-}  // namespace fakes
+}  // namespace sim

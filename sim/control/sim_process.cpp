@@ -1,4 +1,4 @@
-#include "tests/fakes/sim_process.h"
+#include "sim/control/sim_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +18,7 @@
 
 extern char** environ;
 
-namespace fakes {
+namespace sim {
 
 namespace {
 
@@ -353,4 +353,4 @@ std::map<std::string, std::array<uint8_t, 128>> parseDump(const std::string& tex
     return memories;
 }
 
-}  // namespace fakes
+}  // namespace sim

@@ -1,22 +1,22 @@
-#include "tests/fakes/fake_serial.h"
+#include "sim/model/inprocess_ports.h"
 
 #include <algorithm>
 
-namespace fakes {
+namespace sim {
 
 using platform::Handle;
 
-void FakeSerialPorts::attach(const std::string& path, sim::TuvakDevice* device) {
+void InProcessPorts::attach(const std::string& path, sim::TuvakDevice* device) {
     std::lock_guard<std::mutex> hold(mutex_);
     ports_[path].device = device;
 }
 
-void FakeSerialPorts::detach(const std::string& path) {
+void InProcessPorts::detach(const std::string& path) {
     std::lock_guard<std::mutex> hold(mutex_);
     ports_.erase(path);
 }
 
-void FakeSerialPorts::failOpen(const std::string& path, uint32_t win32Error) {
+void InProcessPorts::failOpen(const std::string& path, uint32_t win32Error) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (win32Error == platform::kErrSuccess) {
         openFailures_.erase(path);
@@ -25,14 +25,14 @@ void FakeSerialPorts::failOpen(const std::string& path, uint32_t win32Error) {
     }
 }
 
-FakeSerialPorts::Port* FakeSerialPorts::portOf(Handle handle) {
+InProcessPorts::Port* InProcessPorts::portOf(Handle handle) {
     auto open = handles_.find(handle);
     if (open == handles_.end()) return nullptr;
     auto port = ports_.find(open->second);
     return port == ports_.end() ? nullptr : &port->second;
 }
 
-uint32_t FakeSerialPorts::open(const char* path, Handle* port) {
+uint32_t InProcessPorts::open(const char* path, Handle* port) {
     std::lock_guard<std::mutex> hold(mutex_);
     *port = platform::kInvalidHandle;
     const std::string name = path ? path : "";
@@ -57,7 +57,7 @@ uint32_t FakeSerialPorts::open(const char* path, Handle* port) {
     return platform::kErrSuccess;
 }
 
-bool FakeSerialPorts::getSettings(Handle port, platform::LineSettings* settings) {
+bool InProcessPorts::getSettings(Handle port, platform::LineSettings* settings) {
     std::lock_guard<std::mutex> hold(mutex_);
     Port* p = portOf(port);
     if (p == nullptr || failGetSettings) return false;
@@ -65,7 +65,7 @@ bool FakeSerialPorts::getSettings(Handle port, platform::LineSettings* settings)
     return true;
 }
 
-bool FakeSerialPorts::setSettings(Handle port, const platform::LineSettings& settings) {
+bool InProcessPorts::setSettings(Handle port, const platform::LineSettings& settings) {
     std::lock_guard<std::mutex> hold(mutex_);
     Port* p = portOf(port);
     if (p == nullptr) return false;
@@ -75,7 +75,7 @@ bool FakeSerialPorts::setSettings(Handle port, const platform::LineSettings& set
     return true;
 }
 
-bool FakeSerialPorts::purge(Handle port, uint32_t flags) {
+bool InProcessPorts::purge(Handle port, uint32_t flags) {
     std::lock_guard<std::mutex> hold(mutex_);
     Port* p = portOf(port);
     if (p == nullptr) return false;
@@ -85,7 +85,7 @@ bool FakeSerialPorts::purge(Handle port, uint32_t flags) {
     return true;
 }
 
-bool FakeSerialPorts::write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) {
+bool InProcessPorts::write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) {
     std::lock_guard<std::mutex> hold(mutex_);
     *written = 0;
     if (handles_.count(port) != 0) writes_.emplace_back(data, data + length);
@@ -96,7 +96,7 @@ bool FakeSerialPorts::write(Handle port, const uint8_t* data, uint32_t length, u
     return true;
 }
 
-bool FakeSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+bool InProcessPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
     std::lock_guard<std::mutex> hold(mutex_);
     *got = 0;
     if (handles_.count(port) != 0) readSizes_.push_back(length);
@@ -110,57 +110,57 @@ bool FakeSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t
     return p->device != nullptr && !p->device->unplugged();
 }
 
-bool FakeSerialPorts::close(Handle port) {
+bool InProcessPorts::close(Handle port) {
     std::lock_guard<std::mutex> hold(mutex_);
     ++closeCount_;
     if (handles_.erase(port) == 0) return false;
     return !failClose;
 }
 
-int FakeSerialPorts::openCount() const {
+int InProcessPorts::openCount() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return openCount_;
 }
 
-int FakeSerialPorts::closeCount() const {
+int InProcessPorts::closeCount() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return closeCount_;
 }
 
-int FakeSerialPorts::openPorts() const {
+int InProcessPorts::openPorts() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return static_cast<int>(handles_.size());
 }
 
-std::vector<std::string> FakeSerialPorts::openedPaths() const {
+std::vector<std::string> InProcessPorts::openedPaths() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return openedPaths_;
 }
 
-platform::LineSettings FakeSerialPorts::lastSettings() const {
+platform::LineSettings InProcessPorts::lastSettings() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return lastSettings_;
 }
 
-uint32_t FakeSerialPorts::lastPurgeFlags() const {
+uint32_t InProcessPorts::lastPurgeFlags() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return lastPurgeFlags_;
 }
 
-std::vector<std::vector<uint8_t>> FakeSerialPorts::writes() const {
+std::vector<std::vector<uint8_t>> InProcessPorts::writes() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return writes_;
 }
 
-std::vector<uint32_t> FakeSerialPorts::readSizes() const {
+std::vector<uint32_t> InProcessPorts::readSizes() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return readSizes_;
 }
 
-std::size_t FakeSerialPorts::undelivered(const std::string& path) const {
+std::size_t InProcessPorts::undelivered(const std::string& path) const {
     std::lock_guard<std::mutex> hold(mutex_);
     auto found = ports_.find(path);
     return found == ports_.end() ? 0 : found->second.pending.size();
 }
 
-}  // namespace fakes
+}  // namespace sim
