@@ -5,7 +5,12 @@
 //    a whole wipe beside the line-time bound (640 exchanges of 6 bytes), and
 //    the tool's CPU time as a share of it.
 // 2. The framework in-process against a simulator that answers at once:
-//    wall and CPU time per write exchange, i.e. the host's own cost.
+//    wall and CPU time per write exchange, i.e. the host's own cost, beside
+//    the round trip of a bare pty that no host can beat.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -16,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hwds/hwds.h"
@@ -70,6 +76,59 @@ bool startSim(sim::SimProcess& sim, const std::vector<std::string>& args) {
     return false;
 }
 
+// The floor any host meets on this machine: a 4-byte request and a 2-byte
+// reply through a bare pty, echoed by a thread, with the same three system
+// calls per exchange (write, poll, read).
+struct PerExchange {
+    double wallMicros = -1, cpuMicros = -1;
+};
+
+PerExchange ptyRoundTrip(int exchanges) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    termios raw{};
+    if (slave < 0 || tcgetattr(slave, &raw) != 0) return {};
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    std::thread device([&] {
+        uint8_t request[4];
+        for (int i = 0; i < exchanges; ++i) {
+            size_t got = 0;
+            while (got < sizeof request) {
+                const ssize_t n = read(master, request + got, sizeof request - got);
+                if (n <= 0) return;
+                got += static_cast<size_t>(n);
+            }
+            if (write(master, request, 2) != 2) return;
+        }
+    });
+    const uint8_t request[4] = {0x07, 0x00, 0x00, 0xFF};
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < exchanges; ++i) {
+        if (write(slave, request, sizeof request) != 4) break;
+        uint8_t reply[2];
+        size_t got = 0;
+        while (got < sizeof reply) {
+            pollfd p{slave, POLLIN, 0};
+            if (poll(&p, 1, 1000) <= 0) break;
+            const ssize_t n = read(slave, reply + got, sizeof reply - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+    }
+    const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    getrusage(RUSAGE_THREAD, &after);
+    device.join();
+    close(slave);
+    close(master);
+    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
+                       seconds(after.ru_stime) - seconds(before.ru_stime);
+    return {1e6 * total / exchanges, 1e6 * cpu / exchanges};
+}
+
 }  // namespace
 
 int main() {
@@ -119,5 +178,8 @@ int main() {
     std::printf("host cost per write exchange against a simulator that answers at once (%d exchanges)\n",
                 exchanges);
     std::printf("  wall %.1f us   cpu %.1f us\n", 1e6 * total / exchanges, 1e6 * hostCpu / exchanges);
+    const PerExchange floor = ptyRoundTrip(exchanges);
+    std::printf("  a bare pty round trip on this machine, for comparison: wall %.1f us   cpu %.1f us\n",
+                floor.wallMicros, floor.cpuMicros);
     return 0;
 }
