@@ -26,15 +26,4 @@ private:
     bool acquired_ = false;
 };
 
-// ASCII-only, as type names are.
-inline bool asciiIEquals(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-        if (x == '\0') return true;
-    }
-}
-
 }  // namespace hwds

@@ -3,6 +3,7 @@
 #include "hwds/hwds.h"
 #include "hwds/mutex_guard.h"
 #include "hwds/tuvak/hwtuvak.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -57,14 +58,14 @@ CeResult hwdsOpen(HwDataSource** out, const char* type, const char* id) {
     if (!guard.acquired()) return CE_HW_FAIL_LOCK;
 
     HwDataSource* found = openSources;
-    while (found != nullptr && !(hwds::asciiIEquals(found->type, type) && found->matchesId(id)))
+    while (found != nullptr && !(platform::asciiIEquals(found->type, type) && found->matchesId(id)))
         found = found->next;
     *out = found;
     if (found != nullptr) return CE_OK;
 
     CeResult result = CE_HW_NOT_SUPPORTED;
     for (const SourceType& t : kSourceTypes) {
-        if (hwds::asciiIEquals(t.name, type)) {
+        if (platform::asciiIEquals(t.name, type)) {
             if (t.create != nullptr) result = t.create(out, id);
             break;
         }

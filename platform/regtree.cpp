@@ -1,5 +1,7 @@
 #include "platform/regtree.h"
 
+#include "platform/ascii.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,24 +9,13 @@ namespace platform {
 
 namespace {
 
-// ASCII only: registry names in these views are ASCII, and a locale-aware
-// tolower would make the lookup depend on the process locale.
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
 
 // The map key of a path: lower-cased, without leading or trailing separators.
 std::string keyOf(std::string_view path) {
     while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
     while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
     std::string key(path);
-    for (char& c : key) c = lowerAscii(c);
+    for (char& c : key) c = asciiLower(c);
     return key;
 }
 
@@ -54,7 +45,7 @@ void RegTree::setValue(std::string_view keyPath, std::string_view name, uint32_t
     addKey(keyPath);
     Key& key = keys_[keyOf(keyPath)];
     for (auto& [existing, value] : key.values) {
-        if (equalsIgnoreCase(existing, name)) {
+        if (asciiIEquals(existing, name)) {
             value.type = type;
             value.data = std::move(data);
             return;
@@ -95,7 +86,7 @@ void RegTree::removeValue(std::string_view keyPath, std::string_view name) {
     if (it == keys_.end()) return;
     auto& values = it->second.values;
     values.erase(std::remove_if(values.begin(), values.end(),
-                                [&](const auto& entry) { return equalsIgnoreCase(entry.first, name); }),
+                                [&](const auto& entry) { return asciiIEquals(entry.first, name); }),
                  values.end());
 }
 
@@ -108,7 +99,7 @@ const RegValue* RegTree::value(std::string_view keyPath, std::string_view name) 
     auto it = keys_.find(keyOf(keyPath));
     if (it == keys_.end()) return nullptr;
     for (const auto& [existing, value] : it->second.values) {
-        if (equalsIgnoreCase(existing, name)) return &value;
+        if (asciiIEquals(existing, name)) return &value;
     }
     return nullptr;
 }
@@ -167,7 +158,7 @@ bool TreeRegistry::resolveComName(std::string_view comName, std::string* nodePat
         std::string_view text(bytes, value->data.size());
         // Stored text need not be terminated; stop at a zero only if there is one.
         text = text.substr(0, text.find('\0'));
-        if (equalsIgnoreCase(text, comName)) {
+        if (asciiIEquals(text, comName)) {
             if (nodePath != nullptr) *nodePath = name;
             return true;
         }

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ascii.h"
 #include "tool/messages.h"
 #include "tool/voriridod.h"
 
@@ -49,8 +50,7 @@ int voriridodMain(int argc, char** argv) {
     char id[kIdChars + 1] = {};
     const char* argument = argv[1] != nullptr ? argv[1] : "";
     for (std::size_t i = 0; i < kIdChars && argument[i] != '\0'; ++i) {
-        char c = argument[i];
-        id[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        id[i] = platform::asciiUpper(argument[i]);
     }
 
     if (isSwitch(id, '?')) {

@@ -1,5 +1,7 @@
 #include "platform/posix/regedit.h"
 
+#include "platform/ascii.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -14,18 +16,10 @@ namespace {
 // A registry description is a few kilobytes; anything near this is not one.
 constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
+using platform::asciiIEquals;
 
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && asciiIEquals(text.substr(0, prefix.size()), prefix);
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -170,12 +164,12 @@ private:
         const std::string_view path = sep == std::string_view::npos ? std::string_view{} : inner.substr(sep + 1);
 
         bool otherHive = false;
-        for (std::string_view other : kOtherHives) otherHive = otherHive || equalsIgnoreCase(hive, other);
+        for (std::string_view other : kOtherHives) otherHive = otherHive || asciiIEquals(hive, other);
         if (otherHive) {
             target_ = Target::Skipped;
             return true;
         }
-        if (!equalsIgnoreCase(hive, "HKEY_LOCAL_MACHINE") && !equalsIgnoreCase(hive, "HKLM")) {
+        if (!asciiIEquals(hive, "HKEY_LOCAL_MACHINE") && !asciiIEquals(hive, "HKLM")) {
             return fail(index_, "unknown hive \"" + std::string(hive) + "\" (expected HKEY_LOCAL_MACHINE)");
         }
         // A doubled backslash is a common slip: key paths take no escapes.
