@@ -106,7 +106,7 @@ struct DeviceOptions {
     sim::Faults faults;
 };
 
-struct DeviceSpec {
+struct DeviceSetup {
     std::string id;
     DeviceOptions options;
 };
@@ -117,7 +117,7 @@ struct Config {
     std::string log;
     bool showAtExit = false;
     uint64_t firstCom = 3;
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceSetup> devices;
 };
 
 // Decimal, or hexadecimal after 0x; the whole text, at most `max`.
@@ -271,12 +271,12 @@ struct Reply {
 };
 
 struct Device {
-    explicit Device(const DeviceSpec& spec) : id(spec.id), model(spec.options.seed) {
+    explicit Device(const DeviceSetup& setup) : id(setup.id), model(setup.options.seed) {
         auto& memory = model.memory();
         for (std::size_t i = 0; i < memory.size(); ++i) {
-            memory[i] = spec.options.ascending ? static_cast<uint8_t>(i) : spec.options.fill;
+            memory[i] = setup.options.ascending ? static_cast<uint8_t>(i) : setup.options.fill;
         }
-        model.faults() = spec.options.faults;
+        model.faults() = setup.options.faults;
     }
 
     std::string id;

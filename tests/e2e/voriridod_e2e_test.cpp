@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sim/control/sim_process.h"
+#include "tests/fakes/temp_dir.h"
 #include "tests/fakes/tool_support.h"
 
 #if defined(VORIRIDOD_PATH) && defined(TUVAK_SIM_PATH)
@@ -34,27 +35,7 @@ namespace fs = std::filesystem;
 constexpr char kId[] = "AB12CD34E";
 constexpr uint8_t kFill = 0x5A;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "voriridod-e2e-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path.empty()) fs::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string write(const std::string& name, const std::string& text) const {
-        const std::string file = path + "/" + name;
-        std::ofstream(file, std::ios::binary) << text;
-        return file;
-    }
-
-    std::string path;
-};
+using fakes::TempDir;
 
 class Fd {
 public:

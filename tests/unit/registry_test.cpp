@@ -15,6 +15,7 @@
 #include "platform/posix/regedit.h"
 #include "platform/posix/sysfs_view.h"
 #include "platform/regtree.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -23,22 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kEnum = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
 constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "hwds-registry-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void writeFile(const fs::path& path, std::string_view bytes) {
     fs::create_directories(path.parent_path());
@@ -258,9 +243,9 @@ std::string utf16le(std::u16string_view text, bool bom) {
 }
 
 TEST(Regedit, ReadsUtf16LeFilesAsWindowsWritesThem) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const fs::path path = dir.path() / "devices.reg";
+    fakes::TempDir dir;
+    ASSERT_FALSE(fs::path(dir.path).empty());
+    const fs::path path = fs::path(dir.path) / "devices.reg";
     writeFile(path, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n"
                             u"[HKEY_LOCAL_MACHINE\\SYSTEM\\T]\r\n"
                             u"\"Name\"=\"\u041a\u043b\u044e\u0447 \U0001F511\"\r\n"
@@ -283,15 +268,15 @@ TEST(Regedit, ReadsUtf16LeFilesAsWindowsWritesThem) {
 }
 
 TEST(Regedit, UnreadableFileSaysWhy) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
+    fakes::TempDir dir;
+    ASSERT_FALSE(fs::path(dir.path).empty());
     RegTree tree;
     std::string error;
-    const std::string missing = (dir.path() / "absent.reg").string();
+    const std::string missing = (fs::path(dir.path) / "absent.reg").string();
     EXPECT_FALSE(loadRegeditFile(missing, &tree, &error));
     EXPECT_EQ(error, missing + ": cannot read: " + std::generic_category().message(ENOENT));
-    EXPECT_FALSE(loadRegeditFile(dir.path().string(), &tree, &error));
-    EXPECT_EQ(error, dir.path().string() + ": cannot read: " + std::generic_category().message(EISDIR));
+    EXPECT_FALSE(loadRegeditFile(fs::path(dir.path).string(), &tree, &error));
+    EXPECT_EQ(error, fs::path(dir.path).string() + ": cannot read: " + std::generic_category().message(EISDIR));
 }
 
 // ---- sysfs view ----
@@ -325,9 +310,9 @@ private:
 };
 
 TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    FakeSysfs sysfs(dir.path());
+    fakes::TempDir dir;
+    ASSERT_FALSE(fs::path(dir.path).empty());
+    FakeSysfs sysfs(fs::path(dir.path));
     sysfs.device("1-1", "0403", "6001", "AB12CD34E");
     sysfs.tty("1-1", 0, "ttyUSB10");
     sysfs.device("1-2", "0403", "601c", "FT2X");
@@ -338,7 +323,7 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     writeFile(sysfs.driverDir() / "uevent", "DRIVER=ftdi_sio\n");
 
     TreeRegistry reg;
-    buildSysfsView(dir.path().string(), "/dev", &reg.tree());
+    buildSysfsView(fs::path(dir.path).string(), "/dev", &reg.tree());
     const RegTree& tree = reg.tree();
 
     EXPECT_TRUE(tree.hasKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K"));
@@ -370,19 +355,19 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
 }
 
 TEST(SysfsView, NoDriverNoKeys) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    fs::create_directories(dir.path() / "bus/usb-serial/drivers/pl2303");
+    fakes::TempDir dir;
+    ASSERT_FALSE(fs::path(dir.path).empty());
+    fs::create_directories(fs::path(dir.path) / "bus/usb-serial/drivers/pl2303");
 
-    auto registry = PosixRegistry::fromSysfs(dir.path().string(), "/dev");
+    auto registry = PosixRegistry::fromSysfs(fs::path(dir.path).string(), "/dev");
     Handle key = kNullHandle;
     EXPECT_EQ(registry->openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &key), kErrFileNotFound);
     EXPECT_EQ(registry->openKeyCount(), 0);
     EXPECT_TRUE(registry->loadError().empty());
 
     // The driver without adapters: the keys exist and Count says none.
-    fs::create_directories(dir.path() / "bus/usb-serial/drivers/ftdi_sio");
-    registry = PosixRegistry::fromSysfs(dir.path().string(), "/dev");
+    fs::create_directories(fs::path(dir.path) / "bus/usb-serial/drivers/ftdi_sio");
+    registry = PosixRegistry::fromSysfs(fs::path(dir.path).string(), "/dev");
     ASSERT_NE(registry->tree().value(kEnum, "Count"), nullptr);
     EXPECT_EQ(registry->tree().value(kEnum, "Count")->data, (std::vector<uint8_t>{0, 0, 0, 0}));
 }
@@ -390,11 +375,11 @@ TEST(SysfsView, NoDriverNoKeys) {
 // ---- PosixRegistry ----
 
 TEST(PosixRegistry, FileFromEnvironmentAndItsErrors) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const fs::path good = dir.path() / "good.reg";
+    fakes::TempDir dir;
+    ASSERT_FALSE(fs::path(dir.path).empty());
+    const fs::path good = fs::path(dir.path) / "good.reg";
     writeFile(good, "\xEF\xBB\xBFREGEDIT4\n[HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n\"/dev/pts/7\"=\"COM5\"\n");
-    const fs::path bad = dir.path() / "bad.reg";
+    const fs::path bad = fs::path(dir.path) / "bad.reg";
     writeFile(bad, "REGEDIT4\n[HKLM\\SYSTEM\\Good]\n\"a\"=\"1\"\n\"b\"=hex:1g\n");
 
     const char* saved = std::getenv("HWDS_REGISTRY");
