@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sim/control/sim_process.h"
+#include "tests/fakes/ftdi_registry.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/fakes/tool_support.h"
 
@@ -113,7 +114,7 @@ std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
     return text;
 }
 
-std::string instanceOf(const std::string& id) { return "FTDIBUS\\VID_0403+PID_6001+" + id + "\\0000"; }
+using fakes::instancePath;
 
 sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
                               std::vector<std::string> prefix = {}) {
@@ -229,7 +230,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
 TEST_F(VoriridodE2e, ListingFindsNothing) {
     const std::string noEnum = dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {}));
     const std::string zero = dir.write(
-        "zero.reg", ftdiRegedit(true, 0u, {{instanceOf(kId), "COM3"}}, {}));
+        "zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), "COM3"}}, {}));
     expectRun(runVoriridod(noEnum, {"/l"}), 0, kListNone, "");
     expectRun(runVoriridod(zero, {"/L"}), 0, kListNone, "");
 }
@@ -278,10 +279,10 @@ TEST_F(VoriridodE2e, NotConnected) {
 
     const std::string gone = dir.path + "/gone-tty";
     const std::vector<std::pair<const char*, std::string>> files = {
-        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instanceOf(kId), "COM3"}}, {{pty(), "COM3"}})},
-        {"Count 0", ftdiRegedit(true, 0u, {{instanceOf(kId), "COM3"}}, {{pty(), "COM3"}})},
-        {"no entry", ftdiRegedit(true, 1u, {{instanceOf("OTHER"), "COM3"}}, {{pty(), "COM3"}})},
-        {"port missing", ftdiRegedit(true, 1u, {{instanceOf(kId), "COM7"}}, {{gone, "COM7"}})},
+        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instancePath(kId), "COM3"}}, {{pty(), "COM3"}})},
+        {"Count 0", ftdiRegedit(true, 0u, {{instancePath(kId), "COM3"}}, {{pty(), "COM3"}})},
+        {"no entry", ftdiRegedit(true, 1u, {{instancePath("OTHER"), "COM3"}}, {{pty(), "COM3"}})},
+        {"port missing", ftdiRegedit(true, 1u, {{instancePath(kId), "COM7"}}, {{gone, "COM7"}})},
     };
     for (const auto& [what, text] : files) {
         SCOPED_TRACE(what);
@@ -343,7 +344,7 @@ TEST_F(VoriridodE2e, MalformedDriverDataIsAFaultyDevice) {
     const std::vector<std::pair<const char*, std::string>> files = {
         {"entry of 65 bytes", ftdiRegedit(true, 1u, {{longInstance, "COM3"}}, {{pty(), "COM3"}})},
         {"port name in lower case",
-         ftdiRegedit(true, 1u, {{instanceOf(kId), "com3"}}, {{pty(), "com3"}})},
+         ftdiRegedit(true, 1u, {{instancePath(kId), "com3"}}, {{pty(), "com3"}})},
     };
     for (const auto& [what, text] : files) {
         SCOPED_TRACE(what);
