@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +50,8 @@ constexpr int64_t kSpinNs = 150000;
 // An unplug waits for the host to take the last reply, but not for ever.
 constexpr int64_t kUnplugSettleNs = 2 * kNsPerMs;
 constexpr int64_t kUnplugMaxWaitNs = kNsPerSec;
+// How often an idle simulator checks for exclusive flags left by dead hosts.
+constexpr int64_t kIdleCheckNs = 500 * kNsPerMs;
 // Output a host leaves unread beyond this is dropped rather than hoarded.
 constexpr std::size_t kMaxBacklog = 1 << 16;
 
@@ -293,6 +298,35 @@ struct Device {
     int64_t unplugSince = 0;
     bool unplugging = false;
 };
+
+// Whether any process holds a flock on the file behind `fd`: every host of
+// ours does for as long as it has the port open.
+bool flockHeld(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return true;
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        if (line.find(" FLOCK ") != std::string::npos && line.find(std::string(" ") + id + " ") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// Our own slave fd keeps the tty from ever closing for the last time, which
+// is what clears its exclusive flag on a real port. A host killed while it
+// held the port would so lock out every later unprivileged open; clear a
+// flag that no live host stands behind.
+void releaseStaleExclusivity(Device* device) {
+    int exclusive = 0;
+    if (!device->master.valid() || ioctl(device->slave.get(), TIOCGEXCL, &exclusive) != 0 ||
+        exclusive == 0)
+        return;
+    if (!flockHeld(device->slave.get())) ioctl(device->slave.get(), TIOCNXCL);
+}
 
 bool openPty(Device* device, std::string* error) {
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
@@ -621,11 +655,16 @@ bool Server::run(int signalFd, std::string* error) {
             fds.push_back(pollfd{device->master.get(), events, 0});
             polled.push_back(device.get());
         }
+        // Idle, the loop still looks in now and then for a host that died holding a port.
+        const bool idle = wake == INT64_MAX;
         timespec timeout{};
-        const int64_t sleepNs = wake == INT64_MAX ? 0 : wake - now - kSpinNs;
+        const int64_t sleepNs = idle ? kIdleCheckNs : wake - now - kSpinNs;
         timeout.tv_sec = static_cast<time_t>(sleepNs / kNsPerSec);
         timeout.tv_nsec = static_cast<long>(sleepNs % kNsPerSec);
-        const int ready = ppoll(fds.data(), fds.size(), wake == INT64_MAX ? nullptr : &timeout, nullptr);
+        const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+        if (ready == 0 && idle) {
+            for (const auto& device : devices_) releaseStaleExclusivity(device.get());
+        }
         if (ready < 0 && errno != EINTR) {
             *error = "poll failed: " + errnoText();
             return false;

@@ -206,6 +206,13 @@ uint32_t PosixSerialPorts::open(const char* path, Handle* port) {
         return errno == EWOULDBLOCK ? kErrSharingViolation : kErrLockViolation;
     }
 
+#ifdef TIOCGEXCL
+    // Someone else holds the tty exclusively. Root would be let in all the
+    // same, and clearing the flag at our close would undo their lock.
+    int taken = 0;
+    if (::ioctl(fd.get(), TIOCGEXCL, &taken) == 0 && taken != 0) return kErrSharingViolation;
+#endif
+
     std::unique_ptr<Port> p(new (std::nothrow) Port);
     if (!p) return kErrGenFailure;
     p->exclusive = ::ioctl(fd.get(), TIOCEXCL) == 0;
@@ -305,7 +312,15 @@ bool PosixSerialPorts::setSettings(Handle port, const LineSettings& settings) {
     if (::cfsetispeed(&tio, speed->code) != 0 || ::cfsetospeed(&tio, speed->code) != 0) {
         return false;
     }
-    return retryOnEintr([&] { return ::tcsetattr(p->fd, TCSANOW, &tio); }) == 0;
+    if (retryOnEintr([&] { return ::tcsetattr(p->fd, TCSANOW, &tio); }) != 0) return false;
+
+    // tcsetattr succeeds when any one change took; make sure all of them did.
+    termios now{};
+    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB;
+    constexpr tcflag_t kLocal = ECHO | ICANON | ISIG | IEXTEN;
+    return ::tcgetattr(p->fd, &now) == 0 && ::cfgetospeed(&now) == speed->code &&
+           (now.c_cflag & kLine) == (tio.c_cflag & kLine) && (now.c_lflag & kLocal) == 0 &&
+           (now.c_oflag & OPOST) == 0;
 }
 
 bool PosixSerialPorts::purge(Handle port, uint32_t flags) {
@@ -386,6 +401,9 @@ bool PosixSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_
         }
         if (n > 0) continue;
         bool fault = (revents & (POLLHUP | POLLERR)) != 0;
+        // With VMIN 0 a tty reads 0 when nothing is queued: not a hang-up
+        // unless poll said so.
+        if (n == 0 && !fault) continue;
         if (n < 0 && !fault && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
             continue;
         }

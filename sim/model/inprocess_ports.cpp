@@ -14,6 +14,9 @@ void InProcessPorts::attach(const std::string& path, sim::TuvakDevice* device) {
 void InProcessPorts::detach(const std::string& path) {
     std::lock_guard<std::mutex> hold(mutex_);
     ports_.erase(path);
+    // Handles open on it lead nowhere, even if the path is attached again.
+    for (auto& [handle, name] : handles_)
+        if (name == path) name.clear();
 }
 
 void InProcessPorts::failOpen(const std::string& path, uint32_t win32Error) {

@@ -2,6 +2,7 @@
 // through the POSIX registry views and serial ports.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -192,6 +193,30 @@ TEST_F(PtyTest, PortHeldByAnotherUserIsBusyThenFreeAgain) {
     EXPECT_GE(fd, 0);
     EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     if (fd >= 0) ::close(fd);
+}
+
+// A host killed while it held the port leaves the tty's exclusive flag set;
+// the simulator must not keep the device locked for ever because of it.
+TEST_F(PtyTest, HostThatDiedHoldingThePortDoesNotLockItOut) {
+    serve({"AB12CD34E"});
+    HwDataSource* source = open("AB12CD34E");
+    const int fd = ::open(sim.devices().at(0).pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
+    ::close(fd);  // without TIOCNXCL, as a killed process would
+
+    struct RetryAFewTimes {
+        int asked = 0;
+        static int32_t interact(void* self, const char*, const char*, int32_t, int32_t code) {
+            if (code == HWDS_PROMPT_END) return 0;
+            auto* r = static_cast<RetryAFewTimes*>(self);
+            return ++r->asked < 30 ? HWDS_ANSWER_RETRY : HWDS_ANSWER_CANCEL;
+        }
+    } retry;
+    HWDSInteraction patient{nullptr, &RetryAFewTimes::interact, nullptr, &retry};
+    const uint8_t byte = 1;
+    EXPECT_EQ(hwdsWrite(source, &patient, &byte, 1, 0), CE_OK);
+    EXPECT_GE(retry.asked, 1);  // the stale flag did refuse the first attempt
 }
 
 // A Linux sysfs tree as the kernel's FTDI driver lays it out, with its tty

@@ -211,6 +211,17 @@ TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     h = openPort();
     EXPECT_NE(h, kInvalidHandle);
     EXPECT_TRUE(ports_.close(h));
+
+    // Another program's exclusive hold refuses us, root or not, and survives us.
+    fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
+    EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
+    excl = 0;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
