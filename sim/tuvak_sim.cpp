@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sim/model/tuvak_device.h"
+#include "sim/control/fd.h"
 
 namespace {
 
@@ -63,39 +64,7 @@ int64_t monotonicNs() {
 
 std::string errnoText() { return std::strerror(errno); }
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now, reporting whether the close succeeded.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
+using sim::Fd;
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <thread>
 
+#include "sim/control/fd.h"
+
 extern char** environ;
 
 namespace sim {
@@ -28,27 +30,6 @@ int msLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 // Reads what is there within the time left; false at end of file or error.
 bool readSome(int fd, std::string* into, Clock::time_point deadline) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sim/control/sim_process.h"
+#include "sim/control/fd.h"
 #include "tests/fakes/ftdi_registry.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/fakes/tool_support.h"
@@ -38,19 +39,7 @@ constexpr uint8_t kFill = 0x5A;
 
 using fakes::TempDir;
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using sim::Fd;
 
 // Puts a file's mode back whatever the test's outcome.
 class ModeGuard {
