@@ -20,6 +20,7 @@ ScopedServices::ScopedServices(const Services& r) : saved_(slot()) {
     if (r.clock) s.clock = r.clock;
     if (r.libraries) s.libraries = r.libraries;
     if (r.console) s.console = r.console;
+    if (r.heap) s.heap = r.heap;
 }
 
 ScopedServices::~ScopedServices() { slot() = saved_; }

@@ -106,13 +106,31 @@ public:
     virtual void sleep(uint32_t ms) = 0;
 };
 
-// Driver libraries, named as on Windows ("tmdrv32.dll").
+// A library's entry point before it is given its own type, as FARPROC is.
+using Proc = void (*)();
+
+// Driver libraries, named as on Windows ("tmdrv32.dll"). A library is never
+// taken from the current directory unless the system's search includes it.
 class Libraries {
 public:
     virtual ~Libraries() = default;
     virtual Handle load(const char* name) = 0;  // kNullHandle on failure
-    virtual void* symbol(Handle library, const char* name) = 0;
+    virtual Proc symbol(Handle library, const char* name) = 0;  // null when absent
     virtual bool free(Handle library) = 0;
+};
+
+// The entry point `name` of `library` as a function of type Fn, or null.
+template <class Fn>
+Fn resolve(Libraries& libraries, Handle library, const char* name) {
+    return reinterpret_cast<Fn>(libraries.symbol(library, name));
+}
+
+// Zero-filled memory from the process heap, as HeapAlloc with HEAP_ZERO_MEMORY.
+class Heap {
+public:
+    virtual ~Heap() = default;
+    virtual void* allocate(std::size_t bytes) = 0;  // null when refused
+    virtual void release(void* block) = 0;
 };
 
 enum class Stream { Out, Err };
@@ -134,6 +152,7 @@ struct Services {
     Clock* clock = nullptr;
     Libraries* libraries = nullptr;
     Console* console = nullptr;
+    Heap* heap = nullptr;
 };
 
 // The system's own services; they live until the process ends.

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_console.h"
+#include "platform/posix/posix_heap.h"
 #include "platform/posix/posix_libraries.h"
 #include "platform/posix/posix_mutex.h"
 #include "platform/posix/posix_registry.h"
@@ -27,6 +28,7 @@ Services native() {
         s.clock = new PosixClock;
         s.libraries = new PosixLibraries;
         s.console = new PosixConsole;
+        s.heap = new PosixHeap;
         return s;
     }();
     return services;

@@ -40,9 +40,9 @@ Handle PosixLibraries::load(const char* name) {
     return reinterpret_cast<Handle>(::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
 }
 
-void* PosixLibraries::symbol(Handle library, const char* name) {
+Proc PosixLibraries::symbol(Handle library, const char* name) {
     if (library == kNullHandle || name == nullptr) return nullptr;
-    return ::dlsym(reinterpret_cast<void*>(library), name);
+    return reinterpret_cast<Proc>(::dlsym(reinterpret_cast<void*>(library), name));
 }
 
 bool PosixLibraries::free(Handle library) {

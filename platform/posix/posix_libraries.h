@@ -13,7 +13,7 @@ public:
     // "name.dll" (any letter case in the suffix) loads "libname.so" through
     // the loader's standard search; any other name loads as given.
     Handle load(const char* name) override;
-    void* symbol(Handle library, const char* name) override;
+    Proc symbol(Handle library, const char* name) override;
     bool free(Handle library) override;
 };
 

@@ -23,7 +23,7 @@ TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
     PosixLibraries libs;
     Handle lib = libs.load((dir / "FakeDrv.DLL").c_str());
     ASSERT_NE(lib, kNullHandle);
-    auto pid = reinterpret_cast<pid_t (*)()>(libs.symbol(lib, "getpid"));
+    auto pid = resolve<pid_t (*)()>(libs, lib, "getpid");
     ASSERT_NE(pid, nullptr);
     EXPECT_EQ(pid(), getpid());
     EXPECT_EQ(libs.symbol(lib, "NoSuchEntryPoint"), nullptr);
