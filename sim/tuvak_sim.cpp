@@ -40,6 +40,7 @@ constexpr const char* kUsage =
     "  --delay MS             wait MS before each reply\n"
     "  --unplug-after N | --silent-after N | --bad-echo-after N\n"
     "  --bad-ack-after N | --bad-check-after N\n"
+    "  --forget ADDR[,ADDR...]  acknowledge writes to these addresses without keeping them\n"
     "  --reset                back to defaults\n";
 
 constexpr int64_t kNsPerMs = 1000000;
@@ -115,6 +116,20 @@ bool parseNumber(const std::string& text, uint64_t max, uint64_t* value) {
     if (errno != 0 || *end != '\0' || parsed > max) return false;
     *value = parsed;
     return true;
+}
+
+// Comma-separated memory addresses, each below 128.
+bool parseAddresses(const std::string& text, std::bitset<sim::kMemorySize>* addresses) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        uint64_t address = 0;
+        if (!parseNumber(text.substr(start, comma - start), sim::kMemorySize - 1, &address))
+            return false;
+        addresses->set(address);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
 }
 
 // The identifier goes into registry key names, quoted values and
@@ -203,6 +218,14 @@ bool parseArgs(int argc, char** argv, Config* config, std::string* error, bool* 
             if (!frameCount(&current.faults.badAckAfter)) return false;
         } else if (arg == "--bad-check-after") {
             if (!frameCount(&current.faults.badCheckAfter)) return false;
+        } else if (arg == "--forget") {
+            std::string list;
+            if (!value(&list)) return false;
+            if (!parseAddresses(list, &current.faults.forget)) {
+                *error = "bad value for --forget: " + list;
+                return false;
+            }
+            optionsPending = true;
         } else if (arg == "--reset") {
             current = DeviceOptions{};
             optionsPending = true;

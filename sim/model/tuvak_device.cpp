@@ -64,7 +64,7 @@ void TuvakDevice::answer(const std::vector<uint8_t>& frame, std::vector<uint8_t>
         if (!valid) {
             ack = kWriteRefused;
         } else {
-            memory_[address] = frame[2];
+            if (!faults_.forget.test(address)) memory_[address] = frame[2];
             if (active(faults_.badAckAfter)) ack = spoil(kCmdWrite);
         }
         reply->push_back(ack);

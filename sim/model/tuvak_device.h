@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -35,6 +36,9 @@ struct Faults {
     int64_t badCheckAfter = -1;  // from frame N+1 on, read replies and random blocks carry a failing check
     uint32_t replyDelayMs = 0;   // transports wait this long before each reply
     bool pace = false;           // transports deliver at the line rate of 115200 8N1
+    // Writes to these addresses are acknowledged but not kept: only reading
+    // back can tell.
+    std::bitset<kMemorySize> forget;
 };
 
 class TuvakDevice {

@@ -96,6 +96,24 @@ TEST(SimDevice, RequestsWithABadCheckOrAddressAreRefusedInAWayTheHostRejects) {
 
 // ---- Faults ---------------------------------------------------------------
 
+TEST(SimDevice, ForgottenAddressesAcknowledgeWritesButKeepTheirOldBytes) {
+    sim::TuvakDevice device;
+    device.memory().fill(0x5A);
+    device.faults().forget.set(3);
+    device.faults().forget.set(0x7F);
+
+    for (uint8_t address = 0; address < sim::kMemorySize; ++address) {
+        ASSERT_EQ(send(device, writeFrame(address, 0x00)), (Bytes{0x07, 0x07})) << int(address);
+    }
+    for (uint8_t address = 0; address < sim::kMemorySize; ++address) {
+        const bool forgotten = address == 3 || address == 0x7F;
+        EXPECT_EQ(device.memory()[address], forgotten ? 0x5A : 0x00) << int(address);
+        const Bytes reply = send(device, readFrame(address));
+        ASSERT_TRUE(readReplyPasses(reply)) << int(address);
+        EXPECT_EQ(reply[1], forgotten ? 0x5A : 0x00) << int(address);
+    }
+}
+
 // ---- The in-process serial ports --------------------------------------------
 
 const std::string kCom3 = "\\\\.\\COM3";
