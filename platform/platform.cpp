@@ -21,6 +21,7 @@ ScopedServices::ScopedServices(const Services& r) : saved_(slot()) {
     if (r.libraries) s.libraries = r.libraries;
     if (r.console) s.console = r.console;
     if (r.heap) s.heap = r.heap;
+    if (r.terminal) s.terminal = r.terminal;
 }
 
 ScopedServices::~ScopedServices() { slot() = saved_; }

@@ -85,6 +85,13 @@ public:
     // passed; *got tells how many were stored. False only on an error.
     virtual bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
     virtual bool close(Handle port) = 0;
+    // The system's own name for the device behind a port path ("/dev/ttyUSB0"
+    // for "\\.\COM5"), for showing to people; empty when the backend cannot
+    // tell.
+    virtual std::string deviceNode(const char* path) {
+        static_cast<void>(path);
+        return {};
+    }
 };
 
 enum class WaitResult { Acquired, Abandoned, Failed };
@@ -145,6 +152,27 @@ public:
     virtual int write(Stream stream, std::string_view bytes) = 0;
 };
 
+enum class LineRead { Line, TimedOut, Closed };
+
+// What an interactive front end needs of the terminal it runs in. Backends
+// without one leave Services::terminal null, which front ends take as "no
+// person at the keyboard".
+class Terminal {
+public:
+    virtual ~Terminal() = default;
+    // Whether the stream is a terminal that a person watches and that honours
+    // the VT100 sequences for moving the cursor and clearing a line.
+    virtual bool interactive(Stream stream) = 0;
+    // Whether standard input is a terminal a person types at.
+    virtual bool inputInteractive() = 0;
+    // One line from standard input, without its line end, if it arrives
+    // within timeoutMs; Closed at end of input or on an error.
+    virtual LineRead readLine(uint32_t timeoutMs, std::string* line) = 0;
+    // Standard output from now on carries bytes unchanged (no newline
+    // translation), for binary data; false when that cannot be had.
+    virtual bool binaryOutput() = 0;
+};
+
 struct Services {
     Registry* registry = nullptr;
     SerialPorts* serial = nullptr;
@@ -153,6 +181,7 @@ struct Services {
     Libraries* libraries = nullptr;
     Console* console = nullptr;
     Heap* heap = nullptr;
+    Terminal* terminal = nullptr;
 };
 
 // The system's own services; they live until the process ends.

@@ -2,37 +2,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hwds/tuvak/adapters.h"
 #include "hwds/tuvak/hwtuvak.h"
-#include "platform/registry_key.h"
 
 namespace {
 
-constexpr char kDriverKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
-constexpr char kDeviceKeyHead[] = "SYSTEM\\CurrentControlSet\\Enum\\";
-constexpr char kDeviceKeyTail[] = "\\Device Parameters";
-constexpr char kInstancePrefix[] = "FTDIBUS\\VID_0403+PID_6001+";
-constexpr size_t kInstancePrefixLength = sizeof kInstancePrefix - 1;  // 26
 constexpr char kPortPrefix[] = "\\\\.\\";
-
-constexpr uint32_t kEntryCapacity = 64;
-constexpr uint32_t kPortNameCapacity = 7;
-
-// Whether an entry's data names this identifier's adapter. Never looks past
-// the `size` bytes that were read.
-bool entryCarries(const char* entry, uint32_t size, const char* id, size_t idLength) {
-    if (size < kInstancePrefixLength + idLength + 1) return false;
-    return std::memcmp(entry, kInstancePrefix, kInstancePrefixLength) == 0 &&
-           std::memcmp(entry + kInstancePrefixLength, id, idLength) == 0 &&
-           entry[kInstancePrefixLength + idLength] == '\\';
-}
-
-// Registry text need not be zero-terminated: it ends at the first zero byte
-// or with the data.
-size_t textLength(const char* data, uint32_t size) {
-    const void* zero = std::memchr(data, '\0', size);
-    return zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
-}
 
 int32_t statusForOpenError(uint32_t error) {
     switch (error) {
@@ -52,48 +27,36 @@ int32_t HwTuvak::connect() {
     const platform::Services& os = platform::current();
     platform::Registry& registry = *os.registry;
 
-    if (!platform::RegistryKey(registry, kDriverKey)) return HWDS_FAILED;
-
-    char entry[kEntryCapacity];
-    uint32_t entrySize = 0;
-    {
-        platform::RegistryKey enumKey(registry, kEnumKey);
-        if (!enumKey) return HWDS_NOT_PRESENT;
-
-        uint32_t count = 0;
-        uint32_t countSize = 0;
-        if (!enumKey.read("Count", &count, sizeof count, &countSize)) return HWDS_FAILED;
-        if (count == 0) return HWDS_NOT_PRESENT;
-
-        const size_t idLength = id ? std::strlen(id) : 0;
-        bool taken = false;
-        for (uint32_t k = count; k-- > 0 && !taken;) {
-            char name[16];
-            std::snprintf(name, sizeof name, "%lu", static_cast<unsigned long>(k));
-            if (!enumKey.size(name, &entrySize) || entrySize > kEntryCapacity) return HWDS_FAILED;
-            if (!enumKey.read(name, entry, entrySize, &entrySize)) return HWDS_FAILED;
-            // Without an identifier the highest-numbered entry is taken as it is.
-            taken = idLength == 0 || entryCarries(entry, entrySize, id, idLength);
-        }
-        if (!taken) return HWDS_NOT_ENUMERATED;
+    const std::string_view wanted = id ? std::string_view(id) : std::string_view();
+    tuvak::AdapterEntry taken;
+    bool found = false;
+    bool unreadable = false;
+    const auto walk = tuvak::walkAdapterEntries(registry, [&](const tuvak::AdapterEntry& entry) {
+        // One entry that cannot be read spoils the search: the device could be that one.
+        if (!entry.readable) return unreadable = true;
+        // Without an identifier the highest-numbered entry is taken as it is.
+        found = wanted.empty() || tuvak::entryCarries(entry, wanted);
+        if (found) taken = entry;
+        return found;
+    });
+    switch (walk) {
+        case tuvak::AdapterWalk::NoDriver:
+        case tuvak::AdapterWalk::CountFailed: return HWDS_FAILED;
+        case tuvak::AdapterWalk::NoEntries: return HWDS_NOT_PRESENT;
+        case tuvak::AdapterWalk::Walked: break;
     }
+    if (unreadable) return HWDS_FAILED;
+    if (!found) return HWDS_NOT_ENUMERATED;
 
-    char keyPath[256];
-    std::snprintf(keyPath, sizeof keyPath, "%s%.*s%s", kDeviceKeyHead,
-                  static_cast<int>(textLength(entry, entrySize)), entry, kDeviceKeyTail);
-    char portName[kPortNameCapacity];
+    char portName[tuvak::kPortNameCapacity];
     uint32_t portNameSize = 0;
-    {
-        platform::RegistryKey deviceKey(registry, keyPath);
-        if (!deviceKey) return HWDS_FAILED;
-        if (!deviceKey.read("PortName", portName, sizeof portName, &portNameSize))
-            return HWDS_FAILED;
-    }
+    if (!tuvak::readPortName(registry, taken, portName, &portNameSize)) return HWDS_FAILED;
     if (portNameSize < 3 || std::memcmp(portName, "COM", 3) != 0) return HWDS_FAILED;
 
-    char portPath[sizeof kPortPrefix + kPortNameCapacity];
-    std::snprintf(portPath, sizeof portPath, "%s%.*s", kPortPrefix,
-                  static_cast<int>(textLength(portName, portNameSize)), portName);
+    const std::string_view port = tuvak::registryText(portName, portNameSize);
+    char portPath[sizeof kPortPrefix + tuvak::kPortNameCapacity];
+    std::snprintf(portPath, sizeof portPath, "%s%.*s", kPortPrefix, static_cast<int>(port.size()),
+                  port.data());
 
     platform::SerialPorts& serial = *os.serial;
     const uint32_t error = serial.open(portPath, &portHandle);

@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "hwds/hwds.h"
-
-inline constexpr uint32_t TUVAK_MEMORY_SIZE = 128;
+#include "hwds/tuvak/tuvak_devices.h"
 
 inline constexpr uint8_t TUVAK_CMD_RANDOM = 0x05;
 inline constexpr uint8_t TUVAK_CMD_WRITE = 0x07;

@@ -183,18 +183,23 @@ uint32_t win32ErrorForOpenErrno(int err) {
 
 PosixSerialPorts::PosixSerialPorts(ComResolver resolver) : resolver_(std::move(resolver)) {}
 
+std::string PosixSerialPorts::deviceNode(const char* path) {
+    if (path == nullptr) return {};
+    std::string_view name(path);
+    constexpr std::string_view kDevicePrefix = "\\\\.\\";
+    if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
+    std::string node;
+    if (name.empty() || !resolver_ || !resolver_(name, &node)) return {};
+    return node;
+}
+
 uint32_t PosixSerialPorts::open(const char* path, Handle* port) {
     if (port == nullptr) return kErrInvalidParameter;
     *port = kInvalidHandle;
     if (path == nullptr) return kErrInvalidParameter;
 
-    std::string_view name(path);
-    constexpr std::string_view kDevicePrefix = "\\\\.\\";
-    if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
-    std::string node;
-    if (name.empty() || !resolver_ || !resolver_(name, &node) || node.empty()) {
-        return kErrFileNotFound;
-    }
+    const std::string node = deviceNode(path);
+    if (node.empty()) return kErrFileNotFound;
 
     FdGuard fd(retryOnEintr(
         [&] { return ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); }));

@@ -27,6 +27,7 @@ public:
     bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
     // Frees the handle whatever the outcome; false when close(2) fails.
     bool close(Handle port) override;
+    std::string deviceNode(const char* path) override;
 
 private:
     ComResolver resolver_;

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_console.h"
+#include "platform/posix/posix_terminal.h"
+#include "sim/control/fd.h"
 
 namespace platform {
 namespace {
@@ -107,6 +109,62 @@ TEST(PosixConsoleTest, WriteCountsCharactersOfTheSet) {
     // Standard output that cannot be written fails.
     captureStdout([&] { count = utf8.write(Stream::Out, "x"); }, O_RDONLY);
     EXPECT_EQ(count, -1);
+}
+
+// ---- The terminal service ------------------------------------------------------
+
+// Standard input replaced by a pipe for the life of the guard.
+class PipedInput {
+public:
+    PipedInput() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        read_ = sim::Fd(fds[0]);
+        write_ = sim::Fd(fds[1]);
+        saved_ = sim::Fd(::dup(STDIN_FILENO));
+        ::dup2(read_.get(), STDIN_FILENO);
+    }
+    ~PipedInput() {
+        if (saved_.valid()) ::dup2(saved_.get(), STDIN_FILENO);
+    }
+    PipedInput(const PipedInput&) = delete;
+    PipedInput& operator=(const PipedInput&) = delete;
+
+    bool ready() const { return saved_.valid(); }
+    void type(const std::string& text) {
+        ASSERT_EQ(::write(write_.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    void hangUp() { write_.reset(); }
+
+private:
+    sim::Fd read_, write_, saved_;
+};
+
+TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {
+    PipedInput input;
+    ASSERT_TRUE(input.ready());
+    PosixTerminal terminal;
+    EXPECT_FALSE(terminal.inputInteractive());
+
+    std::string line = "stale";
+    EXPECT_EQ(terminal.readLine(20, &line), LineRead::TimedOut);
+    EXPECT_EQ(line, "");
+
+    input.type("q\r\nsecond line\nunfinished");
+    const std::pair<LineRead, std::string> expected[] = {
+        {LineRead::Line, "q"},
+        {LineRead::Line, "second line"},
+        {LineRead::TimedOut, "unfinished"},
+    };
+    for (const auto& [read, text] : expected) {
+        EXPECT_EQ(terminal.readLine(50, &line), read) << text;
+        EXPECT_EQ(line, text);
+    }
+    input.type("\n");
+    EXPECT_EQ(terminal.readLine(50, &line), LineRead::Line);
+    EXPECT_EQ(line, "");
+    input.hangUp();
+    EXPECT_EQ(terminal.readLine(1000, &line), LineRead::Closed);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "hwds/tuvak/hwtuvak.h"
+#include "hwds/tuvak/tuvak_devices.h"
 #include "platform/regtree.h"
 #include "sim/model/tuvak_device.h"
 #include "sim/model/inprocess_ports.h"
@@ -196,6 +198,79 @@ TEST_F(ConnectionTest, FailedCloseSpoilsOnlySuccess) {
     EXPECT_EQ(source.disconnect(HWDS_OK), HWDS_FAILED);
     EXPECT_EQ(source.portHandle, platform::kInvalidHandle);
     EXPECT_EQ(serial.closeCount(), 2);
+}
+
+// ---- The listing that front ends show ----------------------------------------
+
+// Ports that can name the device node behind a COM name, as the POSIX ones do.
+class NamingPorts : public sim::InProcessPorts {
+public:
+    std::string deviceNode(const char* path) override {
+        const std::string p = path;
+        return p.starts_with("\\\\.\\COM") ? "/dev/tty" + p.substr(4) : std::string();
+    }
+};
+
+std::string listed(const std::vector<HwTuvakDevice>& devices) {
+    std::string text;
+    for (const auto& d : devices) text += d.id + "|" + d.comName + "|" + d.node + ";";
+    return text;
+}
+
+TEST(TuvakListing, ShowsTheDevicesTheConnectionFindsAndNothingElse) {
+    struct Case {
+        const char* what;
+        std::function<void(platform::RegTree&)> setUp;
+        CeResult result;
+        std::string devices;
+    };
+    const std::string oversized(64, 'x');
+    const Case cases[] = {
+        {"no driver", [](platform::RegTree&) {}, CE_HW_NOT_FOUND, ""},
+        {"no Enum key", [](platform::RegTree& t) { t.addKey(fakes::kDriverKey); }, CE_OK, ""},
+        {"Count unreadable",
+         [](platform::RegTree& t) {
+             t.addKey(fakes::kDriverKey);
+             t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0});
+         },
+         CE_HW_FAIL, ""},
+        {"Count 0", [](platform::RegTree& t) { fakes::addFtdiDriver(t, {}); }, CE_OK, ""},
+        {"mixed entries",
+         [&](platform::RegTree& t) {
+             fakes::addFtdiDriver(t, {{instancePath("ID1"), "COM3"},
+                                      {oversized, ""},
+                                      {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM5"},
+                                      {"FTDIBUS\\VID_0403+PID_6001+NOSLASH", "COM6"},
+                                      {instancePath("ID2"), ""},
+                                      {instancePath("ID3"), "COM12"}});
+         },
+         CE_OK, "ID1|COM3|/dev/ttyCOM3;ID2||;ID3|COM12|/dev/ttyCOM12;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::TreeRegistry registry;
+        NamingPorts serial;
+        platform::ScopedServices services{{&registry, &serial, nullptr, nullptr, nullptr, nullptr}};
+        c.setUp(registry.tree());
+        std::vector<HwTuvakDevice> devices{{"stale", "", ""}};
+        EXPECT_EQ(hwdsListTuvak(&devices), c.result);
+        EXPECT_EQ(listed(devices), c.devices);
+        EXPECT_EQ(registry.openKeyCount(), 0);
+        EXPECT_EQ(serial.openCount(), 0) << "the listing touched a device";
+    }
+    EXPECT_EQ(hwdsListTuvak(nullptr), CE_BAD_PARAM);
+}
+
+TEST_F(ConnectionTest, EveryListedDeviceIsReachedOnItsListedPort) {
+    fakes::addFtdiDriver(registry.tree(), {{instancePath("ID1"), "COM3"},
+                                           {instancePath("ID2"), "COM4"},
+                                           {instancePath("ID10"), "COM9"}});
+    std::vector<HwTuvakDevice> devices;
+    ASSERT_EQ(hwdsListTuvak(&devices), CE_OK);
+    ASSERT_EQ(devices.size(), 3u);
+    for (const HwTuvakDevice& d : devices) {
+        EXPECT_EQ(probe(d.id.c_str()), std::make_pair(HWDS_NOT_PRESENT, "\\\\.\\" + d.comName)) << d.id;
+    }
 }
 
 }  // namespace
