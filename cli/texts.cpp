@@ -1,0 +1,221 @@
+#include <cstdio>
+
+#include "cli/cli.h"
+
+namespace cli {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+}  // namespace
+
+bool parseNumber(std::string_view text, uint64_t max, uint64_t* value) {
+    unsigned base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty()) return false;
+    uint64_t n = 0;
+    for (char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
+        if (n > (max - static_cast<unsigned>(digit)) / base) return false;
+        n = n * base + static_cast<unsigned>(digit);
+    }
+    *value = n;
+    return true;
+}
+
+bool parseSize(std::string_view text, uint64_t* value) {
+    uint64_t unit = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+            case 'k':
+            case 'K': unit = uint64_t{1} << 10; break;
+            case 'm':
+            case 'M': unit = uint64_t{1} << 20; break;
+            case 'g':
+            case 'G': unit = uint64_t{1} << 30; break;
+            default: break;
+        }
+        if (unit != 1) text.remove_suffix(1);
+    }
+    uint64_t n = 0;
+    if (!parseNumber(text, UINT64_MAX / unit, &n)) return false;
+    *value = n * unit;
+    return true;
+}
+
+bool parseHexBytes(std::string_view text, std::vector<uint8_t>* bytes, std::string* error) {
+    bytes->clear();
+    for (std::size_t i = 0; i < text.size();) {
+        if (blank(text[i])) {
+            ++i;
+            continue;
+        }
+        const int high = hexDigit(text[i]);
+        const int low = i + 1 < text.size() ? hexDigit(text[i + 1]) : -1;
+        if (high < 0 || low < 0) {
+            const std::size_t at = high < 0 ? i : i + 1;
+            *error = at < text.size() ? "'" + std::string(1, text[at]) + "' at position " +
+                                            std::to_string(at + 1) + " is not a hexadecimal digit"
+                                      : "the last byte has only one hexadecimal digit";
+            return false;
+        }
+        bytes->push_back(static_cast<uint8_t>(high * 16 + low));
+        i += 2;
+    }
+    if (bytes->empty()) {
+        *error = "no bytes given";
+        return false;
+    }
+    return true;
+}
+
+bool parsePasses(std::string_view text, std::vector<uint8_t>* passes, std::string* error) {
+    passes->clear();
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X'))
+            item.remove_prefix(2);
+        uint64_t value = 0;
+        if (item.empty() || item.size() > 2 ||
+            !parseNumber("0x" + std::string(item), 0xFF, &value)) {
+            *error = "'" + std::string(text.substr(0, comma)) + "' is not a byte in hexadecimal";
+            return false;
+        }
+        passes->push_back(static_cast<uint8_t>(value));
+        if (comma == std::string_view::npos) return true;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+std::string hexLines(const uint8_t* data, std::size_t size) {
+    std::string text;
+    char cell[4];
+    for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(cell, sizeof cell, "%02x", data[i]);
+        text += cell;
+        text += (i % 16 == 15 || i + 1 == size) ? '\n' : ' ';
+    }
+    return text;
+}
+
+std::string hexView(const uint8_t* data, std::size_t size) {
+    std::string text;
+    char cell[24];
+    for (std::size_t row = 0; row < size; row += 16) {
+        std::snprintf(cell, sizeof cell, "%08zx ", row);
+        text += cell;
+        std::string printable;
+        for (std::size_t i = row; i < row + 16; ++i) {
+            if (i % 8 == 0) text += ' ';
+            if (i < size) {
+                std::snprintf(cell, sizeof cell, "%02x ", data[i]);
+                text += cell;
+                printable += (data[i] >= 0x20 && data[i] < 0x7F) ? static_cast<char>(data[i]) : '.';
+            } else {
+                text += "   ";
+            }
+        }
+        text += " |" + printable + "|\n";
+    }
+    return text;
+}
+
+std::string hexStream(const uint8_t* data, std::size_t size, std::size_t perLine) {
+    std::string text;
+    char cell[4];
+    for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(cell, sizeof cell, "%02x", data[i]);
+        text += cell;
+        if (i % perLine == perLine - 1) text += '\n';
+    }
+    return text;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (byte < 0x20) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+                    out += escape;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string resultName(CeResult result) {
+    const char* name = ceResultName(result);
+    return name ? std::string(name) : std::to_string(result);
+}
+
+std::string describeResult(CeResult result) {
+    switch (result) {
+        case CE_OK: return "done";
+        case CE_CANCELED: return "the device is not connected";
+        case CE_TIMEOUT: return "nobody answered in time";
+        case CE_HW_NOT_FOUND: return "the driver or the device was not found";
+        case CE_HW_NOT_SUPPORTED: return "this source type is not built into hwds";
+        case CE_HW_OP_NOT_SUPPORTED: return "the source does not offer this operation";
+        case CE_HW_FAIL_LOCK: return "the device could not be locked";
+        case CE_HW_FAIL: return "the device or its driver failed";
+        case CE_HW_NEED_INTERACTION: return "the device needs attention";
+        case CE_HW_ACCESS_DENIED:
+            return "access to the device was refused (is the user in group dialout?)";
+        case CE_HW_WRITE_FAILED: return "the device did not confirm a write";
+        case CE_BAD_PARAM: return "the source refuses this identifier";
+        case CE_NO_MEM: return "out of memory";
+        case CE_CODE_CORRUPTED: return "the request is out of range or the driver is unusable";
+        default: return "the operation failed";
+    }
+}
+
+int exitStatusFor(CeResult result) {
+    switch (result) {
+        case CE_OK: return kExitOk;
+        case CE_CANCELED:
+        case CE_TIMEOUT:
+        case CE_HW_NOT_FOUND:
+        case CE_HW_NEED_INTERACTION: return kExitAbsent;
+        case CE_BAD_PARAM:
+        case CE_HW_OP_NOT_SUPPORTED: return kExitUsage;
+        default: return kExitFailed;
+    }
+}
+
+int combinedExitStatus(const std::vector<int>& statuses) {
+    int combined = kExitOk;
+    for (int status : statuses) {
+        if (status == kExitOk) continue;
+        if (combined != kExitOk && combined != status) return kExitFailed;
+        combined = status;
+    }
+    return combined;
+}
+
+}  // namespace cli

@@ -1,0 +1,311 @@
+// hwds end to end: the built front end against tuvak-sim over ptys, with the
+// driver data in the simulator's regedit file.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/control/sim_process.h"
+#include "sim/model/tuvak_device.h"
+#include "tests/fakes/temp_dir.h"
+
+#if defined(HWDS_CLI_PATH) && defined(TUVAK_SIM_PATH)
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using nlohmann::json;
+
+constexpr char kId[] = "AB12CD34E";
+
+class HwdsE2e : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(dir.path.empty()) << "no temporary directory"; }
+
+    void startSim(const std::vector<std::string>& args) {
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
+    }
+    sim::RunResult hwds(const std::vector<std::string>& args, const std::string& registry = "") {
+        std::vector<std::string> argv{HWDS_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return sim::runProgram(argv, {"LC_ALL=C.UTF-8",
+                                      "HWDS_REGISTRY=" + (registry.empty() ? sim.registryFile : registry)});
+    }
+    std::map<std::string, std::array<uint8_t, 128>> memories() {
+        std::string text, error;
+        EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
+        return sim::parseDump(text);
+    }
+    std::string frames() {
+        std::string log;
+        sim::readTextFile(sim.logFile, &log);
+        return log;
+    }
+
+    fakes::TempDir dir;
+    sim::SimProcess sim{TUVAK_SIM_PATH};
+};
+
+// Standard output must be one JSON array and nothing else.
+json jsonArray(const sim::RunResult& r) {
+    json parsed = json::parse(r.out, nullptr, false);
+    EXPECT_TRUE(parsed.is_array()) << r.out;
+    return parsed.is_array() ? parsed : json::array();
+}
+
+bool allBytes(const std::array<uint8_t, 128>& memory, uint8_t value) {
+    return std::all_of(memory.begin(), memory.end(), [&](uint8_t b) { return b == value; });
+}
+
+TEST_F(HwdsE2e, HelpOnEverySubcommandAndTheExitStatuses) {
+    const std::vector<std::vector<std::string>> helps = {
+        {"--help"}, {"list", "--help"}, {"read", "--help"}, {"write", "--help"},
+        {"dump", "--help"}, {"random", "--help"}, {"wipe", "--help"},
+    };
+    for (const auto& args : helps) {
+        const sim::RunResult r = hwds(args, dir.path + "/none.reg");
+        EXPECT_EQ(r.exitCode, 0) << args[0];
+        EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
+        if (args.size() > 1) {
+            EXPECT_NE(r.out.find(args[0]), std::string::npos) << r.out;
+        }
+        EXPECT_NE(r.out.find("Exit status:"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(hwds({"--version"}).exitCode, 0);
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"frobnicate"}, {"list", "--bogus"}}) {
+        const sim::RunResult r = hwds(args, dir.path + "/none.reg");
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_FALSE(r.err.empty());
+    }
+}
+
+TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
+    startSim({kId, "FFEE0011"});
+    const sim::RunResult text = hwds({"list"});
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    for (const auto& d : sim.devices()) {
+        EXPECT_NE(text.out.find("TUVAK   " + d.id + "  " + d.com + "  " + d.pty), std::string::npos)
+            << text.out;
+    }
+
+    const sim::RunResult r = hwds({"list", "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const json entries = jsonArray(r);
+    ASSERT_EQ(entries.size(), 4u) << r.out;
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(entries[i]["type"], "TUVAK");
+        EXPECT_EQ(entries[i]["id"], sim.devices()[i].id);
+        EXPECT_EQ(entries[i]["com"], sim.devices()[i].com);
+        EXPECT_EQ(entries[i]["node"], sim.devices()[i].pty);
+        EXPECT_EQ(entries[i]["ok"], true);
+    }
+    EXPECT_EQ(entries[2]["type"], "ACCORD");
+    EXPECT_EQ(entries[3]["type"], "SOBOL");
+    for (std::size_t i = 2; i < 4; ++i) {
+        EXPECT_TRUE(entries[i]["ok"].is_boolean());
+        EXPECT_EQ(entries[i]["result"].get<std::string>().rfind("CE_", 0), 0u);
+    }
+    EXPECT_EQ(frames(), "") << "listing touched a device";
+
+    const std::string broken = dir.write("broken.reg", "not a registry\n");
+    const sim::RunResult bad = hwds({"list"}, broken);
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find(broken), std::string::npos) << bad.err;
+}
+
+TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
+    startSim({"--pattern", "ascending", kId});
+    const sim::RunResult part = hwds({"read", "tuvak", kId, "--offset", "0x10", "--length", "20"});
+    EXPECT_EQ(part.exitCode, 0) << part.err;
+    EXPECT_EQ(part.out,
+              "10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f\n20 21 22 23\n");
+    const sim::RunResult raw = hwds({"read", "TUVAK", kId, "--offset", "120", "--format", "raw"});
+    EXPECT_EQ(raw.exitCode, 0) << raw.err;
+    EXPECT_EQ(raw.out, std::string("\x78\x79\x7a\x7b\x7c\x7d\x7e\x7f"));
+
+    sim::RunResult w = hwds({"write", "TUVAK", kId, "--offset", "124", "--hex", "de ad be ef"});
+    EXPECT_EQ(w.exitCode, 0) << w.err;
+    const std::string file = dir.write("bytes.bin", std::string("\x00\xff\n\r", 4));
+    w = hwds({"write", "TUVAK", kId, "--offset", "0", "--file", file});
+    EXPECT_EQ(w.exitCode, 0) << w.err;
+
+    std::array<uint8_t, 128> expected;
+    for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<uint8_t>(i);
+    const uint8_t head[] = {0x00, 0xFF, 0x0A, 0x0D};
+    const uint8_t tail[] = {0xDE, 0xAD, 0xBE, 0xEF};
+    std::copy(std::begin(head), std::end(head), expected.begin());
+    std::copy(std::begin(tail), std::end(tail), expected.begin() + 124);
+    EXPECT_EQ(memories()[kId], expected);
+
+    // The dump shows every byte where a hex view puts it.
+    const sim::RunResult dump = hwds({"dump", "TUVAK", kId});
+    EXPECT_EQ(dump.exitCode, 0) << dump.err;
+    std::istringstream lines(dump.out);
+    std::size_t row = 0;
+    for (std::string line; std::getline(lines, line); ++row) {
+        ASSERT_LT(row, 8u) << dump.out;
+        std::istringstream fields(line);
+        std::string offset;
+        fields >> offset;
+        EXPECT_EQ(std::stoul(offset, nullptr, 16), row * 16);
+        for (std::size_t i = 0; i < 16; ++i) {
+            std::string cell;
+            fields >> cell;
+            EXPECT_EQ(std::stoul(cell, nullptr, 16), expected[row * 16 + i]) << line;
+        }
+    }
+    EXPECT_EQ(row, 8u);
+}
+
+TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
+    startSim({"--seed", "7", kId});
+    sim::TuvakDevice twin(7);
+    auto blocks = [&](std::size_t n) {
+        Bytes stream;
+        for (std::size_t i = 0; i < n; ++i) {
+            Bytes reply;
+            const uint8_t request = sim::kCmdRandom;
+            twin.receive(&request, 1, &reply);
+            stream.insert(stream.end(), reply.begin() + 1, reply.begin() + 129);
+        }
+        return stream;
+    };
+
+    const sim::RunResult raw = hwds({"random", "TUVAK", kId, "--bytes", "1K"});
+    EXPECT_EQ(raw.exitCode, 0) << raw.err;
+    EXPECT_EQ(Bytes(raw.out.begin(), raw.out.end()), blocks(8));
+
+    // The rest of a block dies with the process that fetched it.
+    const sim::RunResult hex = hwds({"random", "TUVAK", kId, "--bytes", "100", "--format", "hex"});
+    EXPECT_EQ(hex.exitCode, 0) << hex.err;
+    Bytes expected = blocks(1);
+    expected.resize(100);
+    std::string digits;
+    std::istringstream lines(hex.out);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_LE(line.size(), 64u);
+        digits += line;
+    }
+    EXPECT_EQ(count, 4u);
+    ASSERT_EQ(digits.size(), 200u);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(std::stoul(digits.substr(2 * i, 2), nullptr, 16), expected[i]) << i;
+}
+
+TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
+    startSim({"--fill", "0x5a", kId});
+    const std::string missing = dir.path + "/missing.bin";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"read", "TUVAK", "NOPE"}, 3, "TUVAK NOPE: the adapter driver lists no device with this identifier"},
+        {{"wipe", "NOPE"}, 3, "TUVAK NOPE: pass 1 of 5: the adapter driver lists no device"},
+        {{"read", "FOO", kId}, 2, "FOO"},
+        {{"read", "TUVAK"}, 2, "TUVAK needs the identifier of a device"},
+        {{"read", "TUVAK", kId, "--offset", "129"}, 2, "reach past the end of its 128-byte memory"},
+        {{"read", "TUVAK", kId, "--offset", "100", "--length", "29"}, 2, "offset 100 and length 29"},
+        {{"read", "TUVAK", kId, "--offset", "ten"}, 2, "offset 'ten' is not a number"},
+        {{"read", "TUVAK", kId, "--format", "octal"}, 2, "octal"},
+        {{"write", "TUVAK", kId, "--offset", "0", "--hex", "12 3g"}, 2, "'g' at position 5"},
+        {{"write", "TUVAK", kId, "--offset", "127", "--hex", "0102"}, 2, "reach past the end"},
+        {{"write", "TUVAK", kId, "--offset", "0", "--file", missing}, 2, "cannot read " + missing},
+        {{"write", "TUVAK", kId, "--offset", "0"}, 2, "write needs --hex BYTES or --file FILE"},
+        {{"write", "TUVAK", kId, "--offset", "0", "--hex", "00", "--file", missing}, 2, "excludes"},
+        {{"random", "TUVAK", kId, "--bytes", "1X"}, 2, "--bytes '1X' is not a count of bytes"},
+        {{"wipe"}, 2, "ID is required"},
+        {{"wipe", kId, kId}, 2, "named twice"},
+        {{"wipe", ""}, 2, "an empty identifier names no device"},
+        {{"wipe", kId, "--passes", "FF,,00"}, 2, "--passes: '' is not a byte"},
+        {{"wipe", kId, "--jobs", "0"}, 2, "jobs"},
+    };
+    for (const Case& c : cases) {
+        const sim::RunResult r = hwds(c.args);
+        SCOPED_TRACE(c.args[0] + " ... " + c.args.back());
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(frames(), "");
+    EXPECT_TRUE(allBytes(memories()[kId], 0x5A));
+}
+
+TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
+    startSim({"--fill", "0x5a", "DEV0", "DEV1", "--unplug-after", "200", "DEV2", "--reset",
+              "--fill", "0x5a", "DEV3"});
+    const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "DEV2", "DEV3", "--verify", "--json"});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const json outcomes = jsonArray(r);
+    ASSERT_EQ(outcomes.size(), 4u) << r.out;
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(outcomes[i]["id"], "DEV" + std::to_string(i));
+        const bool unplugged = i == 2;
+        EXPECT_EQ(outcomes[i]["ok"], !unplugged);
+        EXPECT_EQ(outcomes[i]["verified"], !unplugged);
+        EXPECT_EQ(outcomes[i]["result"], unplugged ? "CE_HW_WRITE_FAILED" : "CE_OK");
+        EXPECT_EQ(outcomes[i]["passes"], unplugged ? 1 : 5);
+    }
+    EXPECT_NE(r.err.find("TUVAK DEV2: pass 2 of 5: the device did not confirm a write"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("3 of 4 devices wiped and verified"), std::string::npos) << r.err;
+
+    auto memory = memories();
+    for (const char* id : {"DEV0", "DEV1", "DEV3"}) EXPECT_TRUE(allBytes(memory[id], 0x00)) << id;
+    EXPECT_EQ(memory["DEV2"][0], 0x00);
+    EXPECT_EQ(memory["DEV2"][127], 0xFF);
+}
+
+TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {
+    startSim({"--fill", "0x5a", "--forget", "0x21,0x60", kId, "--reset", "GOOD"});
+    // Without reading back, the device's word is all there is.
+    const sim::RunResult trusting = hwds({"wipe", kId});
+    EXPECT_EQ(trusting.exitCode, 0) << trusting.err;
+    EXPECT_NE(trusting.out.find("1 of 1 devices wiped"), std::string::npos) << trusting.out;
+
+    const sim::RunResult r = hwds({"wipe", kId, "GOOD", "--verify", "--jobs", "1", "--json"});
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    const json outcomes = jsonArray(r);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0]["ok"], false);
+    EXPECT_EQ(outcomes[0]["passes"], 5);
+    EXPECT_EQ(outcomes[0]["verified"], false);
+    EXPECT_EQ(outcomes[0]["mismatch"]["address"], 0x21);
+    EXPECT_EQ(outcomes[0]["mismatch"]["expected"], 0x00);
+    EXPECT_EQ(outcomes[0]["mismatch"]["found"], 0x5A);
+    EXPECT_EQ(outcomes[1]["ok"], true);
+    EXPECT_EQ(outcomes[1]["verified"], true);
+    EXPECT_NE(r.err.find("TUVAK " + std::string(kId) + ": verification: address 0x21 holds 0x5A, not 0x00"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
+    startSim({"DEV0", "DEV1"});
+    const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "NOPE", "--passes", "A5"});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    for (const char* line : {"DEV0  pass 1 of 1 (0xA5)\n", "DEV1  pass 1 of 1 (0xA5)\n", "DEV0  wiped\n"})
+        EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("DEVICE  RESULT"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("NOPE    CE_CANCELED  0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 of 3 devices wiped"), std::string::npos) << r.out;
+    auto memory = memories();
+    EXPECT_TRUE(allBytes(memory["DEV0"], 0xA5));
+    EXPECT_TRUE(allBytes(memory["DEV1"], 0xA5));
+}
+
+}  // namespace
+
+#endif
