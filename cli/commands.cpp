@@ -18,7 +18,8 @@ constexpr char kExitStatuses[] =
     "  0  success (of every device, when several are named)\n"
     "  1  a device or its driver failed\n"
     "  2  bad command line, argument or file; offset or length out of range;\n"
-    "     an identifier or an operation that the source type does not take\n"
+    "     an identifier the source refuses; an operation the source or its\n"
+    "     device does not offer (reading a SOBOL card, a key of unknown family)\n"
     "  3  device not found or not connected; the operator canceled or did not answer\n"
     "  4  wipe --verify: the memory read back differs from the last pass\n"
     "  When several devices fail for different reasons, the status is 1.\n";

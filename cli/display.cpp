@@ -106,7 +106,7 @@ Display::Answer Display::ask(const std::string& question) {
 
 std::string promptCause(int32_t code) {
     switch (code) {
-        case HWDS_PROMPT_NOT_PRESENT: return "no device is attached, or its port is gone";
+        case HWDS_PROMPT_NOT_PRESENT: return "the device is not attached, or its port is gone";
         case HWDS_PROMPT_IO_ERROR: return "the port is busy or the exchange with the device failed";
         case HWDS_PROMPT_NOT_ENUMERATED:
             return "the adapter driver lists no device with this identifier";

@@ -181,7 +181,7 @@ std::string describeResult(CeResult result) {
         case CE_TIMEOUT: return "nobody answered in time";
         case CE_HW_NOT_FOUND: return "the driver or the device was not found";
         case CE_HW_NOT_SUPPORTED: return "this source type is not built into hwds";
-        case CE_HW_OP_NOT_SUPPORTED: return "the source does not offer this operation";
+        case CE_HW_OP_NOT_SUPPORTED: return "the source or its device does not offer this operation";
         case CE_HW_FAIL_LOCK: return "the device could not be locked";
         case CE_HW_FAIL: return "the device or its driver failed";
         case CE_HW_NEED_INTERACTION: return "the device needs attention";

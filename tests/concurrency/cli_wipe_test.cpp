@@ -133,7 +133,7 @@ TEST_F(CliWipeTest, EveryDeviceFinishesOrFailsOnItsOwn) {
     // Nobody at the terminal: the first question cancels.
     EXPECT_EQ(outcomes[3].result, CE_CANCELED);
     EXPECT_EQ(outcomes[3].passesDone, 0u);
-    EXPECT_NE(outcomes[3].failure.find("no device is attached"), std::string::npos)
+    EXPECT_NE(outcomes[3].failure.find("the device is not attached"), std::string::npos)
         << outcomes[3].failure;
     EXPECT_EQ(outcomes[3].exitStatus(), cli::kExitAbsent);
     EXPECT_EQ(terminal.questions.load(), 0);
@@ -167,9 +167,9 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
     };
     const Case cases[] = {
         {"q", [](std::string* line) { *line = "q"; return platform::LineRead::Line; }, CE_CANCELED,
-         "pass 1 of 5: canceled: no device is attached"},
+         "pass 1 of 5: canceled: the device is not attached"},
         {"no answer", [](std::string*) { return platform::LineRead::TimedOut; }, CE_TIMEOUT,
-         "pass 1 of 5: no answer in time: no device is attached"},
+         "pass 1 of 5: no answer in time: the device is not attached"},
         {"attached, then Enter",
          [&](std::string*) {
              serial.attach(port(0), models[0].get());
@@ -188,7 +188,7 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
         EXPECT_EQ(terminal.questions.load(), ++asked);
     }
     EXPECT_TRUE(all(0, 0x00));
-    EXPECT_NE(console.err().find("DEV0: no device is attached, or its port is gone. Attach it."),
+    EXPECT_NE(console.err().find("DEV0: the device is not attached, or its port is gone. Attach it."),
               std::string::npos)
         << console.err();
 }

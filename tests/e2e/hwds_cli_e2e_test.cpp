@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/control/sim_process.h"
+#include "sim/drivers/sim_driver.h"
 #include "sim/model/tuvak_device.h"
 #include "tests/fakes/temp_dir.h"
 
@@ -35,8 +36,10 @@ protected:
     sim::RunResult hwds(const std::vector<std::string>& args, const std::string& registry = "") {
         std::vector<std::string> argv{HWDS_CLI_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
-        return sim::runProgram(argv, {"LC_ALL=C.UTF-8",
-                                      "HWDS_REGISTRY=" + (registry.empty() ? sim.registryFile : registry)});
+        std::vector<std::string> env = drivers;
+        env.push_back("LC_ALL=C.UTF-8");
+        env.push_back("HWDS_REGISTRY=" + (registry.empty() ? sim.registryFile : registry));
+        return sim::runProgram(argv, env);
     }
     std::map<std::string, std::array<uint8_t, 128>> memories() {
         std::string text, error;
@@ -51,6 +54,9 @@ protected:
 
     fakes::TempDir dir;
     sim::SimProcess sim{TUVAK_SIM_PATH};
+    // The simulated driver libraries, found through the loader's search.
+    std::vector<std::string> drivers{"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=present=0",
+                                     "SNELLOCK_SIM=card=0"};
 };
 
 // Standard output must be one JSON array and nothing else.
@@ -304,6 +310,108 @@ TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
     auto memory = memories();
     EXPECT_TRUE(allBytes(memory["DEV0"], 0xA5));
     EXPECT_TRUE(allBytes(memory["DEV1"], 0xA5));
+}
+
+// ---- ACCORD and SOBOL over the simulated driver libraries ----------------------
+
+TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
+    // The key's pages live in a file, so that every run sees the same key.
+    const std::string key = dir.path + "/key.bin";
+    drivers = {"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=family=0x08 fill=0x33 file=" + key,
+               "SNELLOCK_SIM=card=1"};
+    const sim::RunResult list = hwds({"list", "--json"}, dir.path + "/none.reg");
+    const json entries = jsonArray(list);
+    ASSERT_EQ(entries.size(), 3u) << list.out;
+    EXPECT_EQ(entries[1]["type"], "ACCORD");
+    EXPECT_EQ(entries[1]["ok"], true);
+    EXPECT_EQ(entries[1]["capacity"], 120);
+    EXPECT_EQ(entries[2]["type"], "SOBOL");
+    EXPECT_EQ(entries[2]["ok"], true);
+
+    // Ten bytes across the end of the first 30-byte page.
+    sim::RunResult r = hwds({"write", "ACCORD", "--offset", "25", "--hex", "00112233445566778899"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = hwds({"read", "accord", "--offset", "24", "--length", "12"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "33 00 11 22 33 44 55 66 77 88 99 33\n");
+    r = hwds({"read", "ACCORD", "unchecked-read", "--offset", "119", "--format", "raw"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "\x33");
+
+    const sim::RunResult dump = hwds({"dump", "ACCORD"});
+    EXPECT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 8);
+    EXPECT_NE(dump.out.find("00000010  33 33 33 33 33 33 33 33  33 00 11 22 33 44 55 66"),
+              std::string::npos)
+        << dump.out;
+    EXPECT_NE(dump.out.find("00000070  33 33 33 33 33 33 33 33" + std::string(27, ' ') + "|33333333|"),
+              std::string::npos)
+        << dump.out;
+
+    const struct {
+        std::vector<std::string> args;
+        std::string settings;
+        int status;
+        std::string says;
+    } failures[] = {
+        {{"read", "ACCORD", "--offset", "100", "--length", "21"}, "", 2, "its 120-byte memory"},
+        {{"write", "ACCORD", "--offset", "120", "--hex", "00"}, "", 2, "its 120-byte memory"},
+        {{"read", "ACCORD", "sideways"}, "", 2, "ACCORD sideways: cannot open: the source refuses"},
+        {{"dump", "ACCORD"}, "present=0", 3, "ACCORD: the device is not attached"},
+        {{"dump", "ACCORD"}, "family=0x09", 2, "does not offer this operation"},
+        {{"write", "ACCORD", "--offset", "0", "--hex", "01"}, "fail-write=0", 3, "ACCORD: write failed"},
+        {{"dump", "ACCORD"}, "driver=0", 3, "ACCORD: cannot open: the driver or the device was not found"},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.args[0] + " " + f.settings);
+        if (!f.settings.empty()) drivers[1] = "TMDRV32_SIM=family=0x08 file=" + key + " " + f.settings;
+        r = hwds(f.args);
+        EXPECT_EQ(r.exitCode, f.status) << r.err;
+        EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
+    drivers = {"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=seed=5", "SNELLOCK_SIM=card=1"};
+    const sim::RunResult accord = hwds({"random", "ACCORD", "--bytes", "1000"});
+    EXPECT_EQ(accord.exitCode, 0) << accord.err;
+    simdrv::Xorshift rng(5);
+    std::string expected;
+    for (int i = 0; i < 1000; ++i) expected += static_cast<char>(rng.next());
+    EXPECT_EQ(accord.out, expected);
+
+    const sim::RunResult sobol = hwds({"random", "SOBOL", "0x1f", "--bytes", "3K"});
+    EXPECT_EQ(sobol.exitCode, 0) << sobol.err;
+    EXPECT_EQ(sobol.out.size(), 3072u);
+    EXPECT_NE(sobol.out.find_first_not_of('\0'), std::string::npos);
+    const sim::RunResult hex = hwds({"random", "sobol", "--bytes", "40", "--format", "hex"});
+    EXPECT_EQ(hex.exitCode, 0) << hex.err;
+    EXPECT_EQ(hex.out.size(), 2 * 40 + 2u) << hex.out;
+    EXPECT_EQ(hex.out.find_first_not_of("0123456789abcdef\n"), std::string::npos) << hex.out;
+
+    const struct {
+        std::vector<std::string> args;
+        std::string settings;
+        int status;
+        std::string says;
+    } failures[] = {
+        {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=0", 3, "SOBOL: cannot open"},
+        // All zeros pass the card's test at open, never a request.
+        {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=1 zero=1", 1, "SOBOL: random bytes failed"},
+        {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=1 fail-after=1", 1,
+         "SOBOL: random bytes failed after 0 bytes: the device or its driver failed (CE_HW_FAIL)"},
+        {{"random", "SOBOL", "1G", "--bytes", "16"}, "SNELLOCK_SIM=card=1", 2, "SOBOL 1G: cannot open"},
+        {{"read", "SOBOL"}, "SNELLOCK_SIM=card=1", 2, "SOBOL: the source or its device does not offer"},
+        {{"random", "ACCORD", "--bytes", "8"}, "TMDRV32_SIM=zero-random=1", 1, "ACCORD: random bytes failed"},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.args[1] + " " + f.settings);
+        drivers = {"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, f.settings};
+        const sim::RunResult r = hwds(f.args);
+        EXPECT_EQ(r.exitCode, f.status) << r.err;
+        EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 }  // namespace
