@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (g++), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (clang++), and the concurrency tests under
-# ThreadSanitizer. Run as root, it first installs the Debian packages that
-# are missing. Exits non-zero on any failure.
+# ThreadSanitizer; then builds a program against the installed library, and
+# builds and checks the Debian package. Run as root, it first installs the
+# Debian packages that are missing. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev util-linux)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev util-linux
+          libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -38,4 +40,6 @@ echo "== tsan build (concurrency tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 ctest --preset tsan -R '^concurrency\.'
+./scripts/check-consumer.sh build/default
+./scripts/check-package.sh build/default
 echo "== all tests passed"
