@@ -1,63 +1,71 @@
-// Opens one source, writes a few bytes and reads them back where it has
-// memory, and takes random bytes from it.
+// Opens a source by type and prints random bytes or a key's memory in hex.
 //
-//   hwds-example TUVAK AB12CD34E      hwds-example ACCORD      hwds-example SOBOL
+//   hwds-example TYPE ID|- random COUNT
+//   hwds-example TYPE ID|- read OFFSET COUNT
 //
-// Exit status 0 when everything the source offers worked.
+// "-" opens the source without an identifier. A device that needs the
+// user's attention ends the run: this program asks nobody.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "hwds/hwds.h"
-#include "hwds/tuvak/tuvak_devices.h"
 
 namespace {
 
-// No one to ask: a device that needs attention ends the request.
-int32_t cancel(void*, const char*, const char*, int32_t, int32_t) { return HWDS_ANSWER_CANCEL; }
+int32_t giveUp(void*, const char* type, const char* id, int32_t, int32_t code) {
+    if (code != HWDS_PROMPT_END)
+        std::fprintf(stderr, "%s %s needs attention (prompt %d)\n", type, id != nullptr ? id : "", code);
+    return HWDS_ANSWER_CANCEL;
+}
 
-bool report(const char* what, CeResult result) {
+bool count(const char* text, uint32_t* value) {
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(text, &end, 0);
+    if (*text == '\0' || *end != '\0' || n > 0xFFFFFFFFul) return false;
+    *value = static_cast<uint32_t>(n);
+    return true;
+}
+
+int usage() {
+    std::fputs("usage: hwds-example TYPE ID|- random COUNT\n"
+               "       hwds-example TYPE ID|- read OFFSET COUNT\n",
+               stderr);
+    return 2;
+}
+
+int failed(const char* what, CeResult result) {
     const char* name = ceResultName(result);
-    std::printf("%-8s %s\n", what, name != nullptr ? name : "?");
-    return result == CE_OK;
+    std::fprintf(stderr, "%s: %s\n", what, name != nullptr ? name : "unknown result");
+    return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: hwds-example TYPE [ID]\n");
-        return 2;
-    }
+    if (argc < 5) return usage();
     const char* type = argv[1];
-    const char* id = argc > 2 ? argv[2] : nullptr;
-
-    std::vector<HwTuvakDevice> devices;
-    if (hwdsListTuvak(&devices) == CE_OK) {
-        for (const HwTuvakDevice& d : devices)
-            std::printf("listed   %s %s %s\n", d.id.c_str(), d.comName.c_str(), d.node.c_str());
-    }
+    const char* id = std::strcmp(argv[2], "-") == 0 ? nullptr : argv[2];
+    const bool random = std::strcmp(argv[3], "random") == 0;
+    uint32_t offset = 0;
+    uint32_t length = 0;
+    if (random ? (argc != 5 || !count(argv[4], &length))
+               : (std::strcmp(argv[3], "read") != 0 || argc != 6 || !count(argv[4], &offset) ||
+                  !count(argv[5], &length)))
+        return usage();
 
     HwDataSource* source = nullptr;
-    if (!report("open", hwdsOpen(&source, type, id))) return 1;
-    const HWDSInteraction interaction{nullptr, &cancel, nullptr, nullptr};
-    bool ok = true;
+    const CeResult opened = hwdsOpen(&source, type, id);
+    if (opened != CE_OK) return failed("open", opened);
 
-    if (source->providesStorage()) {
-        const uint8_t pattern[8] = {0x68, 0x77, 0x64, 0x73, 0x00, 0xFF, 0x55, 0xAA};
-        uint8_t back[sizeof pattern] = {};
-        ok = report("write", hwdsWrite(source, &interaction, pattern, sizeof pattern, 0)) &&
-             report("read", hwdsRead(source, &interaction, back, sizeof back, 0)) && ok;
-        if (std::memcmp(pattern, back, sizeof pattern) != 0) {
-            std::printf("compare  the bytes read back differ\n");
-            ok = false;
-        }
-    }
-    if (source->providesRandom()) {
-        uint8_t random[16] = {};
-        ok = report("random", hwdsRandom(source, &interaction, random, sizeof random)) && ok;
-        for (uint8_t b : random) std::printf("%02x", b);
-        std::printf("\n");
-    }
-    return ok ? 0 : 1;
+    const HWDSInteraction interaction{nullptr, &giveUp, nullptr, nullptr};
+    std::vector<uint8_t> data(length);
+    const CeResult result = random ? hwdsRandom(source, &interaction, data.data(), length)
+                                   : hwdsRead(source, &interaction, data.data(), length, offset);
+    if (result != CE_OK) return failed(random ? "random" : "read", result);
+
+    for (uint32_t i = 0; i < length; ++i)
+        std::printf("%02x%c", data[i], (i % 16 == 15 || i + 1 == length) ? '\n' : ' ');
+    return 0;
 }

@@ -19,10 +19,10 @@ echo "== build examples/ with find_package(hwds)"
 cmake -S examples -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 
-echo "== build examples/ with pkg-config"
+echo "== build examples/hwds_roundtrip.cpp with pkg-config"
 flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs hwds)
 # shellcheck disable=SC2086 # the flags are words
-g++ -std=c++17 -Wall -Wextra -o "$work/hwds-example-pc" examples/hwds_example.cpp $flags
+g++ -std=c++17 -Wall -Wextra -o "$work/hwds-roundtrip-pc" examples/hwds_roundtrip.cpp $flags
 
 sim_pid=
 cleanup() {
@@ -37,10 +37,15 @@ for _ in $(seq 100); do
 done
 grep -qx ready "$work/sim.out" || { cat "$work/sim.out" >&2; exit 1; }
 
-for program in "$work/cmake/hwds-example" "$work/hwds-example-pc"; do
+drivers=(env LD_LIBRARY_PATH="$build/sim/drivers" TMDRV32_SIM="family=0x06" SNELLOCK_SIM="card=1")
+for program in "$work/cmake/hwds-roundtrip" "$work/hwds-roundtrip-pc"; do
     echo "== $(basename "$program") against TUVAK, ACCORD and SOBOL"
     HWDS_REGISTRY="$work/sim.reg" "$program" TUVAK CONSUMER1
-    LD_LIBRARY_PATH="$build/sim/drivers" TMDRV32_SIM="family=0x06" "$program" ACCORD
-    LD_LIBRARY_PATH="$build/sim/drivers" SNELLOCK_SIM="card=1" "$program" SOBOL
+    "${drivers[@]}" "$program" ACCORD
+    "${drivers[@]}" "$program" SOBOL
 done
+echo "== hwds-example against TUVAK, ACCORD and SOBOL"
+HWDS_REGISTRY="$work/sim.reg" "$work/cmake/hwds-example" TUVAK CONSUMER1 read 0 16
+"${drivers[@]}" "$work/cmake/hwds-example" ACCORD - read 0 16
+"${drivers[@]}" "$work/cmake/hwds-example" SOBOL - random 16
 echo "== the installed library works for its consumers"
