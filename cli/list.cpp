@@ -1,4 +1,6 @@
 // list: what is attached.
+#include <algorithm>
+
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "hwds/tuvak/tuvak_devices.h"
@@ -71,13 +73,21 @@ std::string json(const std::vector<Entry>& entries) {
 }
 
 std::string plain(const std::vector<Entry>& entries) {
+    std::size_t idWidth = 0, comWidth = 1;
+    for (const Entry& e : entries) {
+        idWidth = std::max(idWidth, e.id.size());
+        comWidth = std::max(comWidth, e.com.size());
+    }
     std::string text;
     for (const Entry& e : entries) {
         std::string type = e.type;
         type.resize(8, ' ');
         if (e.type == "TUVAK" && !e.id.empty()) {
-            text += type + e.id + "  " + (e.com.empty() ? "-" : e.com) + "  " +
-                    (e.node.empty() ? "-" : e.node) + "\n";
+            std::string id = e.id;
+            std::string com = e.com.empty() ? "-" : e.com;
+            id.resize(idWidth, ' ');
+            com.resize(comWidth, ' ');
+            text += type + id + "  " + com + "  " + (e.node.empty() ? "-" : e.node) + "\n";
         } else {
             text += type + e.detail + (e.ok ? "" : " (" + resultName(e.result) + ")") + "\n";
         }

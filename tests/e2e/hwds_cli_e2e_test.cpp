@@ -96,10 +96,15 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
     startSim({kId, "FFEE0011"});
     const sim::RunResult text = hwds({"list"});
     EXPECT_EQ(text.exitCode, 0) << text.err;
-    for (const auto& d : sim.devices()) {
-        EXPECT_NE(text.out.find("TUVAK   " + d.id + "  " + d.com + "  " + d.pty), std::string::npos)
-            << text.out;
-    }
+    // Columns line up: the shorter identifier is padded to the longer.
+    EXPECT_NE(text.out.find("TUVAK   " + sim.devices()[0].id + "  " + sim.devices()[0].com + "  " +
+                            sim.devices()[0].pty + "\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("TUVAK   " + sim.devices()[1].id + "   " + sim.devices()[1].com + "  " +
+                            sim.devices()[1].pty + "\n"),
+              std::string::npos)
+        << text.out;
 
     const sim::RunResult r = hwds({"list", "--json"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
