@@ -10,7 +10,6 @@
 
 #include "cli/cli.h"
 #include "cli/display.h"
-#include "cli/wipe.h"
 #include "tests/fakes/cli_support.h"
 #include "tests/fakes/tool_support.h"
 
@@ -160,46 +159,6 @@ TEST(CliStatus, ResultsMapToDocumentedStatuses) {
     for (const auto& [statuses, status] : combined) EXPECT_EQ(cli::combinedExitStatus(statuses), status);
 }
 
-TEST(CliStatus, WipeOutcomesInTheTableAndTheJson) {
-    std::vector<cli::WipeOutcome> outcomes(3);
-    outcomes[0].id = "AB12CD34E";
-    outcomes[0].passesDone = 5;
-    outcomes[0].verified = true;
-    outcomes[1].id = "FFEE\"0011";
-    outcomes[1].result = CE_HW_WRITE_FAILED;
-    outcomes[1].passesDone = 1;
-    outcomes[1].failure = "pass 2 of 5: the device did not confirm a write";
-    outcomes[2].id = "CAFE";
-    outcomes[2].result = CE_HW_WRITE_FAILED;
-    outcomes[2].passesDone = 5;
-    outcomes[2].mismatch = true;
-    outcomes[2].address = 0x40;
-    outcomes[2].found = 0xFF;
-    outcomes[2].failure = "verification";
-    EXPECT_EQ(outcomes[0].exitStatus(), cli::kExitOk);
-    EXPECT_EQ(outcomes[1].exitStatus(), cli::kExitFailed);
-    EXPECT_EQ(outcomes[2].exitStatus(), cli::kExitMismatch);
-
-    const nlohmann::json json = nlohmann::json::parse(cli::wipeJson(outcomes, true), nullptr, false);
-    ASSERT_TRUE(json.is_array());
-    ASSERT_EQ(json.size(), 3u);
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        EXPECT_EQ(json[i]["id"], outcomes[i].id);
-        EXPECT_EQ(json[i]["ok"], outcomes[i].ok());
-        EXPECT_EQ(json[i]["result"], cli::resultName(outcomes[i].result));
-        EXPECT_EQ(json[i]["passes"], outcomes[i].passesDone);
-        EXPECT_EQ(json[i]["verified"], outcomes[i].verified);
-    }
-    EXPECT_EQ(json[2]["mismatch"]["address"], 0x40);
-    EXPECT_EQ(json[2]["mismatch"]["found"], 0xFF);
-    EXPECT_TRUE(json[0]["error"].is_null());
-    EXPECT_EQ(nlohmann::json::parse(cli::wipeJson({}, false)), nlohmann::json::array());
-
-    const std::string table = cli::wipeTable(outcomes, true);
-    EXPECT_NE(table.find("pass 2 of 5: the device did not confirm a write"), std::string::npos);
-    EXPECT_NE(table.find("1 of 3 devices wiped and verified"), std::string::npos);
-}
-
 // ---- The display ----------------------------------------------------------------
 
 class DisplayTest : public ::testing::Test {
@@ -260,8 +219,8 @@ TEST_F(DisplayTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
     display.begin({"DEV"});
     display.update(0, "pass 1 of 5");
     for (const auto& [typed, answer] : answers) {
-        terminal.answer = [&](std::string* line) {
-            *line = typed;
+        terminal.answer = [text = typed](std::string* line) {
+            *line = text;
             return platform::LineRead::Line;
         };
         EXPECT_EQ(display.ask("DEV: gone."), answer) << typed;
