@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -298,7 +299,10 @@ public:
     void tty(const std::string& deviceName, int interfaceNumber, const std::string& tty) {
         const std::string ifName = deviceName + ":1." + std::to_string(interfaceNumber);
         const fs::path ifDir = root_ / "devices/pci0000:00/usb1" / deviceName / ifName;
-        writeFile(ifDir / "bInterfaceNumber", "0" + std::to_string(interfaceNumber) + "\n");
+        // Not "0" + std::to_string(...): GCC 12 warns of an overlapping copy there at -O3.
+        char number[8];
+        std::snprintf(number, sizeof number, "%02d\n", interfaceNumber);
+        writeFile(ifDir / "bInterfaceNumber", number);
         fs::create_directories(ifDir / tty);
         fs::create_directories(driverDir());
         fs::create_directory_symlink(
