@@ -32,6 +32,7 @@ inline constexpr uint32_t kErrLockViolation = 33;
 inline constexpr uint32_t kErrDevNotExist = 55;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrMoreData = 234;
+inline constexpr uint32_t kErrNoMoreItems = 259;
 
 // Read-only view of HKEY_LOCAL_MACHINE.
 class Registry {
@@ -45,6 +46,11 @@ public:
     // receives the data's size either way. A text value's data includes its
     // terminating zero as stored; nothing is added.
     virtual uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) = 0;
+    // RegEnumValueA without the data: the name of the key's index-th value,
+    // terminated, into name[0..*nameSize). On success *nameSize is the
+    // name's length; kErrMoreData when it does not fit, kErrNoMoreItems past
+    // the last value.
+    virtual uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) = 0;
     virtual uint32_t closeKey(Handle key) = 0;
     // Why the backing data could not be loaded (naming the file and line), or
     // empty. A registry that failed to load behaves as an empty one.

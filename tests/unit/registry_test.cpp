@@ -1,9 +1,17 @@
 // The in-memory registry, the regedit reader and the sysfs view.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
+#include <future>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -278,6 +286,117 @@ TEST(Regedit, UnreadableFileSaysWhy) {
     EXPECT_EQ(error, missing + ": cannot read: " + std::generic_category().message(ENOENT));
     EXPECT_FALSE(loadRegeditFile(fs::path(dir.path).string(), &tree, &error));
     EXPECT_EQ(error, fs::path(dir.path).string() + ": cannot read: " + std::generic_category().message(EISDIR));
+    EXPECT_FALSE(loadRegeditFile("/dev/null", &tree, &error));
+    EXPECT_EQ(error, "/dev/null: cannot read: not a regular file");
+}
+
+TEST(Regedit, FifoIsRefusedWithoutWaitingForAWriter) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string fifo = dir.path + "/registry.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async, [&] {
+        RegTree tree;
+        std::string error;
+        const bool loaded = loadRegeditFile(fifo, &tree, &error);
+        return std::make_pair(loaded, error);
+    });
+    if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the blocked open go, so that the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        ADD_FAILURE() << "the load waited for a writer";
+    }
+    const auto [loaded, error] = load.get();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error, fifo + ": cannot read: not a regular file");
+}
+
+// A registry file is untrusted: what it costs to load must follow its size,
+// not the depth of its keys or the number of values in one key.
+TEST(Regedit, DeepKeysAndCrowdedKeysLoadInTimeLinearInTheFile) {
+    constexpr int kDepth = 60000;  // 120 KB of "\\a"
+    constexpr int kValues = 200000;
+    std::string file = "REGEDIT4\n[HKLM";
+    for (int i = 0; i < kDepth; ++i) file += "\\a";
+    file += "]\n\"deep\"=dword:1\n[HKLM\\Crowded]\n";
+    for (int i = 0; i < kValues; ++i) file += "\"" + std::to_string(i) + "\"=\"x\"\n";
+    for (int i = 0; i < kValues; i += 2) file += "\"" + std::to_string(i) + "\"=-\n";
+    file += "\"0\"=\"again\"\n";
+
+    const auto start = std::chrono::steady_clock::now();
+    RegTree tree;
+    std::string error;
+    ASSERT_TRUE(parseRegedit(file, "big.reg", &tree, &error)) << error;
+    std::string deep;
+    for (int i = 0; i < kDepth; ++i) deep += "A\\";
+    EXPECT_EQ(text(tree.value(deep, "DEEP")), std::string("\x01\0\0\0", 4));
+    EXPECT_FALSE(tree.hasKey(deep + "a"));
+
+    // Enumeration sees the survivors in the order they were first set, the
+    // value set again after its removal last.
+    TreeRegistry registry(std::move(tree));
+    Handle key = kNullHandle;
+    ASSERT_EQ(registry.openKey("Crowded", &key), kErrSuccess);
+    uint32_t index = 0;
+    bool inOrder = true;
+    for (char name[16];; ++index) {
+        uint32_t size = sizeof name;
+        const uint32_t rc = registry.enumValue(key, index, name, &size);
+        if (rc != kErrSuccess) {
+            EXPECT_EQ(rc, kErrNoMoreItems);
+            break;
+        }
+        const std::string want = index < kValues / 2 ? std::to_string(2 * index + 1) : "0";
+        inOrder = inOrder && std::string(name, size) == want;
+    }
+    EXPECT_EQ(index, kValues / 2 + 1);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(registry.closeKey(key), kErrSuccess);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 30.0) << "far too slow for " << file.size() << " bytes: a cost grows faster than the file";
+}
+
+// Sanitizers reserve terabytes of address space, which no address limit allows.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(Regedit, FileTooLargeForMemoryIsAnErrorNamingIt) {
+    if (kSanitized) GTEST_SKIP() << "needs an address-space limit, which sanitizers do not allow";
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::string file = "REGEDIT4\n[HKLM\\K]\n";
+    for (int n = 0; file.size() < (std::size_t{24} << 20); ++n) file += "\"" + std::to_string(n) + "\"=\"\"\n";
+    const std::string path = dir.write("huge.reg", file);
+    file = std::string();
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for the file's bytes, not for the tree they describe.
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
+        const rlimit cap{limit, limit};
+        if (::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(2);
+        RegTree tree;
+        std::string error;
+        const bool loaded = loadRegeditFile(path, &tree, &error);
+        ::_exit(!loaded && error == path + ": cannot load: not enough memory to hold it" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the load ended the process (signal " << WTERMSIG(status) << ")";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: loaded or wrong message; 2: no limit";
 }
 
 // ---- sysfs view ----
