@@ -85,6 +85,38 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     EXPECT_EQ(registry.openKeyCount(), 0);
 }
 
+TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
+    struct Case {
+        uint32_t count;
+        std::vector<std::string> names;  // each holds an instance path for the identifier ID<name>
+        std::string listed;
+    };
+    const Case cases[] = {
+        {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"},
+        {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
+        // Only names the walk would format with "%d", and only below the count.
+        {3, {"2", "07", "5", "+1", "0"}, std::string(kListMany) + "ID0\nID2\n"},
+        {1, {"0"}, std::string(kListOne) + "ID0\n"},
+        // A negative count is no device, however many entries there are.
+        {0xFFFFFFFFu, {"0", "1"}, kListNone},
+        {0x80000000u, {"0"}, kListNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        platform::RegTree& tree = registry.tree();
+        tree.removeKey("");
+        tree.addKey(fakes::kDriverKey);
+        tree.setDword(fakes::kEnumKey, "Count", c.count);
+        for (const std::string& name : c.names) tree.setString(fakes::kEnumKey, name, fakes::instancePath("ID" + name));
+        console.writes.clear();
+        registry.queries = 0;
+        EXPECT_EQ(runTool({"/L"}), 0);
+        expectOnly(c.listed, "");
+        EXPECT_LE(registry.queries, 1 + static_cast<long long>(c.names.size()));
+    }
+    EXPECT_EQ(registry.openKeyCount(), 0);
+}
+
 class ErrorReportTest : public ToolTest {
 protected:
     std::string reported(CeResult code) {
