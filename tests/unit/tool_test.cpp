@@ -44,6 +44,32 @@ TEST_F(ToolTest, EveryFormOfTheListingSwitchLists) {
     EXPECT_EQ(registry.openKeyCount(), 0);
 }
 
+TEST_F(ToolTest, IdentifierLongerThanNineCharactersIsRefused) {
+    installOne("AB12CD34E");
+    struct Case {
+        const char* arg;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"AB12CD34EF", 1, kBanner},
+        {"ab12cd34e77", 1, kBanner},
+        {"", 1, kBanner},
+        {"/?-and-then-some", 0, kBanner},
+        {"-LISTING-OF-ALL", 0, std::string(kListOne) + "AB12CD34E\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arg);
+        console.writes.clear();
+        registry.opens = 0;
+        EXPECT_EQ(runTool({c.arg}), c.status);
+        expectOnly(c.out, "");
+        if (c.out == kBanner) {
+            EXPECT_EQ(registry.opens, 0) << "refused, yet the registry was read";
+        }
+    }
+}
+
 TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     const std::string prefix = "FTDIBUS\\VID_0403+PID_6001+";
