@@ -74,6 +74,9 @@ inline constexpr uint32_t kPurgeRxClear = 0x8;
 // will: a healthy device answers within a few milliseconds, and a silent one
 // must not hold the operator for long.
 inline constexpr uint32_t kSerialReadTimeoutMs = 1000;
+// How long to look for a byte that nobody asked for after the last reply:
+// enough for a late byte to cross the adapter, little enough to go unnoticed.
+inline constexpr uint32_t kSerialLateByteMs = 3;
 
 class SerialPorts {
 public:
@@ -90,6 +93,8 @@ public:
     // Waits until `length` bytes have arrived or kSerialReadTimeoutMs has
     // passed; *got tells how many were stored. False only on an error.
     virtual bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
+    // As read, waiting at most timeoutMs (ReadTotalTimeoutConstant on Windows).
+    virtual bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) = 0;
     virtual bool close(Handle port) = 0;
 };
 

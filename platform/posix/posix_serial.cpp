@@ -66,8 +66,8 @@ auto retryOnEintr(F call) {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-Deadline deadlineFromNow() {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(kSerialReadTimeoutMs);
+Deadline deadlineFromNow(uint32_t ms = kSerialReadTimeoutMs) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
 }
 
 // Rounded up, so that poll never wakes before the deadline and loops.
@@ -364,6 +364,11 @@ bool PosixSerialPorts::write(Handle port, const uint8_t* data, uint32_t length,
 }
 
 bool PosixSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+    return readFor(port, data, length, kSerialReadTimeoutMs, got);
+}
+
+bool PosixSerialPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
+                               uint32_t* got) {
     if (got != nullptr) *got = 0;
     Port* p = portOf(port);
     if (p == nullptr || got == nullptr || (data == nullptr && length != 0)) return false;
@@ -374,7 +379,7 @@ bool PosixSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_
         return true;
     }
 
-    Deadline deadline = deadlineFromNow();
+    Deadline deadline = deadlineFromNow(timeoutMs);
     bool ok = true;
     while (done < length) {
         short revents = 0;

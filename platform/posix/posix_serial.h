@@ -25,6 +25,7 @@ public:
     bool purge(Handle port, uint32_t flags) override;
     bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
     bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
     // Frees the handle whatever the outcome; false when close(2) fails.
     bool close(Handle port) override;
 

@@ -182,6 +182,21 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.close(h));
 }
 
+TEST_F(PosixSerialTest, ReadForWaitsItsOwnTimeNotTheReplyTimeOut) {
+    Handle h = openRaw();
+    uint8_t byte = 0;
+    uint32_t got = 9;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ports_.readFor(h, &byte, 1, kSerialLateByteMs, &got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_LT(msSince(start), kSerialReadTimeoutMs / 2);
+    sendFromDevice({0x42});
+    EXPECT_TRUE(ports_.readFor(h, &byte, 1, kSerialReadTimeoutMs, &got));
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(byte, 0x42);
+    EXPECT_TRUE(ports_.close(h));
+}
+
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     Handle h = openPort();
     Handle second = kNullHandle;
