@@ -24,12 +24,18 @@
 #include "platform/posix/regedit.h"
 #include "platform/posix/sysfs_view.h"
 #include "platform/regtree.h"
+#include "hwds/hwds.h"
+#include "sim/model/inprocess_ports.h"
+#include "sim/model/tuvak_device.h"
+#include "tests/fakes/fake_clock.h"
 #include "tests/fakes/temp_dir.h"
+#include "tests/fakes/test_framework.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using fakes::TempDir;
 
 constexpr const char* kEnum = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
 constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -446,7 +452,7 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     writeFile(sysfs.driverDir() / "uevent", "DRIVER=ftdi_sio\n");
 
     TreeRegistry reg;
-    buildSysfsView(fs::path(dir.path).string(), "/dev", &reg.tree());
+    buildSysfsView(fs::path(dir.path).string(), "/dev", true, &reg.tree());
     const RegTree& tree = reg.tree();
 
     EXPECT_TRUE(tree.hasKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K"));
@@ -477,25 +483,166 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     EXPECT_FALSE(reg.resolveComName("COM1", &node)) << "the tty without a serial number is left out";
 }
 
-TEST(SysfsView, NoDriverNoKeys) {
-    fakes::TempDir dir;
-    ASSERT_FALSE(fs::path(dir.path).empty());
-    fs::create_directories(fs::path(dir.path) / "bus/usb-serial/drivers/pl2303");
+TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // below the root; "" content: a folder
+        bool present;
+    };
+    const Case cases[] = {
+        {"nothing", {{"sys/bus/usb-serial/drivers/pl2303", ""}}, false},
+        {"serving ports", {{"sys/bus/usb-serial/drivers/ftdi_sio", ""}}, true},
+        {"loaded", {{"sys/module/ftdi_sio", ""}}, true},
+        {"built in", {{"modules/modules.builtin", "kernel/drivers/usb/serial/usbserial.ko\nkernel/drivers/usb/serial/ftdi_sio.ko\n"}}, true},
+        {"a module", {{"modules/modules.dep", "kernel/drivers/usb/serial/ftdi_sio.ko.xz: kernel/drivers/usb/serial/usbserial.ko.xz\n"}}, true},
+        {"only named as a dependency", {{"modules/modules.dep", "kernel/x/other.ko: kernel/x/ftdi_sio.ko\n"}}, false},
+        {"a longer name", {{"modules/modules.dep", "kernel/x/ftdi_sio_extra.ko:\n"}, {"modules/modules.builtin", "kernel/x/xftdi_sio.ko\n"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakes::TempDir dir;
+        ASSERT_FALSE(dir.path.empty());
+        for (const auto& [name, content] : c.files) {
+            if (content.empty()) {
+                fs::create_directories(fs::path(dir.path) / name);
+            } else {
+                dir.write(name, content);
+            }
+        }
+        auto registry = PosixRegistry::fromSysfs(dir.path + "/sys", "/dev", dir.path + "/modules");
+        Handle key = kNullHandle;
+        EXPECT_EQ(registry->openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &key) == kErrSuccess, c.present);
+        if (key != kNullHandle) registry->closeKey(key);
+        const RegValue* count = registry->tree().value(kEnum, "Count");
+        if (c.present) {
+            ASSERT_NE(count, nullptr) << "Count says how many ports the driver serves, none here";
+            EXPECT_EQ(count->data, (std::vector<uint8_t>{0, 0, 0, 0}));
+        } else {
+            EXPECT_EQ(count, nullptr);
+        }
+        EXPECT_TRUE(registry->loadError().empty());
+    }
+}
 
-    auto registry = PosixRegistry::fromSysfs(fs::path(dir.path).string(), "/dev");
+// The count of Enum and the entry "0" as the registry shows them now.
+std::pair<uint32_t, std::string> firstEntry(Registry& registry) {
     Handle key = kNullHandle;
-    EXPECT_EQ(registry->openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &key), kErrFileNotFound);
-    EXPECT_EQ(registry->openKeyCount(), 0);
-    EXPECT_TRUE(registry->loadError().empty());
+    if (registry.openKey(kEnum, &key) != kErrSuccess) return {0, "<no Enum>"};
+    uint8_t count[4] = {};
+    uint32_t size = sizeof count;
+    char entry[64] = {};
+    uint32_t entrySize = sizeof entry - 1;
+    registry.queryValue(key, "Count", count, &size);
+    if (registry.queryValue(key, "0", reinterpret_cast<uint8_t*>(entry), &entrySize) != kErrSuccess) entry[0] = '\0';
+    registry.closeKey(key);
+    return {count[0], entry};
+}
 
-    // The driver without adapters: the keys exist and Count says none.
-    fs::create_directories(fs::path(dir.path) / "bus/usb-serial/drivers/ftdi_sio");
-    registry = PosixRegistry::fromSysfs(fs::path(dir.path).string(), "/dev");
-    ASSERT_NE(registry->tree().value(kEnum, "Count"), nullptr);
-    EXPECT_EQ(registry->tree().value(kEnum, "Count")->data, (std::vector<uint8_t>{0, 0, 0, 0}));
+TEST(SysfsView, PortsPluggedInMovedAndGoneAreSeenAtOnce) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    FakeSysfs sysfs(fs::path(dir.path));
+    fs::create_directories(sysfs.driverDir());
+    auto registry = PosixRegistry::fromSysfs(dir.path, "/dev", dir.path + "/modules");
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(0u, std::string()));
+
+    sysfs.device("1-1", "0403", "6001", "LATE01");
+    sysfs.tty("1-1", 0, "ttyUSB0");
+    const std::string instance = "FTDIBUS\\VID_0403+PID_6001+LATE01A\\0000";
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
+    std::string node;
+    ASSERT_TRUE(registry->resolveComName("COM1", &node));
+    EXPECT_EQ(node, "/dev/ttyUSB0");
+
+    // Unplugged, and plugged in again as another tty: the old name leads nowhere.
+    fs::remove(sysfs.driverDir() / "ttyUSB0");
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(0u, std::string()));
+    sysfs.tty("1-1", 0, "ttyUSB4");
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
+    EXPECT_FALSE(registry->resolveComName("COM1", &node));
+    ASSERT_TRUE(registry->resolveComName("COM5", &node));
+    EXPECT_EQ(node, "/dev/ttyUSB4");
+    EXPECT_EQ(text(registry->tree().value("SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters",
+                                          "PortName")),
+              std::string("COM5") + '\0');
 }
 
 // ---- PosixRegistry ----
+
+TEST(PosixRegistry, FileIsReadAgainWhenItChanges) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    auto regedit = [](const std::string& id) {
+        return "REGEDIT4\n[HKLM\\" + std::string(kEnum) + "]\n\"Count\"=dword:1\n\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+" +
+               id + "\\\\0000\"\n";
+    };
+    const std::string path = dir.write("live.reg", regedit("FIRST"));
+    auto registry = PosixRegistry::fromFile(path);
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+FIRST\\0000");
+    Handle before = kNullHandle;
+    ASSERT_EQ(registry->openKey(kEnum, &before), kErrSuccess);
+
+    // Replaced as tuvak-sim does it, by a rename.
+    const std::string next = dir.write("next.reg", regedit("SECOND"));
+    fs::rename(next, path);
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+SECOND\\0000");
+    // A key opened before the change reads what was there when it was opened.
+    char entry[64] = {};
+    uint32_t size = sizeof entry - 1;
+    ASSERT_EQ(registry->queryValue(before, "0", reinterpret_cast<uint8_t*>(entry), &size), kErrSuccess);
+    EXPECT_STREQ(entry, "FTDIBUS\\VID_0403+PID_6001+FIRST\\0000");
+    registry->closeKey(before);
+
+    // Rewritten in place, then broken, then mended.
+    dir.write("live.reg", regedit("THIRD-LONGER"));
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+THIRD-LONGER\\0000");
+    dir.write("live.reg", "not a registry\n");
+    EXPECT_EQ(registry->loadError().rfind(path + ":1: expected", 0), 0u) << registry->loadError();
+    EXPECT_EQ(firstEntry(*registry).second, "<no Enum>");
+    dir.write("live.reg", regedit("FOURTH"));
+    EXPECT_EQ(registry->loadError(), "");
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+FOURTH\\0000");
+    EXPECT_EQ(registry->openKeyCount(), 0);
+}
+
+// The operator is asked to attach the device, does, and answers retry.
+TEST(PosixRegistry, DeviceAttachedWhileTheOperatorIsAskedIsFound) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string head = "REGEDIT4\n[HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n";
+    const std::string path = dir.write("devices.reg", head + "\"Count\"=dword:0\n");
+    auto registry = PosixRegistry::fromFile(path);
+    sim::InProcessPorts serial;
+    sim::TuvakDevice device;
+    serial.attach("\\\\.\\COM3", &device);
+    fakes::FakeClock clock;
+    fakes::TestFramework framework({.registry = registry.get(), .serial = &serial, .clock = &clock});
+
+    struct Operator {
+        TempDir* dir;
+        std::string text;
+        std::vector<int32_t> codes;
+        static int32_t interact(void* self, const char*, const char*, int32_t, int32_t code) {
+            auto* op = static_cast<Operator*>(self);
+            op->codes.push_back(code);
+            if (code == HWDS_PROMPT_END) return 0;
+            if (op->codes.size() > 1) return HWDS_ANSWER_CANCEL;  // asked again: it was not found
+            op->dir->write("devices.reg", op->text);
+            return HWDS_ANSWER_RETRY;
+        }
+    } op{&dir,
+         head + "\"Count\"=dword:1\n\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+LATE\\\\0000\"\n"
+                "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+LATE\\0000\\Device Parameters]\n"
+                "\"PortName\"=\"COM3\"\n",
+         {}};
+    HWDSInteraction record{nullptr, &Operator::interact, nullptr, &op};
+    HwDataSource* source = nullptr;
+    ASSERT_EQ(hwdsOpen(&source, "TUVAK", "LATE"), CE_OK);
+    const uint8_t value = 0x5A;
+    EXPECT_EQ(hwdsWrite(source, &record, &value, 1, 7), CE_OK);
+    EXPECT_EQ(op.codes, (std::vector<int32_t>{HWDS_PROMPT_NOT_PRESENT, HWDS_PROMPT_END}));
+    EXPECT_EQ(device.memory()[7], 0x5A);
+}
 
 TEST(PosixRegistry, FileFromEnvironmentAndItsErrors) {
     fakes::TempDir dir;
