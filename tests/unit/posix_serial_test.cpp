@@ -197,6 +197,61 @@ TEST_F(PosixSerialTest, ReadForWaitsItsOwnTimeNotTheReplyTimeOut) {
     EXPECT_TRUE(ports_.close(h));
 }
 
+// A driver flag as the kernel keeps it, per open file's tty, with every change
+// recorded. Real adapters are not at hand and ptys have no such flag, so this
+// proves the open and close logic, not the ioctls behind the kernel's flag.
+class FakeLowLatency : public LowLatencyFlag {
+public:
+    bool supported = true;
+    bool refuseSet = false;
+    bool on = false;
+    std::vector<bool> sets;
+
+    bool get(int, bool* state) override {
+        if (!supported) return false;
+        *state = on;
+        return true;
+    }
+    bool set(int, bool state) override {
+        sets.push_back(state);
+        if (!supported || refuseSet) return false;
+        on = state;
+        return true;
+    }
+};
+
+TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
+    struct Case {
+        const char* what;
+        bool supported, refuseSet, before;
+        std::vector<bool> sets;
+        bool whileOpen;
+    };
+    const Case cases[] = {
+        {"off before", true, false, false, {true, false}, true},
+        {"on before", true, false, true, {}, true},
+        {"no such flag", false, false, false, {}, false},
+        {"the driver refuses", true, true, false, {true}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeLowLatency flag;
+        flag.supported = c.supported;
+        flag.refuseSet = c.refuseSet;
+        flag.on = c.before;
+        PosixSerialPorts ports([this](std::string_view, std::string* node) {
+            *node = node_;
+            return true;
+        }, &flag);
+        Handle h = kNullHandle;
+        ASSERT_EQ(ports.open("\\\\.\\COM7", &h), kErrSuccess);
+        EXPECT_EQ(flag.on, c.whileOpen);
+        EXPECT_TRUE(ports.close(h));
+        EXPECT_EQ(flag.on, c.before);
+        EXPECT_EQ(flag.sets, c.sets);
+    }
+}
+
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     Handle h = openPort();
     Handle second = kNullHandle;
