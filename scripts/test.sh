@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (g++), the AddressSanitizer +
-# UndefinedBehaviorSanitizer build (clang++), and the concurrency tests under
-# ThreadSanitizer. Run as root, it first installs the Debian packages that
-# are missing. Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer build (clang++), the concurrency tests under
+# ThreadSanitizer, and each libFuzzer target for a bounded time. Run as root,
+# it first installs the Debian packages that are missing. Exits non-zero on
+# any failure or fuzzing finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,4 +39,22 @@ echo "== tsan build (concurrency tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 ctest --preset tsan -R '^concurrency\.'
+
+fuzz_seconds=${HWDS_FUZZ_SECONDS:-30}
+echo "== fuzz targets (${fuzz_seconds} s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+for target in regedit link; do
+    # New inputs go to a scratch corpus; the seeds in the tree stay as they are.
+    work="build/fuzz/run/$target"
+    rm -rf "$work"
+    mkdir -p "$work/corpus"
+    if ! "build/fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+            -artifact_prefix="$work/" "$work/corpus" "tests/fuzz/corpus/$target" >"$work/log" 2>&1; then
+        tail -n 40 "$work/log"
+        echo "fuzz target $target found a fault; the input is in $work" >&2
+        exit 1
+    fi
+    tail -n 1 "$work/log"
+done
 echo "== all tests passed"
