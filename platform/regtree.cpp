@@ -1,6 +1,7 @@
 #include "platform/regtree.h"
 
 #include "platform/ascii.h"
+#include "platform/ftdi_keys.h"
 
 #include <cstring>
 
@@ -312,7 +313,7 @@ uint32_t TreeRegistry::closeKey(Handle key) {
 
 bool TreeRegistry::resolveComName(std::string_view comName, std::string* nodePath) {
     const std::shared_ptr<const RegTree> tree = snapshot();
-    for (const auto& [name, value] : tree->values("HARDWARE\\DEVICEMAP\\SERIALCOMM")) {
+    for (const auto& [name, value] : tree->values(ftdi::kSerialCommKey)) {
         const auto* bytes = reinterpret_cast<const char*>(value->data.data());
         std::string_view text(bytes, value->data.size());
         // Stored text need not be terminated; stop at a zero only if there is one.

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ftdi_keys.h"
 #include "platform/registry_key.h"
 #include "tool/messages.h"
 #include "tool/voriridod.h"
@@ -13,8 +14,8 @@ namespace voriridod {
 
 namespace {
 
-constexpr char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
+using platform::ftdi::kEnumKey;
+using platform::ftdi::kServiceKey;
 
 // What the line buffer of 16 holds besides the newline and a terminator.
 constexpr std::size_t kMaxListedId = 14;
@@ -89,7 +90,7 @@ void listDevices() {
     // Short data leaves the upper bytes zero; longer data is not read at all.
     uint8_t raw[4] = {};
     uint32_t size = 0;
-    if (!enumKey || !enumKey.read("Count", raw, sizeof raw, &size)) {
+    if (!enumKey || !enumKey.read(platform::ftdi::kCountValue, raw, sizeof raw, &size)) {
         writeText(platform::Stream::Out, msg::MSG_LIST_NONE);
         return;
     }

@@ -1,5 +1,7 @@
 #include "platform/posix/sysfs_view.h"
 
+#include "platform/ftdi_keys.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -18,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kDriverKey = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr std::string_view kEnumKey = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
-constexpr std::string_view kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+using ftdi::kEnumKey;
+using ftdi::kSerialCommKey;
+constexpr const char* kDriverKey = ftdi::kServiceKey;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -177,13 +179,13 @@ void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, bo
 
     std::string nodeDir = devRoot;
     if (nodeDir.empty() || nodeDir.back() != '/') nodeDir += '/';
-    tree->setDword(kEnumKey, "Count", static_cast<uint32_t>(ports.size()));
+    tree->setDword(kEnumKey, ftdi::kCountValue, static_cast<uint32_t>(ports.size()));
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const std::string comName = "COM" + std::to_string(ports[i].tty + 1);
         tree->setString(kEnumKey, std::to_string(i), ports[i].instancePath);
-        tree->setString("SYSTEM\\CurrentControlSet\\Enum\\" + ports[i].instancePath + "\\Device Parameters",
-                        "PortName", comName);
-        tree->setString(kSerialComm, nodeDir + "ttyUSB" + std::to_string(ports[i].tty), comName);
+        tree->setString(ftdi::kDeviceKeyHead + ports[i].instancePath + ftdi::kDeviceKeyTail, ftdi::kPortNameValue,
+                        comName);
+        tree->setString(kSerialCommKey, nodeDir + "ttyUSB" + std::to_string(ports[i].tty), comName);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_serial.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -39,15 +40,11 @@ protected:
         char name[128];
         ASSERT_EQ(::ptsname_r(master_, name, sizeof name), 0);
         node_ = name;
-        std::string tmpl = (std::filesystem::temp_directory_path() / "serialXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        ASSERT_FALSE(temp_.path.empty());
+        dir_ = temp_.path;
         std::ofstream(dir_ / "plain") << "not a tty";
     }
-    void TearDown() override {
-        hangUp();
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { hangUp(); }
     void hangUp() {
         if (master_ >= 0) ::close(master_);
         master_ = -1;
@@ -82,6 +79,7 @@ protected:
 
     int master_ = -1;
     std::string node_;
+    fakes::TempDir temp_;
     std::filesystem::path dir_;
     PosixSerialPorts ports_{[this](std::string_view com, std::string* node) {
         if (com == "COM7") *node = node_;
