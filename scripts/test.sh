@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (g++), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (clang++), the concurrency tests under
-# ThreadSanitizer, and each libFuzzer target for a bounded time. Run as root,
+# ThreadSanitizer, each libFuzzer target for a bounded time, and plain
+# Release builds with g++ and clang++ that must show no warning. Run as root,
 # it first installs the Debian packages that are missing. Exits non-zero on
 # any failure or fuzzing finding.
 set -euo pipefail
@@ -56,5 +57,24 @@ for target in regedit link; do
         exit 1
     fi
     tail -n 1 "$work/log"
+done
+# Someone building with their own settings gets no -Werror from us, and no
+# warning either, at -O3 with either compiler.
+for compiler in gcc clang; do
+    cxx=$([ "$compiler" = gcc ] && echo g++ || echo clang++)
+    dir="build/release-$compiler"
+    echo "== plain Release build with $cxx at -O3"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
+        -DCMAKE_CXX_FLAGS=-O3 >/dev/null
+    if grep -q -- -Werror "$dir/compile_commands.json"; then
+        echo "a build outside the presets makes warnings errors" >&2
+        exit 1
+    fi
+    cmake --build "$dir" -j "$jobs" >"$dir/build.log" 2>&1 || { tail -n 40 "$dir/build.log"; exit 1; }
+    if grep -q "warning:" "$dir/build.log"; then
+        grep -A8 "warning:" "$dir/build.log" | head -n 60
+        echo "the $cxx Release build has warnings" >&2
+        exit 1
+    fi
 done
 echo "== all tests passed"
