@@ -3,29 +3,29 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ftdi_keys.h"
 #include "platform/registry_key.h"
 
 namespace tuvak {
 
 namespace {
 
-constexpr char kDriverKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
-constexpr char kDeviceKeyHead[] = "SYSTEM\\CurrentControlSet\\Enum\\";
-constexpr char kDeviceKeyTail[] = "\\Device Parameters";
-constexpr std::string_view kInstancePrefix = "FTDIBUS\\VID_0403+PID_6001+";
+using platform::ftdi::kDeviceKeyHead;
+using platform::ftdi::kDeviceKeyTail;
+using platform::ftdi::kEnumKey;
+constexpr std::string_view kInstancePrefix = platform::ftdi::kInstancePrefix;
 
 }  // namespace
 
 AdapterWalk walkAdapterEntries(platform::Registry& registry,
                                const std::function<bool(const AdapterEntry&)>& visit) {
-    if (!platform::RegistryKey(registry, kDriverKey)) return AdapterWalk::NoDriver;
+    if (!platform::RegistryKey(registry, platform::ftdi::kServiceKey)) return AdapterWalk::NoDriver;
     platform::RegistryKey enumKey(registry, kEnumKey);
     if (!enumKey) return AdapterWalk::NoEntries;
 
     uint32_t count = 0;
     uint32_t countSize = 0;
-    if (!enumKey.read("Count", &count, sizeof count, &countSize)) return AdapterWalk::CountFailed;
+    if (!enumKey.read(platform::ftdi::kCountValue, &count, sizeof count, &countSize)) return AdapterWalk::CountFailed;
     if (count == 0) return AdapterWalk::NoEntries;
 
     AdapterEntry entry;
@@ -48,7 +48,7 @@ bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char*
     std::snprintf(keyPath, sizeof keyPath, "%s%.*s%s", kDeviceKeyHead,
                   static_cast<int>(instance.size()), instance.data(), kDeviceKeyTail);
     platform::RegistryKey deviceKey(registry, keyPath);
-    return deviceKey && deviceKey.read("PortName", portName, kPortNameCapacity, size);
+    return deviceKey && deviceKey.read(platform::ftdi::kPortNameValue, portName, kPortNameCapacity, size);
 }
 
 std::string_view registryText(const char* data, uint32_t size) {

@@ -60,9 +60,14 @@ public:
         ++opens;
         return TreeRegistry::openKey(path, key);
     }
+    uint32_t queryValue(platform::Handle key, const char* name, uint8_t* data, uint32_t* size) override {
+        ++queries;
+        return TreeRegistry::queryValue(key, name, data, size);
+    }
     std::string loadError() override { return failure; }
 
     int opens = 0;
+    long long queries = 0;
     std::string failure;
 };
 
