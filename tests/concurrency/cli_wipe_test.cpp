@@ -166,7 +166,7 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
         const char* failure;
     };
     const Case cases[] = {
-        {"q", [](std::string* line) { *line = "q"; return platform::LineRead::Line; }, CE_CANCELED,
+        {"q", [](std::string* line) { line->push_back('q'); return platform::LineRead::Line; }, CE_CANCELED,
          "pass 1 of 5: canceled: the device is not attached"},
         {"no answer", [](std::string*) { return platform::LineRead::TimedOut; }, CE_TIMEOUT,
          "pass 1 of 5: no answer in time: the device is not attached"},
