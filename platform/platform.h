@@ -46,9 +46,6 @@ public:
     // terminating zero as stored; nothing is added.
     virtual uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) = 0;
     virtual uint32_t closeKey(Handle key) = 0;
-    // Why the backing data could not be loaded (naming the file and line), or
-    // empty. A registry that failed to load behaves as an empty one.
-    virtual std::string loadError() { return {}; }
 };
 
 // The line settings the serial connection touches (a DCB's core).

@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "platform/ascii.h"
 #include "tool/messages.h"
@@ -18,17 +17,6 @@ namespace {
 
 bool isSwitch(const char* id, char letter) {
     return (id[0] == '-' || id[0] == '/') && id[1] == letter;
-}
-
-// A registry file that failed to load must not pass for "no driver".
-bool registryBroken() {
-    platform::Registry* registry = platform::current().registry;
-    if (registry == nullptr) return false;
-    std::string error = registry->loadError();
-    if (error.empty()) return false;
-    error += '\n';
-    writeBytes(platform::Stream::Err, error);
-    return true;
 }
 
 }  // namespace
@@ -63,7 +51,6 @@ int voriridodMain(int argc, char** argv) {
         printBanner();
         return 1;
     }
-    if (registryBroken()) return 1;
     if (!driverInstalled()) {
         writeText(platform::Stream::Err, msg::MSG_DRIVER_MISSING);
         return 1;

@@ -1,5 +1,7 @@
 // The POSIX services. They are never destroyed: static destructors (the
 // framework's teardown) still use them.
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,14 +17,40 @@
 
 namespace platform {
 
+namespace {
+
+// A registry file that cannot be read must not pass for a machine without the
+// driver, and nothing above this layer knows of files: the first look into
+// the registry says why and ends the process.
+class HostRegistry : public Registry {
+public:
+    explicit HostRegistry(PosixRegistry& view) : view_(view) {}
+
+    uint32_t openKey(const char* path, Handle* key) override {
+        if (!view_.loadError().empty()) {
+            std::fprintf(stderr, "%s\n", view_.loadError().c_str());
+            std::exit(1);
+        }
+        return view_.openKey(path, key);
+    }
+    uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) override {
+        return view_.queryValue(key, name, data, size);
+    }
+    uint32_t closeKey(Handle key) override { return view_.closeKey(key); }
+
+private:
+    PosixRegistry& view_;
+};
+
+}  // namespace
+
 Services native() {
     static const Services services = [] {
-        TreeRegistry* registry = PosixRegistry::fromEnvironment().release();
-        if (registry == nullptr) registry = new TreeRegistry;  // an empty view
+        PosixRegistry* view = PosixRegistry::fromEnvironment().release();
         Services s;
-        s.registry = registry;
-        s.serial = new PosixSerialPorts([registry](std::string_view com, std::string* node) {
-            return registry->resolveComName(com, node);
+        s.registry = new HostRegistry(*view);
+        s.serial = new PosixSerialPorts([view](std::string_view com, std::string* node) {
+            return view->resolveComName(com, node);
         });
         s.mutexes = new PosixMutexes;
         s.clock = new PosixClock;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/regtree.h"
 
@@ -19,12 +20,20 @@ public:
     static std::unique_ptr<PosixRegistry> fromFile(const std::string& path);
     static std::unique_ptr<PosixRegistry> fromSysfs(const std::string& sysfsRoot, const std::string& devRoot);
 
-    std::string loadError() override { return loadError_; }
+    // Why the file could not be loaded, naming the file and line; empty when
+    // it was.
+    const std::string& loadError() const { return loadError_; }
+
+    bool resolveComName(std::string_view comName, std::string* nodePath) const;
 
 private:
     PosixRegistry() = default;
 
     std::string loadError_;
 };
+
+// The device node that HARDWARE\DEVICEMAP\SERIALCOMM maps to a COM name
+// ("COM5", letter case ignored): the name of the value whose text is it.
+bool resolveComName(const RegTree& tree, std::string_view comName, std::string* nodePath);
 
 }  // namespace platform

@@ -60,10 +60,8 @@ public:
         ++opens;
         return TreeRegistry::openKey(path, key);
     }
-    std::string loadError() override { return failure; }
 
     int opens = 0;
-    std::string failure;
 };
 
 // Runs the tool as if typed with these arguments after the program name.

@@ -113,14 +113,14 @@ TEST(TreeRegistry, ResolveComNameMatchesWholeTextIgnoringCase) {
     reg.tree().setValue(kSerialComm, "/dev/ttyS0", kRegBinary, bytesOf("COM9"));
 
     std::string node;
-    ASSERT_TRUE(reg.resolveComName("com12", &node));
+    ASSERT_TRUE(resolveComName(reg.tree(), "com12", &node));
     EXPECT_EQ(node, "/dev/ttyUSB11");
-    ASSERT_TRUE(reg.resolveComName("COM1", &node));
+    ASSERT_TRUE(resolveComName(reg.tree(), "COM1", &node));
     EXPECT_EQ(node, "/dev/pts/7");
-    ASSERT_TRUE(reg.resolveComName("COM9", &node));
+    ASSERT_TRUE(resolveComName(reg.tree(), "COM9", &node));
     EXPECT_EQ(node, "/dev/ttyS0");
-    EXPECT_FALSE(reg.resolveComName("COM", &node));
-    EXPECT_FALSE(reg.resolveComName("COM5", &node));
+    EXPECT_FALSE(resolveComName(reg.tree(), "COM", &node));
+    EXPECT_FALSE(resolveComName(reg.tree(), "COM5", &node));
 }
 
 // ---- regedit files ----
@@ -347,11 +347,11 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     EXPECT_EQ(tree.value(kEnum, "3"), nullptr);
 
     std::string node;
-    ASSERT_TRUE(reg.resolveComName("com11", &node));
+    ASSERT_TRUE(resolveComName(reg.tree(), "com11", &node));
     EXPECT_EQ(node, "/dev/ttyUSB10");
-    ASSERT_TRUE(reg.resolveComName("COM3", &node));
+    ASSERT_TRUE(resolveComName(reg.tree(), "COM3", &node));
     EXPECT_EQ(node, "/dev/ttyUSB2");
-    EXPECT_FALSE(reg.resolveComName("COM1", &node)) << "the tty without a serial number is left out";
+    EXPECT_FALSE(resolveComName(reg.tree(), "COM1", &node)) << "the tty without a serial number is left out";
 }
 
 TEST(SysfsView, NoDriverNoKeys) {
