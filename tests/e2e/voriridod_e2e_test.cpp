@@ -1,9 +1,11 @@
 // voriridod end to end: the built program against tuvak-sim over ptys, the
 // driver data in regedit files, exact console bytes and exit statuses under a
-// fixed UTF-8 locale.
+// fixed UTF-8 locale. With HWDS_E2E_WINE naming voriridod.exe, the same cases
+// run the Windows program under Wine (see WineHost).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/regedit.h"
 #include "sim/control/sim_process.h"
 #include "sim/control/fd.h"
 #include "tests/fakes/ftdi_registry.h"
@@ -36,6 +39,10 @@ namespace fs = std::filesystem;
 
 constexpr char kId[] = "AB12CD34E";
 constexpr uint8_t kFill = 0x5A;
+// High COM numbers: Wine gives the low ones to the host's own serial ports.
+constexpr char kFirstCom[] = "33";
+constexpr char kCom[] = "COM33";
+constexpr char kOtherCom[] = "COM37";
 
 using fakes::TempDir;
 
@@ -105,27 +112,6 @@ std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
 
 using fakes::instancePath;
 
-sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
-                              std::vector<std::string> prefix = {}) {
-    prefix.push_back(VORIRIDOD_PATH);
-    prefix.insert(prefix.end(), args.begin(), args.end());
-    return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
-}
-
-void expectRun(const sim::RunResult& r, int status, const std::string& out,
-               const std::string& err) {
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, status);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
-}
-
-// The failure rows: progress for pass 1, the message, the verdict.
-void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id,
-                             const std::string& message) {
-    expectRun(r, 1, failed(id), progress(id, 1) + message);
-}
-
 std::optional<std::string> findInPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "");
@@ -136,13 +122,171 @@ std::optional<std::string> findInPath(const std::string& program) {
     return std::nullopt;
 }
 
+// The Windows program under Wine, in the prefix that WINEPREFIX names. A
+// regedit file is imported into the prefix's registry in place of the
+// previous one, and each COM name of its SERIALCOMM key becomes a Wine COM
+// port: a dosdevices link to the value's device node. The tool runs in a
+// Russian locale (LOCPATH may name a private one), whose console is CP866
+// and whose C runtime ends text lines in CR LF.
+class WineHost {
+public:
+    static WineHost* get() {
+        static WineHost* host = [] {
+            const char* exe = std::getenv("HWDS_E2E_WINE");
+            return exe != nullptr && *exe != '\0' ? new WineHost(exe) : nullptr;
+        }();
+        return host;
+    }
+
+    sim::RunResult run(const std::string& registryFile, const std::vector<std::string>& args) {
+        sim::RunResult failed;
+        std::string error;
+        if (!start(&error) || !install(registryFile, &error)) {
+            failed.err = error;
+            return failed;
+        }
+        std::vector<std::string> argv = {wine_, exe_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return sim::runProgram(argv, {"LC_ALL=ru_RU.UTF-8", "LANG=ru_RU.UTF-8", "WINEDEBUG=-all"});
+    }
+
+    // The bytes a Russian Windows console receives for a UTF-8 text.
+    static std::string console(const std::string& utf8) {
+        std::string crlf;
+        for (char c : utf8) {
+            if (c == '\n') crlf += '\r';
+            crlf += c;
+        }
+        iconv_t cd = ::iconv_open("CP866", "UTF-8");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return "<no CP866 converter>";
+        std::string out(crlf.size(), '\0');
+        char* in = crlf.data();
+        char* to = out.data();
+        std::size_t inLeft = crlf.size(), outLeft = out.size();
+        const std::size_t rc = ::iconv(cd, &in, &inLeft, &to, &outLeft);
+        ::iconv_close(cd);
+        if (rc == static_cast<std::size_t>(-1)) return "<not in CP866: " + utf8 + ">";
+        out.resize(out.size() - outLeft);
+        return out;
+    }
+
+    // Ends the Wine session; the next run starts another. Due before a
+    // simulator closes a pty that Wine has opened as a COM port: a wineserver
+    // that sees one go dumps its whole object table.
+    void stop() {
+        if (!running_) return;
+        sim::runProgram({"/bin/sh", "-c", "wineserver -k"});
+        running_ = false;
+    }
+
+private:
+    explicit WineHost(std::string exe) : exe_(std::move(exe)) {
+        const char* prefix = std::getenv("WINEPREFIX");
+        prefix_ = prefix != nullptr ? prefix : "";
+        wine_ = findInPath("wine").value_or("wine");
+    }
+
+    // The wineserver and the services that the first run starts stay after
+    // it and would hold its pipes open: they are started on their own, their
+    // output going nowhere. A new prefix is made here too, which takes a while.
+    bool start(std::string* error) {
+        if (running_) return true;
+        if (prefix_.empty()) {
+            *error = "WINEPREFIX is not set";
+            return false;
+        }
+        const sim::RunResult r = sim::runProgram(
+            {"/bin/sh", "-c",
+             "wineserver -p </dev/null >/dev/null 2>&1; exec wine cmd /c exit </dev/null >/dev/null 2>&1"},
+            {"WINEDEBUG=-all"}, 180000);
+        if (r.exitCode != 0) {
+            *error = "cannot start Wine in " + prefix_ + " (" + std::to_string(r.exitCode) + ")";
+            return false;
+        }
+        running_ = true;
+        return true;
+    }
+
+    bool wineRun(const std::vector<std::string>& args, bool mustSucceed, std::string* error) {
+        std::vector<std::string> argv = {wine_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const sim::RunResult r = sim::runProgram(argv, {"WINEDEBUG=-all"});
+        if (!mustSucceed || r.exitCode == 0) return true;
+        *error = "wine " + args.at(0) + " failed (" + std::to_string(r.exitCode) + "): " + r.err;
+        return false;
+    }
+
+    bool install(const std::string& registryFile, std::string* error) {
+        std::string text;
+        if (!sim::readTextFile(registryFile, &text)) text.clear();  // no file: no driver data
+        if (installed_ && text == *installed_) return true;
+        installed_.reset();
+        for (const char* key : {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K",
+                                "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"}) {
+            wineRun({"reg", "delete", key, "/f"}, false, error);  // absent is fine
+        }
+        if (!text.empty()) {
+            platform::RegTree tree;
+            if (!platform::parseRegedit(text, registryFile, &tree, error)) return false;
+            if (!wineRun({"reg", "import", registryFile}, true, error)) return false;
+            for (const auto& [node, value] : tree.values("HARDWARE\\DEVICEMAP\\SERIALCOMM")) {
+                std::string com(value->data.begin(), value->data.end());
+                com = com.substr(0, com.find('\0'));
+                for (char& c : com) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                const fs::path link = fs::path(prefix_) / "dosdevices" / com;
+                std::error_code ec;
+                fs::remove(link, ec);
+                fs::create_symlink(node, link, ec);
+                if (ec) {
+                    *error = "cannot link " + link.string() + ": " + ec.message();
+                    return false;
+                }
+            }
+        }
+        installed_ = text;
+        return true;
+    }
+
+    std::string exe_, prefix_, wine_;
+    bool running_ = false;
+    std::optional<std::string> installed_;
+};
+
+sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
+                              std::vector<std::string> prefix = {}) {
+    if (WineHost* wine = WineHost::get()) return wine->run(registryFile, args);
+    prefix.push_back(VORIRIDOD_PATH);
+    prefix.insert(prefix.end(), args.begin(), args.end());
+    return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
+}
+
+// The console bytes of a UTF-8 text where the tool runs.
+std::string shown(const std::string& utf8) { return WineHost::get() ? WineHost::console(utf8) : utf8; }
+
+void expectRun(const sim::RunResult& r, int status, const std::string& out,
+               const std::string& err) {
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, status);
+    EXPECT_EQ(r.out, shown(out));
+    EXPECT_EQ(r.err, shown(err));
+}
+
+// The failure rows: progress for pass 1, the message, the verdict.
+void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id,
+                             const std::string& message) {
+    expectRun(r, 1, failed(id), progress(id, 1) + message);
+}
+
 class VoriridodE2e : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(dir.path.empty()) << "no temporary directory"; }
+    void TearDown() override {
+        if (WineHost* wine = WineHost::get(); wine != nullptr && sim.running()) wine->stop();
+    }
 
     // A simulator serving `ids` with memory full of kFill; extra options first.
     void startSim(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--fill", "0x5a"});
+        args.insert(args.begin(), {"--first-com", kFirstCom, "--fill", "0x5a"});
         std::string error;
         ASSERT_TRUE(sim.start(args, &error)) << error;
     }
@@ -179,6 +323,7 @@ TEST_F(VoriridodE2e, BannerAndHelpNeedNoRegistry) {
 }
 
 TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
+    if (WineHost::get()) GTEST_SKIP() << "the Windows registry is no file that can fail to load";
     const std::string missing = dir.path + "/missing.reg";
     const std::string garbage = dir.write("garbage.reg", "this is not a registry file\n");
     for (const std::string& file : {missing, garbage}) {
@@ -211,7 +356,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
 
     sim::SimProcess single(TUVAK_SIM_PATH);
     std::string error;
-    ASSERT_TRUE(single.start({"CAFE01"}, &error)) << error;
+    ASSERT_TRUE(single.start({"--first-com", kFirstCom, "CAFE01"}, &error)) << error;
     expectRun(runVoriridod(single.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n",
               "");
 }
@@ -219,7 +364,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
 TEST_F(VoriridodE2e, ListingFindsNothing) {
     const std::string noEnum = dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {}));
     const std::string zero = dir.write(
-        "zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), "COM3"}}, {}));
+        "zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {}));
     expectRun(runVoriridod(noEnum, {"/l"}), 0, kListNone, "");
     expectRun(runVoriridod(zero, {"/L"}), 0, kListNone, "");
 }
@@ -268,10 +413,10 @@ TEST_F(VoriridodE2e, NotConnected) {
 
     const std::string gone = dir.path + "/gone-tty";
     const std::vector<std::pair<const char*, std::string>> files = {
-        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instancePath(kId), "COM3"}}, {{pty(), "COM3"}})},
-        {"Count 0", ftdiRegedit(true, 0u, {{instancePath(kId), "COM3"}}, {{pty(), "COM3"}})},
-        {"no entry", ftdiRegedit(true, 1u, {{instancePath("OTHER"), "COM3"}}, {{pty(), "COM3"}})},
-        {"port missing", ftdiRegedit(true, 1u, {{instancePath(kId), "COM7"}}, {{gone, "COM7"}})},
+        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instancePath(kId), kCom}}, {{pty(), kCom}})},
+        {"Count 0", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {{pty(), kCom}})},
+        {"no entry", ftdiRegedit(true, 1u, {{instancePath("OTHER"), kCom}}, {{pty(), kCom}})},
+        {"port missing", ftdiRegedit(true, 1u, {{instancePath(kId), kOtherCom}}, {{gone, kOtherCom}})},
     };
     for (const auto& [what, text] : files) {
         SCOPED_TRACE(what);
@@ -282,6 +427,7 @@ TEST_F(VoriridodE2e, NotConnected) {
 }
 
 TEST_F(VoriridodE2e, PortHeldByAnotherProcessIsNotConnected) {
+    if (WineHost::get()) GTEST_SKIP() << "Wine does not enforce exclusive opens";
     startSim({kId});
     Fd holder(::open(pty().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     ASSERT_GE(holder.get(), 0);
@@ -291,6 +437,8 @@ TEST_F(VoriridodE2e, PortHeldByAnotherProcessIsNotConnected) {
 }
 
 TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
+    if (WineHost::get() && ::geteuid() == 0)
+        GTEST_SKIP() << "root opens any pty, and Wine runs only as the owner of its prefix";
     startSim({kId});
     ModeGuard mode(pty());
     std::vector<std::string> prefix;
@@ -331,9 +479,9 @@ TEST_F(VoriridodE2e, MalformedDriverDataIsAFaultyDevice) {
     std::string longInstance = "FTDIBUS\\VID_0403+PID_6001+" + std::string(kId) + "\\";
     longInstance.resize(64, '0');
     const std::vector<std::pair<const char*, std::string>> files = {
-        {"entry of 65 bytes", ftdiRegedit(true, 1u, {{longInstance, "COM3"}}, {{pty(), "COM3"}})},
+        {"entry of 65 bytes", ftdiRegedit(true, 1u, {{longInstance, kCom}}, {{pty(), kCom}})},
         {"port name in lower case",
-         ftdiRegedit(true, 1u, {{instancePath(kId), "com3"}}, {{pty(), "com3"}})},
+         ftdiRegedit(true, 1u, {{instancePath(kId), "com33"}}, {{pty(), "com33"}})},
     };
     for (const auto& [what, text] : files) {
         SCOPED_TRACE(what);
