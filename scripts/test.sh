@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (g++), the AddressSanitizer +
-# UndefinedBehaviorSanitizer build (clang++), and the concurrency tests under
-# ThreadSanitizer. Run as root, it first installs the Debian packages that
-# are missing. Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer build (clang++), the concurrency tests under
+# ThreadSanitizer, and the Windows build under Wine (scripts/test-windows.sh).
+# Run as root, it first installs the Debian packages that are missing. Exits
+# non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,4 +39,6 @@ echo "== tsan build (concurrency tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 ctest --preset tsan -R '^concurrency\.'
+
+./scripts/test-windows.sh
 echo "== all tests passed"
