@@ -83,7 +83,13 @@ public:
     HwDataSource& operator=(const HwDataSource&) = delete;
 
 protected:
-    explicit HwDataSource(const char* typeText);
+    // `keptId`, when not null, is copied into `id`; the copy can fail, which
+    // adopt() reports.
+    explicit HwDataSource(const char* typeText, const char* keptId = nullptr);
+
+    // The factories' common ending: a source that could not be allocated, or
+    // whose identifier copy failed, is CE_NO_MEM and leaves nothing behind.
+    static CeResult adopt(HwDataSource* created, const char* keptId, HwDataSource** out);
 };
 
 // Returns the open source of that type (ASCII case ignored) and identifier,

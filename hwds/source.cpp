@@ -1,7 +1,12 @@
 #include <cstring>
+#include <new>
 
 #include "hwds/hwds.h"
+#include "hwds/accord/hwaccord.h"
+#include "hwds/accord/tm_driver.h"
+#include "hwds/lifetime.h"
 #include "hwds/mutex_guard.h"
+#include "hwds/sobol/hwsobol.h"
 #include "hwds/tuvak/hwtuvak.h"
 #include "platform/ascii.h"
 
@@ -12,28 +17,47 @@ platform::Handle registryLock = platform::kNullHandle;
 
 using Factory = CeResult (*)(HwDataSource** out, const char* id);
 
+// A source type is its folder and one row here.
 struct SourceType {
     const char* name;
-    Factory create;  // null: not built into this system yet
+    Factory create;
+    void (*startup)();  // the unit's own start-up work, or null
+    void (*exit)();     // runs after the framework's teardown, or null
 };
 
 // Compared in this order.
 constexpr SourceType kSourceTypes[] = {
-    {"ACCORD", nullptr},
-    {"SOBOL", nullptr},
-    {"TUVAK", &HwTuvak::create},
+    {HwAccord::TYPE_NAME, &HwAccord::create, &tmDriverStartup, &tmDriverExit},
+    {HwSobol::TYPE_NAME, &HwSobol::create, nullptr, nullptr},
+    {HwTuvak::TYPE_NAME, &HwTuvak::create, nullptr, nullptr},
 };
 
-// The list and its lock live from process start to normal exit.
+// The list and the locks live from process start to normal exit.
 struct Lifetime {
-    Lifetime() { hwdsStartup(); }
-    ~Lifetime() { hwdsTeardown(); }
+    Lifetime() { hwds::processStartup(); }
+    ~Lifetime() { hwds::processExit(); }
 } lifetime;
 
 }  // namespace
 
-HwDataSource::HwDataSource(const char* typeText)
-    : type(typeText), lock(platform::current().mutexes->create()), next(nullptr), id(nullptr) {}
+HwDataSource::HwDataSource(const char* typeText, const char* keptId)
+    : type(typeText), lock(platform::current().mutexes->create()), next(nullptr), id(nullptr) {
+    if (keptId != nullptr) {
+        const size_t size = std::strlen(keptId) + 1;
+        id = new (std::nothrow) char[size];
+        if (id != nullptr) std::memcpy(id, keptId, size);
+    }
+}
+
+CeResult HwDataSource::adopt(HwDataSource* created, const char* keptId, HwDataSource** out) {
+    if (created == nullptr) return CE_NO_MEM;
+    if (keptId != nullptr && created->id == nullptr) {
+        delete created;
+        return CE_NO_MEM;
+    }
+    *out = created;
+    return CE_OK;
+}
 
 HwDataSource::~HwDataSource() {
     delete[] id;
@@ -66,7 +90,7 @@ CeResult hwdsOpen(HwDataSource** out, const char* type, const char* id) {
     CeResult result = CE_HW_NOT_SUPPORTED;
     for (const SourceType& t : kSourceTypes) {
         if (platform::asciiIEquals(t.name, type)) {
-            if (t.create != nullptr) result = t.create(out, id);
+            result = t.create(out, id);
             break;
         }
     }
@@ -95,3 +119,19 @@ void hwdsTeardown() {
 }
 
 HwDataSource* hwdsOpenSources() { return openSources; }
+
+namespace hwds {
+
+void processStartup() {
+    hwdsStartup();
+    for (const SourceType& t : kSourceTypes)
+        if (t.startup != nullptr) t.startup();
+}
+
+void processExit() {
+    hwdsTeardown();
+    for (const SourceType& t : kSourceTypes)
+        if (t.exit != nullptr) t.exit();
+}
+
+}  // namespace hwds

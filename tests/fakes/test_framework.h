@@ -1,11 +1,12 @@
 // Gives a test a framework of its own under the given services: the open
-// sources and the registry lock are made anew under them, and made anew
-// under the previous services when the test ends.
+// sources and the locks are made anew under them, and made anew under the
+// previous services when the test ends.
 #pragma once
 
 #include <optional>
 
 #include "hwds/hwds.h"
+#include "hwds/lifetime.h"
 #include "platform/platform.h"
 
 namespace fakes {
@@ -13,14 +14,14 @@ namespace fakes {
 class TestFramework {
 public:
     explicit TestFramework(const platform::Services& replacements) {
-        hwdsTeardown();
+        hwds::processExit();
         services_.emplace(replacements);
-        hwdsStartup();
+        hwds::processStartup();
     }
     ~TestFramework() {
-        hwdsTeardown();
+        hwds::processExit();
         services_.reset();
-        hwdsStartup();
+        hwds::processStartup();
     }
     TestFramework(const TestFramework&) = delete;
     TestFramework& operator=(const TestFramework&) = delete;

@@ -99,7 +99,7 @@ TEST_F(OpenTest, BadArgumentsAndUnknownTypes) {
     EXPECT_EQ(out, sentinel);
     EXPECT_EQ(hwdsOpen(nullptr, "TUVAK", "X"), CE_BAD_PARAM);
 
-    for (const char* type : {"ACCORD", "sobol", "TUVAK2", "TUVA", ""}) {
+    for (const char* type : {"TUVAK2", "TUVA", "ACCORDS", "SOBO", ""}) {
         out = sentinel;
         EXPECT_EQ(hwdsOpen(&out, type, nullptr), CE_HW_NOT_SUPPORTED) << type;
         EXPECT_EQ(out, nullptr) << type;

@@ -1,0 +1,50 @@
+// A Touch Memory key on a reader served by the tmdrv32 driver: its pages
+// as one flat byte store of 30 data bytes a page, and the driver's random
+// generator.
+#pragma once
+
+#include <cstdint>
+
+#include "hwds/hwds.h"
+
+inline constexpr uint32_t TM_PAGE_DATA = 30;
+inline constexpr uint32_t TM_PAGE_BUFFER = 32;  // the driver's page exchange
+inline constexpr uint32_t TM_PAGE_LIMIT = 256;  // page numbers are 8-bit
+
+struct TmFamily {
+    uint8_t code;
+    uint32_t pages;
+    uint32_t firstPage;
+};
+
+// The known key families; null for any other code.
+const TmFamily* tmFamily(uint8_t code);
+
+class HwAccord : public HwDataSource {
+public:
+    static const char TYPE_NAME[];
+    static const char OPTION_UNCHECKED_READ[];
+
+    bool checkedRead;
+
+    // `id` is an option: null, or "unchecked-read" in any letter case.
+    static CeResult create(HwDataSource** out, const char* id);
+
+    explicit HwAccord(bool checked) : HwDataSource(TYPE_NAME), checkedRead(checked) {}
+
+    bool providesRandom() override { return true; }
+    bool providesStorage() override { return true; }
+    const char* typeName() override { return TYPE_NAME; }
+    int32_t write(const uint8_t* data, uint32_t length, uint32_t offset) override;
+    int32_t read(uint8_t* data, uint32_t length, uint32_t offset) override;
+    int32_t getRandom(uint8_t* data, uint32_t length) override;
+
+private:
+    struct Span {
+        uint32_t page;    // first page touched
+        uint32_t inPage;  // data byte of the first page
+    };
+    // The checks every read and write begins with; on HWDS_OK with a
+    // non-zero length, *span tells where the pages begin.
+    int32_t prologue(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span);
+};

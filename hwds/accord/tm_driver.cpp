@@ -1,0 +1,52 @@
+#include "hwds/accord/tm_driver.h"
+
+#include "hwds/mutex_guard.h"
+
+namespace {
+TmDriverBinding binding;
+}  // namespace
+
+const TmDriverBinding& tmDriver() { return binding; }
+
+CeResult loadTmDriver() {
+    hwds::MutexGuard guard(binding.lock);
+    if (!guard.acquired()) return CE_HW_FAIL_LOCK;
+
+    if (binding.library == platform::kNullHandle) {
+        platform::Libraries& libs = *platform::current().libraries;
+        const platform::Handle library = libs.load(TM_DRIVER_LIBRARY);
+        if (library == platform::kNullHandle) return CE_HW_NOT_FOUND;
+        TmDriverBinding b;
+        b.driverPresent = platform::resolve<TmDriverPresentFn>(libs, library, "TmDriverPresent");
+        b.present = platform::resolve<TmPresentFn>(libs, library, "TmPresent");
+        b.getRandomBytes = platform::resolve<TmGetRandomBytesFn>(libs, library, "TmGetRandomBytes");
+        b.getId = platform::resolve<TmGetIdFn>(libs, library, "TmGetId");
+        b.rawReadPage = platform::resolve<TmReadPageFn>(libs, library, "TmRawReadPage");
+        b.checkReadPage = platform::resolve<TmReadPageFn>(libs, library, "TmCheckReadPage");
+        b.checkWritePage = platform::resolve<TmWritePageFn>(libs, library, "TmCheckWritePage");
+        if (!b.driverPresent || !b.present || !b.getRandomBytes || !b.getId || !b.rawReadPage ||
+            !b.checkReadPage || !b.checkWritePage) {
+            // Leave the binding empty, so that the next open tries again.
+            libs.free(library);
+            return CE_CODE_CORRUPTED;
+        }
+        b.library = library;
+        b.lock = binding.lock;
+        binding = b;
+    }
+    return binding.driverPresent() != 0 ? CE_OK : CE_HW_NOT_FOUND;
+}
+
+void tmDriverStartup() { binding.lock = platform::current().mutexes->create(); }
+
+void tmDriverExit() {
+    if (binding.lock != platform::kNullHandle) platform::current().mutexes->close(binding.lock);
+    binding.lock = platform::kNullHandle;
+}
+
+void tmDriverUnload() {
+    if (binding.library != platform::kNullHandle) platform::current().libraries->free(binding.library);
+    const platform::Handle lock = binding.lock;
+    binding = TmDriverBinding{};
+    binding.lock = lock;
+}

@@ -1,0 +1,52 @@
+// The binding to the Touch Memory driver library: loaded once per process,
+// under a lock of its own, and kept loaded until the process ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hwds/hwds.h"
+
+// The driver's call interface.
+using TmDriverPresentFn = int (*)();
+using TmPresentFn = int (*)();
+using TmGetIdFn = int (*)(unsigned char* id);
+using TmReadPageFn = int (*)(uint32_t page, unsigned char* buf32);
+using TmWritePageFn = int (*)(uint32_t page, const unsigned char* buf32);
+using TmGetRandomBytesFn = int (*)(unsigned char* buf, uint32_t count);
+
+inline constexpr char TM_DRIVER_LIBRARY[] = "tmdrv32.dll";
+
+// The driver's identifier can be longer than anything it has been seen to
+// write; byte 0 is the family code.
+inline constexpr size_t TM_ID_BUFFER_SIZE = 64;
+
+// Driver statuses carry their outcome in the low 16 bits.
+constexpr bool tmSucceeded(int status) { return (static_cast<uint32_t>(status) & 0xFFFFu) == 0; }
+
+struct TmDriverBinding {
+    platform::Handle library = platform::kNullHandle;
+    TmDriverPresentFn driverPresent = nullptr;
+    TmPresentFn present = nullptr;
+    TmGetRandomBytesFn getRandomBytes = nullptr;
+    TmGetIdFn getId = nullptr;
+    TmReadPageFn rawReadPage = nullptr;
+    TmReadPageFn checkReadPage = nullptr;
+    TmWritePageFn checkWritePage = nullptr;
+    platform::Handle lock = platform::kNullHandle;
+};
+
+// The process's binding. Sources read its entry points without the lock:
+// they do not change while any source exists.
+const TmDriverBinding& tmDriver();
+
+// Loads the library if it is not loaded yet, then asks whether the driver is
+// present; CE_OK when it is.
+CeResult loadTmDriver();
+
+void tmDriverStartup();  // creates the binding lock
+void tmDriverExit();     // closes it; the library stays loaded
+
+// Releases the library and empties the binding. Only for tests: a process
+// otherwise keeps the library until it ends.
+void tmDriverUnload();

@@ -1,0 +1,63 @@
+// The simulated driver libraries through the real loader: a Libraries
+// service that takes the driver names from one folder and counts loads and
+// frees, and a test's own handle on a simulated library for its controls.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace fakes {
+
+class DriverFolder : public platform::Libraries {
+public:
+    explicit DriverFolder(std::string folder) : folder_(std::move(folder)) {}
+
+    platform::Handle load(const char* name) override {
+        ++loads;
+        return loader().load((std::filesystem::path(folder_) / name).string().c_str());
+    }
+    platform::Proc symbol(platform::Handle library, const char* name) override {
+        return loader().symbol(library, name);
+    }
+    bool free(platform::Handle library) override {
+        ++frees;
+        return loader().free(library);
+    }
+
+    std::atomic<int> loads{0};
+    std::atomic<int> frees{0};
+
+private:
+    static platform::Libraries& loader() { return *platform::native().libraries; }
+    std::string folder_;
+};
+
+// Keeps a simulated library loaded for the test, so that its state lives
+// across the loads and frees of the code under test.
+class SimLibrary {
+public:
+    SimLibrary(const std::string& folder, const char* name) : folder_(folder) {
+        handle_ = folder_.load(name);
+        --folder_.loads;
+    }
+    ~SimLibrary() {
+        if (handle_ != platform::kNullHandle) folder_.free(handle_);
+    }
+    SimLibrary(const SimLibrary&) = delete;
+    SimLibrary& operator=(const SimLibrary&) = delete;
+
+    bool loaded() const { return handle_ != platform::kNullHandle; }
+    template <class Fn>
+    Fn entry(const char* name) {
+        return platform::resolve<Fn>(folder_, handle_, name);
+    }
+
+private:
+    DriverFolder folder_;
+    platform::Handle handle_;
+};
+
+}  // namespace fakes
