@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build and its tests on Linux: cross-builds the mingw preset
-# (voriridod.exe, the test programs), runs the Windows unit tests under Wine,
-# then the end-to-end cases against voriridod.exe under Wine, with tuvak-sim's
-# ptys as COM ports and the console in CP866. Wine keeps its prefix under
-# build/mingw/wine. Run as root, it first installs the Debian packages that are
+# (voriridod.exe, the driver DLLs, the example and the test programs), runs
+# the Windows unit tests under Wine, then the end-to-end cases against the
+# Windows programs under Wine: tuvak-sim's ptys as COM ports, the console in
+# CP866, the drivers in System32. Wine keeps its prefix under build/mingw/wine. Run as root, it first installs the Debian packages that are
 # missing. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +31,8 @@ build=$PWD/build/mingw
 echo "== mingw build"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
-# The end-to-end program and the simulator are Linux programs.
+# The end-to-end program and the simulator are Linux programs; the program
+# drives the Windows build when HWDS_E2E_WINE names it.
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs" --target e2e_tests tuvak-sim
 
@@ -53,6 +54,6 @@ wineboot -i </dev/null >"$build/wineboot.log" 2>&1
 echo "== mingw tests (under Wine)"
 ctest --preset mingw -j "$jobs"
 
-echo "== voriridod.exe end to end (under Wine)"
-LOCPATH=$locales HWDS_E2E_WINE=$build/tool/voriridod.exe build/default/tests/e2e_tests
+echo "== voriridod.exe and hwds-example.exe end to end (under Wine)"
+LOCPATH=$locales HWDS_E2E_WINE=$build build/default/tests/e2e_tests
 echo "== Windows tests passed"

@@ -1,11 +1,11 @@
 // voriridod end to end: the built program against tuvak-sim over ptys, the
 // driver data in regedit files, exact console bytes and exit statuses under a
-// fixed UTF-8 locale. With HWDS_E2E_WINE naming voriridod.exe, the same cases
-// run the Windows program under Wine (see WineHost).
+// fixed UTF-8 locale. With HWDS_E2E_WINE naming the Windows build, the same
+// cases run voriridod.exe under Wine, its driver data imported into Wine's
+// registry and its console in CP866 (wine_host.h).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,9 +23,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/regedit.h"
 #include "sim/control/sim_process.h"
 #include "sim/control/fd.h"
+#include "tests/e2e/wine_host.h"
 #include "tests/fakes/ftdi_registry.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/fakes/tool_support.h"
@@ -47,6 +47,7 @@ constexpr char kOtherCom[] = "COM37";
 using fakes::TempDir;
 
 using sim::Fd;
+using e2e::WineHost;
 
 // Puts a file's mode back whatever the test's outcome.
 class ModeGuard {
@@ -112,149 +113,9 @@ std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
 
 using fakes::instancePath;
 
-std::optional<std::string> findInPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path ? path : "");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const std::string candidate = dir + "/" + program;
-        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return std::nullopt;
-}
-
-// The Windows program under Wine, in the prefix that WINEPREFIX names. A
-// regedit file is imported into the prefix's registry in place of the
-// previous one, and each COM name of its SERIALCOMM key becomes a Wine COM
-// port: a dosdevices link to the value's device node. The tool runs in a
-// Russian locale (LOCPATH may name a private one), whose console is CP866
-// and whose C runtime ends text lines in CR LF.
-class WineHost {
-public:
-    static WineHost* get() {
-        static WineHost* host = [] {
-            const char* exe = std::getenv("HWDS_E2E_WINE");
-            return exe != nullptr && *exe != '\0' ? new WineHost(exe) : nullptr;
-        }();
-        return host;
-    }
-
-    sim::RunResult run(const std::string& registryFile, const std::vector<std::string>& args) {
-        sim::RunResult failed;
-        std::string error;
-        if (!start(&error) || !install(registryFile, &error)) {
-            failed.err = error;
-            return failed;
-        }
-        std::vector<std::string> argv = {wine_, exe_};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return sim::runProgram(argv, {"LC_ALL=ru_RU.UTF-8", "LANG=ru_RU.UTF-8", "WINEDEBUG=-all"});
-    }
-
-    // The bytes a Russian Windows console receives for a UTF-8 text.
-    static std::string console(const std::string& utf8) {
-        std::string crlf;
-        for (char c : utf8) {
-            if (c == '\n') crlf += '\r';
-            crlf += c;
-        }
-        iconv_t cd = ::iconv_open("CP866", "UTF-8");
-        if (cd == reinterpret_cast<iconv_t>(-1)) return "<no CP866 converter>";
-        std::string out(crlf.size(), '\0');
-        char* in = crlf.data();
-        char* to = out.data();
-        std::size_t inLeft = crlf.size(), outLeft = out.size();
-        const std::size_t rc = ::iconv(cd, &in, &inLeft, &to, &outLeft);
-        ::iconv_close(cd);
-        if (rc == static_cast<std::size_t>(-1)) return "<not in CP866: " + utf8 + ">";
-        out.resize(out.size() - outLeft);
-        return out;
-    }
-
-    // Ends the Wine session; the next run starts another. Due before a
-    // simulator closes a pty that Wine has opened as a COM port: a wineserver
-    // that sees one go dumps its whole object table.
-    void stop() {
-        if (!running_) return;
-        sim::runProgram({"/bin/sh", "-c", "wineserver -k"});
-        running_ = false;
-    }
-
-private:
-    explicit WineHost(std::string exe) : exe_(std::move(exe)) {
-        const char* prefix = std::getenv("WINEPREFIX");
-        prefix_ = prefix != nullptr ? prefix : "";
-        wine_ = findInPath("wine").value_or("wine");
-    }
-
-    // The wineserver and the services that the first run starts stay after
-    // it and would hold its pipes open: they are started on their own, their
-    // output going nowhere. A new prefix is made here too, which takes a while.
-    bool start(std::string* error) {
-        if (running_) return true;
-        if (prefix_.empty()) {
-            *error = "WINEPREFIX is not set";
-            return false;
-        }
-        const sim::RunResult r = sim::runProgram(
-            {"/bin/sh", "-c",
-             "wineserver -p </dev/null >/dev/null 2>&1; exec wine cmd /c exit </dev/null >/dev/null 2>&1"},
-            {"WINEDEBUG=-all"}, 180000);
-        if (r.exitCode != 0) {
-            *error = "cannot start Wine in " + prefix_ + " (" + std::to_string(r.exitCode) + ")";
-            return false;
-        }
-        running_ = true;
-        return true;
-    }
-
-    bool wineRun(const std::vector<std::string>& args, bool mustSucceed, std::string* error) {
-        std::vector<std::string> argv = {wine_};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const sim::RunResult r = sim::runProgram(argv, {"WINEDEBUG=-all"});
-        if (!mustSucceed || r.exitCode == 0) return true;
-        *error = "wine " + args.at(0) + " failed (" + std::to_string(r.exitCode) + "): " + r.err;
-        return false;
-    }
-
-    bool install(const std::string& registryFile, std::string* error) {
-        std::string text;
-        if (!sim::readTextFile(registryFile, &text)) text.clear();  // no file: no driver data
-        if (installed_ && text == *installed_) return true;
-        installed_.reset();
-        for (const char* key : {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K",
-                                "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"}) {
-            wineRun({"reg", "delete", key, "/f"}, false, error);  // absent is fine
-        }
-        if (!text.empty()) {
-            platform::RegTree tree;
-            if (!platform::parseRegedit(text, registryFile, &tree, error)) return false;
-            if (!wineRun({"reg", "import", registryFile}, true, error)) return false;
-            for (const auto& [node, value] : tree.values("HARDWARE\\DEVICEMAP\\SERIALCOMM")) {
-                std::string com(value->data.begin(), value->data.end());
-                com = com.substr(0, com.find('\0'));
-                for (char& c : com) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                const fs::path link = fs::path(prefix_) / "dosdevices" / com;
-                std::error_code ec;
-                fs::remove(link, ec);
-                fs::create_symlink(node, link, ec);
-                if (ec) {
-                    *error = "cannot link " + link.string() + ": " + ec.message();
-                    return false;
-                }
-            }
-        }
-        installed_ = text;
-        return true;
-    }
-
-    std::string exe_, prefix_, wine_;
-    bool running_ = false;
-    std::optional<std::string> installed_;
-};
-
 sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
                               std::vector<std::string> prefix = {}) {
-    if (WineHost* wine = WineHost::get()) return wine->run(registryFile, args);
+    if (WineHost* wine = WineHost::get()) return wine->runTool(registryFile, args);
     prefix.push_back(VORIRIDOD_PATH);
     prefix.insert(prefix.end(), args.begin(), args.end());
     return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
@@ -445,7 +306,7 @@ TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
     std::string file = sim.registryFile;
     if (::geteuid() == 0) {
         // Root opens anything: run as nobody against a root-only pty.
-        const auto setpriv = findInPath("setpriv");
+        const auto setpriv = e2e::findInPath("setpriv");
         if (!setpriv) GTEST_SKIP() << "running as root and setpriv is not installed";
         prefix = {*setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
         std::string text;
