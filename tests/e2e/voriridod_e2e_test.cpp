@@ -324,14 +324,20 @@ TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
     EXPECT_TRUE(untouched(kId));
 }
 
-TEST_F(VoriridodE2e, UnplugDuringSecondPassIsAWriteError) {
-    startSim({"--unplug-after", "130", kId});
-    expectRun(runVoriridod(sim.registryFile, {kId}), 1, failed(kId),
-              progress(kId, 1) + progress(kId, 2) + kWriteError);
-    const auto memory = memoryOf(kId);
-    EXPECT_EQ(memory[0], 0x00);
-    EXPECT_EQ(memory[1], 0x00);
-    EXPECT_TRUE(std::all_of(memory.begin() + 2, memory.end(), [](uint8_t b) { return b == 0xFF; }));
+// A device that goes silent must not hold the tool: the read times out.
+TEST_F(VoriridodE2e, UnplugOrSilenceDuringSecondPassIsAWriteError) {
+    for (const char* fault : {"--unplug-after", "--silent-after"}) {
+        SCOPED_TRACE(fault);
+        startSim({fault, "130", kId});
+        expectRun(runVoriridod(sim.registryFile, {kId}), 1, failed(kId),
+                  progress(kId, 1) + progress(kId, 2) + kWriteError);
+        const auto memory = memoryOf(kId);
+        EXPECT_EQ(memory[0], 0x00);
+        EXPECT_EQ(memory[1], 0x00);
+        EXPECT_TRUE(std::all_of(memory.begin() + 2, memory.end(), [](uint8_t b) { return b == 0xFF; }));
+        if (WineHost* wine = WineHost::get()) wine->stop();
+        ASSERT_TRUE(sim.stop());
+    }
 }
 
 TEST_F(VoriridodE2e, MalformedDriverDataIsAFaultyDevice) {
