@@ -36,16 +36,21 @@ CeResult hwdsRun(HwDataSource* source, HWDSFunctor* functor, const HWDSInteracti
     if (!guard.acquired()) return CE_HW_FAIL_LOCK;
 
     platform::Clock& clock = *platform::current().clock;
-    auto ask = [&](int32_t code) {
-        return interaction->interact(interaction->userData, source->type, source->id, functor->kind,
-                                     code);
+    // The record is the caller's, and a callback may clear its own entry:
+    // look again before every call.
+    auto ask = [&](int32_t code, int32_t* answer) {
+        const auto interact = interaction != nullptr ? interaction->interact : nullptr;
+        if (interact == nullptr) return false;
+        const int32_t given = interact(interaction->userData, source->type, source->id, functor->kind, code);
+        if (answer != nullptr) *answer = given;
+        return true;
     };
     bool asked = false;
     for (;;) {
         const uint32_t start = clock.tickCount();
         const int32_t status = functor->execute();
         if (terminal(status)) {
-            if (asked) ask(HWDS_PROMPT_END);
+            if (asked) ask(HWDS_PROMPT_END, nullptr);
             return terminalResult(status);
         }
         if (interaction == nullptr || interaction->interact == nullptr) return CE_HW_NEED_INTERACTION;
@@ -56,11 +61,12 @@ CeResult hwdsRun(HwDataSource* source, HWDSFunctor* functor, const HWDSInteracti
 
         const int32_t code = promptFor(status);
         if (code < 0) return CE_CODE_CORRUPTED;
-        const int32_t answer = ask(code);
+        int32_t answer = 0;
+        if (!ask(code, &answer)) return CE_HW_NEED_INTERACTION;
         asked = true;
         if (answer == HWDS_ANSWER_RETRY) continue;
         if (answer == HWDS_ANSWER_CANCEL || answer == HWDS_ANSWER_TIMEOUT) {
-            ask(HWDS_PROMPT_END);
+            ask(HWDS_PROMPT_END, nullptr);
             return answer == HWDS_ANSWER_CANCEL ? CE_CANCELED : CE_TIMEOUT;
         }
         return CE_CODE_CORRUPTED;

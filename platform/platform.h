@@ -32,6 +32,7 @@ inline constexpr uint32_t kErrLockViolation = 33;
 inline constexpr uint32_t kErrDevNotExist = 55;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrMoreData = 234;
+inline constexpr uint32_t kErrNoMoreItems = 259;
 
 // Read-only view of HKEY_LOCAL_MACHINE.
 class Registry {
@@ -45,6 +46,11 @@ public:
     // receives the data's size either way. A text value's data includes its
     // terminating zero as stored; nothing is added.
     virtual uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) = 0;
+    // RegEnumValueA without the data: the name of the key's index-th value,
+    // terminated, into name[0..*nameSize). On success *nameSize is the
+    // name's length; kErrMoreData when it does not fit, kErrNoMoreItems past
+    // the last value.
+    virtual uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) = 0;
     virtual uint32_t closeKey(Handle key) = 0;
 };
 
@@ -65,6 +71,9 @@ inline constexpr uint32_t kPurgeRxClear = 0x8;
 // will: a healthy device answers within a few milliseconds, and a silent one
 // must not hold the operator for long.
 inline constexpr uint32_t kSerialReadTimeoutMs = 1000;
+// How long to look for a byte that nobody asked for after the last reply:
+// enough for a late byte to cross the adapter, little enough to go unnoticed.
+inline constexpr uint32_t kSerialLateByteMs = 3;
 
 class SerialPorts {
 public:
@@ -81,6 +90,8 @@ public:
     // Waits until `length` bytes have arrived or kSerialReadTimeoutMs has
     // passed; *got tells how many were stored. False only on an error.
     virtual bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
+    // As read, waiting at most timeoutMs (ReadTotalTimeoutConstant on Windows).
+    virtual bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) = 0;
     virtual bool close(Handle port) = 0;
 };
 

@@ -25,6 +25,12 @@ public:
         *size = capacity;
         return registry_.queryValue(key_, name, static_cast<uint8_t*>(buffer), size) == kErrSuccess;
     }
+    // The name of the key's index-th value into buffer[0..capacity), terminated;
+    // *length receives its length. Returns the registry's Win32 code.
+    uint32_t valueName(uint32_t index, char* buffer, uint32_t capacity, uint32_t* length) const {
+        *length = capacity;
+        return registry_.enumValue(key_, index, buffer, length);
+    }
     // The size of the value's data, without reading it.
     bool size(const char* name, uint32_t* size) const {
         *size = 0;

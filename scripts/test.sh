@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (g++), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (clang++), the concurrency tests under
-# ThreadSanitizer, and the Windows build under Wine (scripts/test-windows.sh).
-# Run as root, it first installs the Debian packages that are missing. Exits
-# non-zero on any failure.
+# ThreadSanitizer, each libFuzzer target for a bounded time, plain Release
+# builds with g++ and clang++ that must show no warning, and the Windows build
+# under Wine (scripts/test-windows.sh). Run as root, it first installs the
+# Debian packages that are missing. Exits non-zero on any failure or fuzzing
+# finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +41,43 @@ echo "== tsan build (concurrency tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 ctest --preset tsan -R '^concurrency\.'
+
+fuzz_seconds=${HWDS_FUZZ_SECONDS:-30}
+echo "== fuzz targets (${fuzz_seconds} s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+for target in regedit link; do
+    # New inputs go to a scratch corpus; the seeds in the tree stay as they are.
+    work="build/fuzz/run/$target"
+    rm -rf "$work"
+    mkdir -p "$work/corpus"
+    if ! "build/fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+            -artifact_prefix="$work/" "$work/corpus" "tests/fuzz/corpus/$target" >"$work/log" 2>&1; then
+        tail -n 40 "$work/log"
+        echo "fuzz target $target found a fault; the input is in $work" >&2
+        exit 1
+    fi
+    tail -n 1 "$work/log"
+done
+# Someone building with their own settings gets no -Werror from us, and no
+# warning either, at -O3 with either compiler.
+for compiler in gcc clang; do
+    cxx=$([ "$compiler" = gcc ] && echo g++ || echo clang++)
+    dir="build/release-$compiler"
+    echo "== plain Release build with $cxx at -O3"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
+        -DCMAKE_CXX_FLAGS=-O3 >/dev/null
+    if grep -q -- -Werror "$dir/compile_commands.json"; then
+        echo "a build outside the presets makes warnings errors" >&2
+        exit 1
+    fi
+    cmake --build "$dir" -j "$jobs" >"$dir/build.log" 2>&1 || { tail -n 40 "$dir/build.log"; exit 1; }
+    if grep -q "warning:" "$dir/build.log"; then
+        grep -A8 "warning:" "$dir/build.log" | head -n 60
+        echo "the $cxx Release build has warnings" >&2
+        exit 1
+    fi
+done
 
 ./scripts/test-windows.sh
 echo "== all tests passed"

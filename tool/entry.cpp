@@ -46,8 +46,10 @@ int voriridodMain(int argc, char** argv) {
         return 0;
     }
     // The serial source would take an empty identifier as "any device" and
-    // wipe whatever adapter entry is numbered highest.
-    if (id[0] == '\0') {
+    // wipe whatever adapter entry is numbered highest; a longer one, cut to
+    // nine characters, could name another device than the one meant.
+    const bool tooLong = argument[0] != '\0' && std::strlen(argument) > kIdChars;
+    if (id[0] == '\0' || (tooLong && !isSwitch(id, 'L'))) {
         printBanner();
         return 1;
     }

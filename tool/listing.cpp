@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
+#include "platform/ftdi_keys.h"
 #include "platform/registry_key.h"
 #include "tool/messages.h"
 #include "tool/voriridod.h"
@@ -10,8 +14,8 @@ namespace voriridod {
 
 namespace {
 
-constexpr char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
+using platform::ftdi::kEnumKey;
+using platform::ftdi::kServiceKey;
 
 // What the line buffer of 16 holds besides the newline and a terminator.
 constexpr std::size_t kMaxListedId = 14;
@@ -35,6 +39,38 @@ std::string_view identifierIn(const uint8_t* data, std::size_t size) {
     return std::string_view(text + start, length);
 }
 
+// Whether `name` is an entry number as the walk would format it ("%d"),
+// and below `count`.
+bool entryNumber(std::string_view name, int32_t count, int32_t* number) {
+    if (name.empty() || name.size() > 10 || (name.size() > 1 && name[0] == '0')) return false;
+    int64_t value = 0;
+    for (char c : name) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value >= count) return false;
+    *number = static_cast<int32_t>(value);
+    return true;
+}
+
+// The entry numbers below `count` that the key holds, ascending. Only these
+// can be read, and finding them costs one look per value the key holds, so
+// that a Count of two billion does not mean two billion queries.
+std::vector<int32_t> heldEntries(const platform::RegistryKey& key, int32_t count) {
+    std::vector<int32_t> numbers;
+    for (uint32_t index = 0;; ++index) {
+        char name[16];
+        uint32_t length = 0;
+        const uint32_t rc = key.valueName(index, name, sizeof name, &length);
+        if (rc == platform::kErrMoreData) continue;  // too long to be a number
+        if (rc != platform::kErrSuccess) break;
+        int32_t number = 0;
+        if (entryNumber(std::string_view(name, length), count, &number)) numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
 }  // namespace
 
 bool driverInstalled() {
@@ -54,20 +90,21 @@ void listDevices() {
     // Short data leaves the upper bytes zero; longer data is not read at all.
     uint8_t raw[4] = {};
     uint32_t size = 0;
-    if (!enumKey || !enumKey.read("Count", raw, sizeof raw, &size)) {
+    if (!enumKey || !enumKey.read(platform::ftdi::kCountValue, raw, sizeof raw, &size)) {
         writeText(platform::Stream::Out, msg::MSG_LIST_NONE);
         return;
     }
     const uint32_t bits = static_cast<uint32_t>(raw[0]) | static_cast<uint32_t>(raw[1]) << 8 |
                           static_cast<uint32_t>(raw[2]) << 16 | static_cast<uint32_t>(raw[3]) << 24;
     const int32_t count = static_cast<int32_t>(bits);
-    if (count == 0) {
+    // A negative count lists nothing, as none does.
+    if (count <= 0) {
         writeText(platform::Stream::Out, msg::MSG_LIST_NONE);
         return;
     }
     writeText(platform::Stream::Out, count == 1 ? msg::MSG_LIST_ONE : msg::MSG_LIST_MANY);
 
-    for (int32_t index = 0; index < count; ++index) {
+    for (const int32_t index : heldEntries(enumKey, count)) {
         char name[16];
         std::snprintf(name, sizeof name, "%d", static_cast<int>(index));
         uint8_t data[kMessageBufferSize];

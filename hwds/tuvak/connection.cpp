@@ -3,15 +3,16 @@
 #include <cstring>
 
 #include "hwds/tuvak/hwtuvak.h"
+#include "platform/ftdi_keys.h"
 #include "platform/registry_key.h"
 
 namespace {
 
-constexpr char kDriverKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
-constexpr char kDeviceKeyHead[] = "SYSTEM\\CurrentControlSet\\Enum\\";
-constexpr char kDeviceKeyTail[] = "\\Device Parameters";
-constexpr char kInstancePrefix[] = "FTDIBUS\\VID_0403+PID_6001+";
+using platform::ftdi::kDeviceKeyHead;
+using platform::ftdi::kDeviceKeyTail;
+using platform::ftdi::kEnumKey;
+using platform::ftdi::kInstancePrefix;
+constexpr const char* kDriverKey = platform::ftdi::kServiceKey;
 constexpr size_t kInstancePrefixLength = sizeof kInstancePrefix - 1;  // 26
 constexpr char kPortPrefix[] = "\\\\.\\";
 
@@ -62,7 +63,7 @@ int32_t HwTuvak::connect() {
 
         uint32_t count = 0;
         uint32_t countSize = 0;
-        if (!enumKey.read("Count", &count, sizeof count, &countSize)) return HWDS_FAILED;
+        if (!enumKey.read(platform::ftdi::kCountValue, &count, sizeof count, &countSize)) return HWDS_FAILED;
         if (count == 0) return HWDS_NOT_PRESENT;
 
         const size_t idLength = id ? std::strlen(id) : 0;
@@ -86,7 +87,7 @@ int32_t HwTuvak::connect() {
     {
         platform::RegistryKey deviceKey(registry, keyPath);
         if (!deviceKey) return HWDS_FAILED;
-        if (!deviceKey.read("PortName", portName, sizeof portName, &portNameSize))
+        if (!deviceKey.read(platform::ftdi::kPortNameValue, portName, sizeof portName, &portNameSize))
             return HWDS_FAILED;
     }
     if (portNameSize < 3 || std::memcmp(portName, "COM", 3) != 0) return HWDS_FAILED;

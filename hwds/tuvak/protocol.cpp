@@ -31,6 +31,18 @@ bool HwTuvak::receive(uint8_t* buffer, uint32_t length) {
     return platform::current().serial->read(portHandle, buffer, length, &got) && got == length;
 }
 
+// Every request has exactly one reply, so after the last one the line is
+// quiet. A byte that still comes means the replies were out of step (stray
+// bytes after the purge): each reply taken was an earlier one's, and the
+// last request's reply was never seen. Only a byte counts: a line that fails
+// now has already answered everything asked of it.
+bool HwTuvak::lineQuiet() {
+    uint8_t extra = 0;
+    uint32_t got = 0;
+    platform::current().serial->readFor(portHandle, &extra, 1, platform::kSerialLateByteMs, &got);
+    return got == 0;
+}
+
 int32_t HwTuvak::write(const uint8_t* data, uint32_t length, uint32_t offset) {
     if (!inRange(data, length, offset)) return HWDS_BAD_RANGE;
     int32_t status = connect();
@@ -47,6 +59,7 @@ int32_t HwTuvak::write(const uint8_t* data, uint32_t length, uint32_t offset) {
             break;
         }
     }
+    if (status == HWDS_OK && length != 0 && !lineQuiet()) status = HWDS_WRITE_ERROR;
     return disconnect(status);
 }
 
@@ -67,6 +80,7 @@ int32_t HwTuvak::read(uint8_t* data, uint32_t length, uint32_t offset) {
         }
         data[i] = reply[0];
     }
+    if (status == HWDS_OK && length != 0 && !lineQuiet()) status = HWDS_IO_ERROR;
     return disconnect(status);
 }
 
@@ -77,7 +91,8 @@ int32_t HwTuvak::fetchRandomBlock() {
     exchangeBuf[0] = TUVAK_CMD_RANDOM;
     if (!send(exchangeBuf, 1) || !receive(exchangeBuf, 1) || exchangeBuf[0] != TUVAK_CMD_RANDOM ||
         !receive(exchangeBuf + 1, TUVAK_MEMORY_SIZE + 1) ||
-        exchangeBuf[TUVAK_MEMORY_SIZE + 1] != tuvakCheck(exchangeBuf + 1, TUVAK_MEMORY_SIZE))
+        exchangeBuf[TUVAK_MEMORY_SIZE + 1] != tuvakCheck(exchangeBuf + 1, TUVAK_MEMORY_SIZE) ||
+        !lineQuiet())
         status = HWDS_IO_ERROR;
     return disconnect(status);
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/posix_console.h"
 
+#include "platform/ascii.h"
+
 #include <errno.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -48,7 +50,7 @@ bool isUtf8Name(std::string_view name) {
     std::string folded;
     for (char c : name) {
         if (c == '-' || c == '_') continue;
-        folded.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+        folded.push_back(asciiUpper(c));
     }
     return folded == "UTF8";
 }

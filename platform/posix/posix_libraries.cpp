@@ -1,5 +1,7 @@
 #include "platform/posix/posix_libraries.h"
 
+#include "platform/ascii.h"
+
 #include <dlfcn.h>
 
 namespace platform {
@@ -9,13 +11,7 @@ namespace {
 bool endsWithDll(std::string_view name) {
     constexpr std::string_view kSuffix = ".dll";
     if (name.size() <= kSuffix.size()) return false;
-    std::string_view tail = name.substr(name.size() - kSuffix.size());
-    for (size_t i = 0; i < kSuffix.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kSuffix[i]) return false;
-    }
-    return true;
+    return asciiIEquals(name.substr(name.size() - kSuffix.size()), kSuffix);
 }
 
 }  // namespace

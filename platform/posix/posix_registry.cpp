@@ -1,43 +1,94 @@
 #include "platform/posix/posix_registry.h"
 
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
 #include <cstdlib>
 
 #include "platform/ascii.h"
-
+#include "platform/ftdi_keys.h"
 #include "platform/posix/regedit.h"
-#include "platform/posix/sysfs_view.h"
 
 namespace platform {
+
+namespace {
+
+// What tells one state of the file from another without reading it.
+std::string stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "missing";
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
+           ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ":" +
+           std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
+}
+
+}  // namespace
 
 std::unique_ptr<PosixRegistry> PosixRegistry::fromEnvironment() {
     const char* file = std::getenv("HWDS_REGISTRY");
     if (file != nullptr && *file != '\0') return fromFile(file);
-    return fromSysfs("/sys", "/dev");
+    struct utsname system {};
+    const std::string release = ::uname(&system) == 0 ? system.release : "";
+    return fromSysfs("/sys", "/dev", "/lib/modules/" + release);
 }
 
 std::unique_ptr<PosixRegistry> PosixRegistry::fromFile(const std::string& path) {
     std::unique_ptr<PosixRegistry> registry(new PosixRegistry);
-    std::string error;
-    if (!loadRegeditFile(path, &registry->tree(), &error)) {
-        // A half-read file must not look like a registry with fewer devices.
-        registry->tree() = RegTree();
-        registry->loadError_ = error.empty() ? path + ": cannot load" : error;
-    }
+    registry->file_ = path;
+    registry->refresh();
     return registry;
 }
 
-std::unique_ptr<PosixRegistry> PosixRegistry::fromSysfs(const std::string& sysfsRoot, const std::string& devRoot) {
+std::unique_ptr<PosixRegistry> PosixRegistry::fromSysfs(const std::string& sysfsRoot, const std::string& devRoot,
+                                                        const std::string& modulesDir) {
     std::unique_ptr<PosixRegistry> registry(new PosixRegistry);
-    buildSysfsView(sysfsRoot, devRoot, &registry->tree());
+    registry->sysfsRoot_ = sysfsRoot;
+    registry->devRoot_ = devRoot;
+    registry->modules_ = std::make_unique<KernelModules>(modulesDir);
+    registry->refresh();
     return registry;
 }
 
-bool PosixRegistry::resolveComName(std::string_view comName, std::string* nodePath) const {
-    return platform::resolveComName(tree(), comName, nodePath);
+void PosixRegistry::refresh() {
+    std::lock_guard<std::mutex> hold(refreshMutex_);
+    auto tree = std::make_shared<RegTree>();
+    if (file_.empty()) {
+        buildSysfsView(sysfsRoot_, devRoot_, ftdiDriverPresent(sysfsRoot_, modules_.get()), tree.get());
+        replaceTree(std::move(tree));
+        return;
+    }
+    // Stamped before reading, so that a change during the read is caught next time.
+    const std::string stamp = stampOf(file_);
+    if (fileRead_ && stamp == fileStamp_) return;
+    std::string error;
+    if (!loadRegeditFile(file_, tree.get(), &error)) {
+        // A half-read file must not look like a registry with fewer devices.
+        tree = std::make_shared<RegTree>();
+        if (error.empty()) error = file_ + ": cannot load";
+    }
+    fileStamp_ = stamp;
+    fileRead_ = true;
+    loadError_ = error;
+    replaceTree(std::move(tree));
+}
+
+std::shared_ptr<const RegTree> PosixRegistry::snapshot() {
+    refresh();
+    return TreeRegistry::snapshot();
+}
+
+std::string PosixRegistry::loadError() {
+    refresh();
+    std::lock_guard<std::mutex> hold(refreshMutex_);
+    return loadError_;
+}
+
+bool PosixRegistry::resolveComName(std::string_view comName, std::string* nodePath) {
+    return platform::resolveComName(*snapshot(), comName, nodePath);
 }
 
 bool resolveComName(const RegTree& tree, std::string_view comName, std::string* nodePath) {
-    for (const auto& [name, value] : tree.values("HARDWARE\\DEVICEMAP\\SERIALCOMM")) {
+    for (const auto& [name, value] : tree.values(ftdi::kSerialCommKey)) {
         const auto* bytes = reinterpret_cast<const char*>(value->data.data());
         std::string_view text(bytes, value->data.size());
         // Stored text need not be terminated; stop at a zero only if there is one.

@@ -1,11 +1,14 @@
 // The POSIX backend's registry: a regedit file named by HWDS_REGISTRY, or the
-// FTDI driver's keys derived from sysfs.
+// FTDI driver's keys derived from sysfs. Live, as the Windows registry is: a
+// key opened after a change sees it.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "platform/posix/sysfs_view.h"
 #include "platform/regtree.h"
 
 namespace platform {
@@ -13,23 +16,40 @@ namespace platform {
 class PosixRegistry : public TreeRegistry {
 public:
     // The file that HWDS_REGISTRY names when it is set and not empty, else the
-    // sysfs view of /sys with device nodes under /dev.
+    // sysfs view of /sys with device nodes under /dev and the running
+    // kernel's modules under /lib/modules.
     static std::unique_ptr<PosixRegistry> fromEnvironment();
-    // A registry that cannot be read or parsed is empty and says why in
+    // Read again whenever its identity, size or times change. A file that
+    // cannot be read or parsed gives an empty registry that says why in
     // loadError().
     static std::unique_ptr<PosixRegistry> fromFile(const std::string& path);
-    static std::unique_ptr<PosixRegistry> fromSysfs(const std::string& sysfsRoot, const std::string& devRoot);
+    // Built anew for every key opened and every COM name resolved: a handful
+    // of directory reads, so that a device plugged in or moved is seen at once.
+    static std::unique_ptr<PosixRegistry> fromSysfs(const std::string& sysfsRoot, const std::string& devRoot,
+                                                    const std::string& modulesDir);
 
     // Why the file could not be loaded, naming the file and line; empty when
     // it was.
-    const std::string& loadError() const { return loadError_; }
+    std::string loadError();
 
-    bool resolveComName(std::string_view comName, std::string* nodePath) const;
+    // The device node that serves a COM name, from the view as it is now.
+    bool resolveComName(std::string_view comName, std::string* nodePath);
+
+protected:
+    std::shared_ptr<const RegTree> snapshot() override;
 
 private:
     PosixRegistry() = default;
+    void refresh();
 
+    std::mutex refreshMutex_;  // one refresh at a time; guards what follows
+    std::string file_;
+    std::string fileStamp_;
+    bool fileRead_ = false;
     std::string loadError_;
+    std::string sysfsRoot_;
+    std::string devRoot_;
+    std::unique_ptr<KernelModules> modules_;
 };
 
 // The device node that HARDWARE\DEVICEMAP\SERIALCOMM maps to a COM name

@@ -30,6 +30,7 @@ constexpr size_t kReadAhead = 256;
 struct Port {
     int fd = -1;
     bool exclusive = false;  // TIOCEXCL is ours to clear
+    bool lowLatency = false;  // so is the low-latency flag
     size_t pos = 0;
     size_t len = 0;
     uint8_t ahead[kReadAhead];
@@ -66,8 +67,8 @@ auto retryOnEintr(F call) {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-Deadline deadlineFromNow() {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(kSerialReadTimeoutMs);
+Deadline deadlineFromNow(uint32_t ms = kSerialReadTimeoutMs) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
 }
 
 // Rounded up, so that poll never wakes before the deadline and loops.
@@ -97,17 +98,33 @@ uint32_t takeAhead(Port* p, uint8_t* data, uint32_t length) {
     return static_cast<uint32_t>(n);
 }
 
-void requestLowLatency(int fd) {
+class KernelLowLatencyFlag : public LowLatencyFlag {
+public:
+    bool get(int fd, bool* on) override {
 #if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
-    serial_struct info{};
-    if (::ioctl(fd, TIOCGSERIAL, &info) == 0 && (info.flags & ASYNC_LOW_LATENCY) == 0) {
-        info.flags |= ASYNC_LOW_LATENCY;
-        (void)::ioctl(fd, TIOCSSERIAL, &info);
-    }
+        serial_struct info{};
+        if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
+        *on = (info.flags & ASYNC_LOW_LATENCY) != 0;
+        return true;
 #else
-    (void)fd;
+        (void)fd;
+        (void)on;
+        return false;
 #endif
-}
+    }
+    bool set(int fd, bool on) override {
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+        serial_struct info{};
+        if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
+        info.flags = on ? (info.flags | ASYNC_LOW_LATENCY) : (info.flags & ~ASYNC_LOW_LATENCY);
+        return ::ioctl(fd, TIOCSSERIAL, &info) == 0;
+#else
+        (void)fd;
+        (void)on;
+        return false;
+#endif
+    }
+};
 
 struct Speed {
     uint32_t rate;
@@ -181,7 +198,13 @@ uint32_t win32ErrorForOpenErrno(int err) {
     }
 }
 
-PosixSerialPorts::PosixSerialPorts(ComResolver resolver) : resolver_(std::move(resolver)) {}
+LowLatencyFlag& kernelLowLatencyFlag() {
+    static KernelLowLatencyFlag flag;
+    return flag;
+}
+
+PosixSerialPorts::PosixSerialPorts(ComResolver resolver, LowLatencyFlag* lowLatency)
+    : resolver_(std::move(resolver)), lowLatency_(lowLatency != nullptr ? *lowLatency : kernelLowLatencyFlag()) {}
 
 uint32_t PosixSerialPorts::open(const char* path, Handle* port) {
     if (port == nullptr) return kErrInvalidParameter;
@@ -216,7 +239,10 @@ uint32_t PosixSerialPorts::open(const char* path, Handle* port) {
     std::unique_ptr<Port> p(new (std::nothrow) Port);
     if (!p) return kErrGenFailure;
     p->exclusive = ::ioctl(fd.get(), TIOCEXCL) == 0;
-    requestLowLatency(fd.get());
+    // An FTDI adapter holds a reply back up to 16 ms unless asked not to:
+    // ten times the wipe's time. The flag outlives us, so it is put back at close.
+    bool lowLatency = false;
+    if (lowLatency_.get(fd.get(), &lowLatency) && !lowLatency) p->lowLatency = lowLatency_.set(fd.get(), true);
     p->fd = fd.release();
     *port = reinterpret_cast<Handle>(p.release());
     return kErrSuccess;
@@ -364,6 +390,11 @@ bool PosixSerialPorts::write(Handle port, const uint8_t* data, uint32_t length,
 }
 
 bool PosixSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+    return readFor(port, data, length, kSerialReadTimeoutMs, got);
+}
+
+bool PosixSerialPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
+                               uint32_t* got) {
     if (got != nullptr) *got = 0;
     Port* p = portOf(port);
     if (p == nullptr || got == nullptr || (data == nullptr && length != 0)) return false;
@@ -374,7 +405,7 @@ bool PosixSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_
         return true;
     }
 
-    Deadline deadline = deadlineFromNow();
+    Deadline deadline = deadlineFromNow(timeoutMs);
     bool ok = true;
     while (done < length) {
         short revents = 0;
@@ -423,6 +454,7 @@ bool PosixSerialPorts::close(Handle port) {
     // On a pty the exclusive flag survives close while the master is open,
     // and would refuse every later open by an unprivileged user.
     if (p->exclusive) (void)::ioctl(p->fd, TIOCNXCL);
+    if (p->lowLatency) (void)lowLatency_.set(p->fd, false);
     (void)::flock(p->fd, LOCK_UN);
     // Linux releases the descriptor even when close reports EINTR.
     return ::close(p->fd) == 0 || errno == EINTR;

@@ -10,12 +10,27 @@
 
 namespace platform {
 
+// The low-latency flag of a USB serial driver (ASYNC_LOW_LATENCY through
+// TIOCGSERIAL and TIOCSSERIAL). Replaceable, since ptys have no such flag.
+class LowLatencyFlag {
+public:
+    virtual ~LowLatencyFlag() = default;
+    // False when the tty has no such flag.
+    virtual bool get(int fd, bool* on) = 0;
+    // Changes this flag alone.
+    virtual bool set(int fd, bool on) = 0;
+};
+
+// The kernel's; the same object for every caller.
+LowLatencyFlag& kernelLowLatencyFlag();
+
 class PosixSerialPorts : public SerialPorts {
 public:
     // Maps a COM name ("COM5") to the device node that serves it.
     using ComResolver = std::function<bool(std::string_view comName, std::string* nodePath)>;
 
-    explicit PosixSerialPorts(ComResolver resolver);
+    // Without a flag, the kernel's.
+    explicit PosixSerialPorts(ComResolver resolver, LowLatencyFlag* lowLatency = nullptr);
 
     // Accepts "\\.\COMn" or a bare "COMn". The node is held exclusively
     // (flock and TIOCEXCL) until close.
@@ -25,11 +40,14 @@ public:
     bool purge(Handle port, uint32_t flags) override;
     bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
     bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
     // Frees the handle whatever the outcome; false when close(2) fails.
+    // The low-latency flag is as it was before the open.
     bool close(Handle port) override;
 
 private:
     ComResolver resolver_;
+    LowLatencyFlag& lowLatency_;
 };
 
 // The Win32 error that CreateFileA would report for an open(2) errno.

@@ -2,9 +2,13 @@
 
 #include "platform/ascii.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <memory>
+#include <new>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -114,20 +118,21 @@ public:
     Parser(const std::string& fileName, RegTree* tree) : fileName_(fileName), tree_(tree) {}
 
     bool run(std::string_view text) {
-        splitLines(text);
-        const std::string_view header = lines_.empty() ? std::string_view{} : trim(lines_[0]);
-        if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
-            return fail(0, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" as the first line");
+        text_ = text;
+        std::string_view header;
+        if (!nextLine(&header) || (trim(header) != "Windows Registry Editor Version 5.00" &&
+                                   trim(header) != "REGEDIT4")) {
+            return fail("expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" as the first line");
         }
-        for (index_ = 1; index_ < lines_.size(); ++index_) {
-            const std::string_view line = trim(lines_[index_]);
+        for (std::string_view raw; nextLine(&raw);) {
+            const std::string_view line = trim(raw);
             if (line.empty() || line.front() == ';') continue;
             if (line.front() == '[') {
                 if (!keyLine(line)) return false;
             } else if (line.front() == '"' || line.front() == '@') {
                 if (!valueLine(line)) return false;
             } else {
-                return fail(index_, "expected \"name\"=value");
+                return fail("expected \"name\"=value");
             }
         }
         return true;
@@ -138,24 +143,25 @@ public:
 private:
     enum class Target { None, Key, Skipped };
 
-    void splitLines(std::string_view text) {
-        while (!text.empty()) {
-            const std::size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            lines_.push_back(line);
-            if (end == std::string_view::npos) break;
-            text.remove_prefix(end + 1);
-        }
+    // The next line without its end, counting lines as it goes; lines are
+    // taken one at a time so that a file of empty lines costs no index.
+    bool nextLine(std::string_view* line) {
+        if (text_.empty()) return false;
+        const std::size_t end = text_.find('\n');
+        *line = text_.substr(0, end);
+        if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+        text_.remove_prefix(end == std::string_view::npos ? text_.size() : end + 1);
+        ++lineNumber_;
+        return true;
     }
 
-    bool fail(std::size_t index, const std::string& reason) {
-        error_ = fileName_ + ":" + std::to_string(index + 1) + ": " + reason;
+    bool fail(const std::string& reason) {
+        error_ = fileName_ + ":" + std::to_string(std::max<std::size_t>(lineNumber_, 1)) + ": " + reason;
         return false;
     }
 
     bool keyLine(std::string_view line) {
-        if (line.size() < 2 || line.back() != ']') return fail(index_, "key line does not end with ']'");
+        if (line.size() < 2 || line.back() != ']') return fail("key line does not end with ']'");
         std::string_view inner = line.substr(1, line.size() - 2);
         const bool remove = !inner.empty() && inner.front() == '-';
         if (remove) inner.remove_prefix(1);
@@ -170,14 +176,14 @@ private:
             return true;
         }
         if (!asciiIEquals(hive, "HKEY_LOCAL_MACHINE") && !asciiIEquals(hive, "HKLM")) {
-            return fail(index_, "unknown hive \"" + std::string(hive) + "\" (expected HKEY_LOCAL_MACHINE)");
+            return fail("unknown hive \"" + std::string(hive) + "\" (expected HKEY_LOCAL_MACHINE)");
         }
         // A doubled backslash is a common slip: key paths take no escapes.
         if (sep != std::string_view::npos) {
             for (std::size_t start = 0;;) {
                 const std::size_t next = path.find('\\', start);
                 if (path.substr(start, next - start).empty()) {
-                    return fail(index_, "empty key name in \"" + std::string(inner) +
+                    return fail("empty key name in \"" + std::string(inner) +
                                             "\" (key paths use single backslashes)");
                 }
                 if (next == std::string_view::npos) break;
@@ -209,7 +215,7 @@ private:
                 if (i + 1 >= line.size()) break;
                 const char next = line[++i];
                 if (next != '\\' && next != '"') {
-                    return fail(index_, std::string("unknown escape \\") + next + " in " + what +
+                    return fail(std::string("unknown escape \\") + next + " in " + what +
                                             " (only \\\\ and \\\" are allowed)");
                 }
                 out->push_back(next);
@@ -217,12 +223,12 @@ private:
                 out->push_back(c);
             }
         }
-        return fail(index_, std::string("unterminated ") + what);
+        return fail(std::string("unterminated ") + what);
     }
 
     bool valueLine(std::string_view line) {
         if (target_ == Target::None) {
-            return fail(index_, "value line outside a key (a [HKEY_LOCAL_MACHINE\\...] line must come first)");
+            return fail("value line outside a key (a [HKEY_LOCAL_MACHINE\\...] line must come first)");
         }
         std::string name;
         std::size_t pos = 1;  // after '@'
@@ -231,7 +237,7 @@ private:
             if (!quoted(line, &pos, &name, "value name")) return false;
         }
         while (pos < line.size() && isBlank(line[pos])) ++pos;
-        if (pos >= line.size() || line[pos] != '=') return fail(index_, "expected \"name\"=value");
+        if (pos >= line.size() || line[pos] != '=') return fail("expected \"name\"=value");
         const std::string_view data = trim(line.substr(pos + 1));
 
         if (data == "-") {
@@ -244,14 +250,14 @@ private:
             std::string text;
             std::size_t end = 0;
             if (!quoted(data, &end, &text, "string")) return false;
-            if (end != data.size()) return fail(index_, "unexpected text after the closing quote");
+            if (end != data.size()) return fail("unexpected text after the closing quote");
             type = kRegSz;
             bytes.assign(text.begin(), text.end());
             bytes.push_back(0);
         } else if (startsWithIgnoreCase(data, "dword:")) {
             uint32_t v = 0;
             if (!parseHex32(data.substr(6), &v)) {
-                return fail(index_, "bad dword value \"" + std::string(data.substr(6)) +
+                return fail("bad dword value \"" + std::string(data.substr(6)) +
                                         "\" (expected 1 to 8 hex digits)");
             }
             type = kRegDword;
@@ -263,11 +269,11 @@ private:
         } else if (startsWithIgnoreCase(data, "hex(")) {
             const std::size_t close = data.find("):");
             if (close == std::string_view::npos || !parseHex32(data.substr(4, close - 4), &type)) {
-                return fail(index_, "bad value type in \"" + std::string(data) + "\" (expected hex(N): with N in hex)");
+                return fail("bad value type in \"" + std::string(data) + "\" (expected hex(N): with N in hex)");
             }
             if (!byteList(data.substr(close + 2), &bytes)) return false;
         } else {
-            return fail(index_, "bad value data \"" + std::string(data) +
+            return fail("bad value data \"" + std::string(data) +
                                     "\" (expected \"text\", dword:, hex:, hex(N): or -)");
         }
         if (target_ == Target::Key) tree_->setValue(key_, name, type, std::move(bytes));
@@ -275,7 +281,7 @@ private:
     }
 
     // Comma-separated hex bytes; a line ending in a backslash continues on the
-    // next. Leaves index_ at the last line used.
+    // next, which is taken here.
     bool byteList(std::string_view segment, std::vector<uint8_t>* out) {
         bool expectByte = true;
         for (;;) {
@@ -287,15 +293,15 @@ private:
                 if (isBlank(c)) {
                     ++i;
                 } else if (c == ',') {
-                    if (expectByte) return fail(index_, "empty byte in hex list");
+                    if (expectByte) return fail("empty byte in hex list");
                     expectByte = true;
                     ++i;
                 } else if (hexDigit(c) >= 0) {
-                    if (!expectByte) return fail(index_, "missing comma between hex bytes");
+                    if (!expectByte) return fail("missing comma between hex bytes");
                     std::size_t end = i;
                     while (end < segment.size() && hexDigit(segment[end]) >= 0) ++end;
                     if (end - i > 2) {
-                        return fail(index_, "bad hex byte \"" + std::string(segment.substr(i, end - i)) + "\"");
+                        return fail("bad hex byte \"" + std::string(segment.substr(i, end - i)) + "\"");
                     }
                     int v = 0;
                     for (std::size_t k = i; k < end; ++k) v = v * 16 + hexDigit(segment[k]);
@@ -303,44 +309,53 @@ private:
                     expectByte = false;
                     i = end;
                 } else {
-                    return fail(index_, std::string("bad character '") + c + "' in hex list");
+                    return fail(std::string("bad character '") + c + "' in hex list");
                 }
             }
             if (!continued) break;
-            if (index_ + 1 >= lines_.size()) return fail(index_, "hex list continues past the end of the file");
-            segment = lines_[++index_];
+            if (!nextLine(&segment)) return fail("hex list continues past the end of the file");
         }
-        if (expectByte && !out->empty()) return fail(index_, "hex list ends with a comma");
+        if (expectByte && !out->empty()) return fail("hex list ends with a comma");
         return true;
     }
 
     const std::string& fileName_;
     RegTree* tree_;
-    std::vector<std::string_view> lines_;
-    std::size_t index_ = 0;
+    std::string_view text_;  // what is left to read
+    std::size_t lineNumber_ = 0;
     Target target_ = Target::None;
     std::string key_;
     std::string error_;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+// Closes a descriptor when the scope ends.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
-std::string cannotRead(const std::string& path, int err) {
-    return path + ": cannot read: " + std::generic_category().message(err);
+std::string cannotRead(const std::string& path, const std::string& reason) {
+    return path + ": cannot read: " + reason;
 }
 
-}  // namespace
+std::string cannotRead(const std::string& path, int err) {
+    return cannotRead(path, std::generic_category().message(err));
+}
 
-bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* tree, std::string* error) {
-    std::string ignored;
-    if (error == nullptr) error = &ignored;
-    if (tree == nullptr) {
-        *error = fileName + ": no registry tree to load into";
-        return false;
-    }
+std::string outOfMemory(const std::string& fileName) {
+    return fileName + ": cannot load: not enough memory to hold it";
+}
 
+bool parse(std::string_view bytes, const std::string& fileName, RegTree* tree, std::string* error) {
     std::string converted;
     std::string_view text = bytes;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -368,38 +383,81 @@ bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* 
         *error = parser.error();
         return false;
     }
+    result.compact();
     *tree = std::move(result);
     error->clear();
     return true;
 }
 
+}  // namespace
+
+bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* tree, std::string* error) {
+    std::string ignored;
+    if (error == nullptr) error = &ignored;
+    if (tree == nullptr) {
+        *error = fileName + ": no registry tree to load into";
+        return false;
+    }
+    // The file is untrusted and may be larger than memory allows: that is
+    // its error, not the process's end.
+    try {
+        return parse(bytes, fileName, tree, error);
+    } catch (const std::bad_alloc&) {
+        *error = outOfMemory(fileName);
+        return false;
+    }
+}
+
 bool loadRegeditFile(const std::string& path, RegTree* tree, std::string* error) {
     std::string ignored;
     if (error == nullptr) error = &ignored;
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    // Non-blocking, so that a FIFO cannot hold the open until a writer comes.
+    const FdGuard fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
         *error = cannotRead(path, errno);
         return false;
     }
-    std::string bytes;
-    char chunk[16384];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        if (got == 0) {
-            if (std::ferror(file.get())) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        *error = cannotRead(path, errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *error = cannotRead(path, EISDIR);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = cannotRead(path, "not a regular file");
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+        *error = cannotRead(path, "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB");
+        return false;
+    }
+    try {
+        std::string bytes;
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
+        char chunk[16384];
+        for (;;) {
+            const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
                 *error = cannotRead(path, errno);
                 return false;
             }
-            break;
+            if (got == 0) break;
+            // The file may grow while it is read.
+            if (bytes.size() + static_cast<std::size_t>(got) > kMaxFileBytes) {
+                *error = cannotRead(path, "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB");
+                return false;
+            }
+            bytes.append(chunk, static_cast<std::size_t>(got));
         }
-        if (bytes.size() + got > kMaxFileBytes) {
-            *error = path + ": cannot read: larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
-            return false;
-        }
-        bytes.append(chunk, got);
+        return parseRegedit(bytes, path, tree, error);
+    } catch (const std::bad_alloc&) {
+        *error = outOfMemory(path);
+        return false;
     }
-    return parseRegedit(bytes, path, tree, error);
 }
 
 }  // namespace platform

@@ -14,12 +14,14 @@ namespace platform {
 // lines end in LF or CRLF. Only HKEY_LOCAL_MACHINE (or HKLM) is kept: keys of
 // the other standard hives are skipped with their values, an unknown hive is
 // an error. On failure *tree is left as it was and *error reads
-// "<fileName>:<line>: <reason>".
+// "<fileName>:<line>: <reason>", or "<fileName>: cannot load: ..." when the
+// file needs more memory than there is. Nothing is thrown.
 bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* tree,
                   std::string* error);
 
-// Reads the file at `path` and parses it as above. A file that cannot be read
-// gives "<path>: cannot read: <reason>".
+// Reads the file at `path` and parses it as above. A file that cannot be
+// read, is not a regular file (a FIFO would block the read for ever) or is
+// larger than 64 MiB gives "<path>: cannot read: <reason>".
 bool loadRegeditFile(const std::string& path, RegTree* tree, std::string* error);
 
 }  // namespace platform

@@ -1,6 +1,11 @@
 #include "platform/posix/sysfs_view.h"
 
+#include "platform/ftdi_keys.h"
+
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <fstream>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -15,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kDriverKey = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-constexpr std::string_view kEnumKey = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
-constexpr std::string_view kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+using ftdi::kEnumKey;
+using ftdi::kSerialCommKey;
+constexpr const char* kDriverKey = ftdi::kServiceKey;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -102,17 +107,69 @@ std::optional<std::string> instancePathOf(const fs::path& link) {
     return "FTDIBUS\\VID_" + hex4(*vid) + "+PID_" + hex4(*pid) + "+" + serial + letter + "\\0000";
 }
 
+fs::path driverDirOf(const std::string& sysfsRoot) {
+    return fs::path(sysfsRoot) / "bus" / "usb-serial" / "drivers" / "ftdi_sio";
+}
+
+// Size and time of a file, or "-" when it cannot be read.
+std::string stampOf(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return "-";
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
+           ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+// Whether a line of modules.builtin, or the part before ':' of a line of
+// modules.dep, names the module: "kernel/drivers/usb/serial/ftdi_sio.ko",
+// perhaps compressed.
+bool namesModule(std::string_view path, std::string_view module) {
+    path = path.substr(0, path.find(':'));
+    path = path.substr(path.rfind('/') == std::string_view::npos ? 0 : path.rfind('/') + 1);
+    for (std::string_view compressed : {".xz", ".zst", ".gz"}) {
+        if (path.ends_with(compressed)) path.remove_suffix(compressed.size());
+    }
+    if (!path.ends_with(".ko")) return false;
+    path.remove_suffix(3);
+    return path == module;
+}
+
+bool listed(const fs::path& list, std::string_view module) {
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);) {
+        if (namesModule(line, module)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, RegTree* tree) {
-    if (tree == nullptr) return;
-    const fs::path driverDir = fs::path(sysfsRoot) / "bus" / "usb-serial" / "drivers" / "ftdi_sio";
+bool KernelModules::has(std::string_view name) {
+    const fs::path dir(dir_);
+    const std::string stamp = stampOf(dir / "modules.builtin") + "|" + stampOf(dir / "modules.dep");
+    if (stamp != stamp_ || name != foundName_) {
+        found_ = listed(dir / "modules.builtin", name) || listed(dir / "modules.dep", name);
+        stamp_ = stamp;
+        foundName_ = std::string(name);
+    }
+    return found_;
+}
+
+bool ftdiDriverPresent(const std::string& sysfsRoot, KernelModules* modules) {
     std::error_code ec;
-    if (!fs::is_directory(driverDir, ec)) return;
+    if (fs::is_directory(driverDirOf(sysfsRoot), ec)) return true;
+    if (fs::is_directory(fs::path(sysfsRoot) / "module" / "ftdi_sio", ec)) return true;
+    return modules != nullptr && modules->has("ftdi_sio");
+}
+
+void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, bool driverPresent,
+                    RegTree* tree) {
+    if (tree == nullptr || !driverPresent) return;
     tree->addKey(kDriverKey);
+    const fs::path driverDir = driverDirOf(sysfsRoot);
+    std::error_code ec;
 
     std::vector<Port> ports;
-    fs::directory_iterator it(driverDir, ec);
+    fs::directory_iterator it(driverDir, ec);  // absent while the driver is not loaded
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const auto n = ttyNumber(it->path().filename().native());
         if (!n) continue;
@@ -122,13 +179,13 @@ void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, Re
 
     std::string nodeDir = devRoot;
     if (nodeDir.empty() || nodeDir.back() != '/') nodeDir += '/';
-    tree->setDword(kEnumKey, "Count", static_cast<uint32_t>(ports.size()));
+    tree->setDword(kEnumKey, ftdi::kCountValue, static_cast<uint32_t>(ports.size()));
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const std::string comName = "COM" + std::to_string(ports[i].tty + 1);
         tree->setString(kEnumKey, std::to_string(i), ports[i].instancePath);
-        tree->setString("SYSTEM\\CurrentControlSet\\Enum\\" + ports[i].instancePath + "\\Device Parameters",
-                        "PortName", comName);
-        tree->setString(kSerialComm, nodeDir + "ttyUSB" + std::to_string(ports[i].tty), comName);
+        tree->setString(ftdi::kDeviceKeyHead + ports[i].instancePath + ftdi::kDeviceKeyTail, ftdi::kPortNameValue,
+                        comName);
+        tree->setString(kSerialCommKey, nodeDir + "ttyUSB" + std::to_string(ports[i].tty), comName);
     }
 }
 

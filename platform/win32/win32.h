@@ -13,6 +13,7 @@ class Win32Registry : public Registry {
 public:
     uint32_t openKey(const char* path, Handle* key) override;
     uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) override;
+    uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) override;
     uint32_t closeKey(Handle key) override;
 };
 
@@ -24,6 +25,7 @@ public:
     bool purge(Handle port, uint32_t flags) override;
     bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
     bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
     bool close(Handle port) override;
 };
 

@@ -29,6 +29,14 @@ uint32_t Win32Registry::queryValue(Handle key, const char* name, uint8_t* data, 
     return static_cast<uint32_t>(rc);
 }
 
+uint32_t Win32Registry::enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) {
+    if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+    DWORD length = *nameSize;
+    const LONG rc = RegEnumValueA(keyOf(key), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_SUCCESS) *nameSize = length;
+    return static_cast<uint32_t>(rc);
+}
+
 uint32_t Win32Registry::closeKey(Handle key) { return static_cast<uint32_t>(RegCloseKey(keyOf(key))); }
 
 }  // namespace platform

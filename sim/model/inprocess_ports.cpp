@@ -28,6 +28,17 @@ void InProcessPorts::failOpen(const std::string& path, uint32_t win32Error) {
     }
 }
 
+void InProcessPorts::strayAfterPurge(const std::string& path, std::vector<uint8_t> bytes) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ports_[path].strays.push_back(std::move(bytes));
+}
+
+void InProcessPorts::stray(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto& pending = ports_[path].pending;
+    pending.insert(pending.end(), bytes.begin(), bytes.end());
+}
+
 InProcessPorts::Port* InProcessPorts::portOf(Handle handle) {
     auto open = handles_.find(handle);
     if (open == handles_.end()) return nullptr;
@@ -85,6 +96,10 @@ bool InProcessPorts::purge(Handle port, uint32_t flags) {
     lastPurgeFlags_ = flags;
     if (failPurge) return false;
     p->pending.clear();
+    if (!p->strays.empty()) {
+        p->pending = std::move(p->strays.front());
+        p->strays.erase(p->strays.begin());
+    }
     return true;
 }
 
@@ -101,8 +116,18 @@ bool InProcessPorts::write(Handle port, const uint8_t* data, uint32_t length, ui
 
 bool InProcessPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
     std::lock_guard<std::mutex> hold(mutex_);
-    *got = 0;
     if (handles_.count(port) != 0) readSizes_.push_back(length);
+    return take(port, data, length, got);
+}
+
+bool InProcessPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (handles_.count(port) != 0) readForSizes_.push_back(length);
+    return take(port, data, length, got);
+}
+
+bool InProcessPorts::take(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+    *got = 0;
     Port* p = portOf(port);
     if (p == nullptr) return false;
     const std::size_t n = std::min<std::size_t>(length, p->pending.size());
@@ -158,6 +183,11 @@ std::vector<std::vector<uint8_t>> InProcessPorts::writes() const {
 std::vector<uint32_t> InProcessPorts::readSizes() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return readSizes_;
+}
+
+std::vector<uint32_t> InProcessPorts::readForSizes() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return readForSizes_;
 }
 
 std::size_t InProcessPorts::undelivered(const std::string& path) const {

@@ -32,6 +32,11 @@ public:
     void detach(const std::string& path);
     // Opens of the path fail with this Win32 error, attached or not; 0 clears.
     void failOpen(const std::string& path, uint32_t win32Error);
+    // Bytes that arrive on the line right after the next purge of the path,
+    // as a stray reply would; they stay queued for later purges.
+    void strayAfterPurge(const std::string& path, std::vector<uint8_t> bytes);
+    // Bytes that arrive on the path now, ahead of the device's next reply.
+    void stray(const std::string& path, const std::vector<uint8_t>& bytes);
 
     uint32_t open(const char* path, platform::Handle* port) override;
     bool getSettings(platform::Handle port, platform::LineSettings* settings) override;
@@ -39,6 +44,9 @@ public:
     bool purge(platform::Handle port, uint32_t flags) override;
     bool write(platform::Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
     bool read(platform::Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    // Never waits, like read; counted apart from it.
+    bool readFor(platform::Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
+                 uint32_t* got) override;
     bool close(platform::Handle port) override;
 
     int openCount() const;   // open calls, failed ones included
@@ -49,6 +57,7 @@ public:
     uint32_t lastPurgeFlags() const;
     std::vector<std::vector<uint8_t>> writes() const;  // each write call's bytes
     std::vector<uint32_t> readSizes() const;           // the length asked of each read call
+    std::vector<uint32_t> readForSizes() const;        // the same of each readFor call
     // Reply bytes the device has sent on the path that no read has taken yet.
     std::size_t undelivered(const std::string& path) const;
 
@@ -56,12 +65,15 @@ private:
     struct Port {
         sim::TuvakDevice* device = nullptr;
         std::vector<uint8_t> pending;  // answered, not yet read
+        std::vector<std::vector<uint8_t>> strays;  // for the purges to come
         platform::LineSettings settings{9600, 8, 0, 0};
     };
 
     // The port behind a handle, or null when the handle is unknown or its
     // device has been detached.
     Port* portOf(platform::Handle handle);
+    // What read and readFor share; the caller holds the lock.
+    bool take(platform::Handle port, uint8_t* data, uint32_t length, uint32_t* got);
 
     mutable std::mutex mutex_;
     std::map<std::string, Port> ports_;
@@ -75,6 +87,7 @@ private:
     uint32_t lastPurgeFlags_ = 0;
     std::vector<std::vector<uint8_t>> writes_;
     std::vector<uint32_t> readSizes_;
+    std::vector<uint32_t> readForSizes_;
 };
 
 }  // namespace sim

@@ -183,6 +183,13 @@ TEST_F(VoriridodE2e, BannerAndHelpNeedNoRegistry) {
     expectRun(runVoriridod(missing, {""}), 1, kBanner, "");
 }
 
+TEST_F(VoriridodE2e, LongerIdentifierWipesNothing) {
+    startSim({kId});
+    // Cut to nine characters it would be kId: another device than the one named.
+    expectRun(runVoriridod(sim.registryFile, {std::string(kId) + "F"}), 1, kBanner, "");
+    EXPECT_TRUE(untouched(kId));
+}
+
 TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
     if (WineHost::get()) GTEST_SKIP() << "the Windows registry is no file that can fail to load";
     const std::string missing = dir.path + "/missing.reg";
@@ -202,7 +209,7 @@ TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
 TEST_F(VoriridodE2e, DriverMissingStopsEveryRequestButHelp) {
     const std::string file = dir.write(
         "nodriver.reg", "Windows Registry Editor Version 5.00\n\n" + keyLine("SOFTWARE\\Other"));
-    for (const char* arg : {kId, "/L", "-list", "ab12cd34e77"}) {
+    for (const char* arg : {kId, "/L", "-list", "ab12cd34e"}) {
         SCOPED_TRACE(arg);
         expectRun(runVoriridod(file, {arg}), 1, "", kDriverMissing);
     }
@@ -232,8 +239,8 @@ TEST_F(VoriridodE2e, ListingFindsNothing) {
 
 TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
     startSim({kId});
-    // Ten characters, lower case: the first nine, upper-cased, name the device.
-    const sim::RunResult r = runVoriridod(sim.registryFile, {"ab12cd34e77"});
+    // Lower case: upper-cased, it names the device.
+    const sim::RunResult r = runVoriridod(sim.registryFile, {"ab12cd34e"});
     std::string passes;
     for (int pass = 1; pass <= 5; ++pass) passes += progress(kId, pass);
     expectRun(r, 0, succeeded(kId), passes + "\r" + std::string(38, ' '));

@@ -4,18 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/ftdi_keys.h"
 #include "platform/regtree.h"
 
 namespace fakes {
 
-inline constexpr char kDriverKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K";
-inline constexpr char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
+inline constexpr const char* kDriverKey = platform::ftdi::kServiceKey;
+inline constexpr const char* kEnumKey = platform::ftdi::kEnumKey;
 
 inline std::string instancePath(const std::string& id) {
-    return "FTDIBUS\\VID_0403+PID_6001+" + id + "\\0000";
+    return platform::ftdi::kInstancePrefix + id + "\\0000";
 }
 inline std::string deviceParametersKey(const std::string& instance) {
-    return "SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters";
+    return platform::ftdi::kDeviceKeyHead + instance + platform::ftdi::kDeviceKeyTail;
 }
 
 struct Adapter {

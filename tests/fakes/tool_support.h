@@ -60,8 +60,13 @@ public:
         ++opens;
         return TreeRegistry::openKey(path, key);
     }
+    uint32_t queryValue(platform::Handle key, const char* name, uint8_t* data, uint32_t* size) override {
+        ++queries;
+        return TreeRegistry::queryValue(key, name, data, size);
+    }
 
     int opens = 0;
+    long long queries = 0;
 };
 
 // Runs the tool as if typed with these arguments after the program name.

@@ -238,7 +238,8 @@ TEST_F(PtyTest, SysfsViewFindsTheAdapterBySerialNumber) {
     fs::create_directory_symlink(iface / "ttyUSB0", root / "bus/usb-serial/drivers/ftdi_sio/ttyUSB0");
     fs::create_symlink(sim.devices().at(0).pty, dev / "ttyUSB0");
 
-    host = std::make_unique<PtyHost>(platform::PosixRegistry::fromSysfs(root.string(), dev.string()));
+    host = std::make_unique<PtyHost>(platform::PosixRegistry::fromSysfs(root.string(), dev.string(),
+                                                                              (fs::path(sim.dir) / "modules").string()));
     HwDataSource* source = open("FT1234XYA");
     uint8_t byte = 0;
     ASSERT_EQ(hwdsRead(source, &cancel, &byte, 1, 5), CE_OK);

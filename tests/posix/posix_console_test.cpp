@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_console.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -69,11 +70,10 @@ TEST(PosixConsoleTest, SetsThatCannotShowCyrillicFallBackToUtf8) {
 // Runs `body` with standard output going to a file; returns what it wrote.
 template <typename F>
 std::string captureStdout(F body, int openFlags = O_RDWR) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "consoleXXXXXX").string();
-    int fd = mkstemp(tmpl.data());
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    fd = ::open(tmpl.c_str(), openFlags);
+    fakes::TempDir dir;
+    EXPECT_FALSE(dir.path.empty());
+    const std::string tmpl = dir.write("stdout", "");
+    int fd = ::open(tmpl.c_str(), openFlags);
     std::fflush(stdout);
     int saved = ::dup(1);
     ::dup2(fd, 1);
@@ -85,7 +85,6 @@ std::string captureStdout(F body, int openFlags = O_RDWR) {
     std::clearerr(stdout);
     std::ostringstream text;
     text << std::ifstream(tmpl).rdbuf();
-    std::filesystem::remove(tmpl);
     return text.str();
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_libraries.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -15,9 +16,9 @@ TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
     // A driver stand-in: the C library under a driver's file name.
     Dl_info info{};
     ASSERT_NE(dladdr(dlsym(RTLD_DEFAULT, "getpid"), &info), 0);
-    std::string tmpl = (std::filesystem::temp_directory_path() / "libsXXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    std::filesystem::path dir = tmpl;
+    fakes::TempDir temp;
+    ASSERT_FALSE(temp.path.empty());
+    const std::filesystem::path dir = temp.path;
     std::filesystem::create_symlink(info.dli_fname, dir / "libFakeDrv.so");
 
     PosixLibraries libs;
@@ -28,7 +29,6 @@ TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
     EXPECT_EQ(pid(), getpid());
     EXPECT_EQ(libs.symbol(lib, "NoSuchEntryPoint"), nullptr);
     EXPECT_TRUE(libs.free(lib));
-    std::filesystem::remove_all(dir);
 
     EXPECT_EQ(libs.load("no_such_driver_library.dll"), kNullHandle);
     EXPECT_EQ(libs.load(nullptr), kNullHandle);

@@ -1,8 +1,17 @@
 // The POSIX registry views: COM names, the regedit reader and the sysfs view.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
+#include <cstdio>
+#include <future>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,12 +24,18 @@
 #include "platform/posix/regedit.h"
 #include "platform/posix/sysfs_view.h"
 #include "platform/regtree.h"
+#include "hwds/hwds.h"
+#include "sim/model/inprocess_ports.h"
+#include "sim/model/tuvak_device.h"
+#include "tests/fakes/fake_clock.h"
 #include "tests/fakes/temp_dir.h"
+#include "tests/fakes/test_framework.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using fakes::TempDir;
 
 constexpr const char* kEnum = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
 constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -210,6 +225,128 @@ TEST(Regedit, UnreadableFileSaysWhy) {
     EXPECT_EQ(error, missing + ": cannot read: " + std::generic_category().message(ENOENT));
     EXPECT_FALSE(loadRegeditFile(fs::path(dir.path).string(), &tree, &error));
     EXPECT_EQ(error, fs::path(dir.path).string() + ": cannot read: " + std::generic_category().message(EISDIR));
+    EXPECT_FALSE(loadRegeditFile("/dev/null", &tree, &error));
+    EXPECT_EQ(error, "/dev/null: cannot read: not a regular file");
+}
+
+TEST(Regedit, FifoIsRefusedWithoutWaitingForAWriter) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string fifo = dir.path + "/registry.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async, [&] {
+        RegTree tree;
+        std::string error;
+        const bool loaded = loadRegeditFile(fifo, &tree, &error);
+        return std::make_pair(loaded, error);
+    });
+    if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the blocked open go, so that the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        ADD_FAILURE() << "the load waited for a writer";
+    }
+    const auto [loaded, error] = load.get();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error, fifo + ": cannot read: not a regular file");
+}
+
+// "n"=data and a line end. Appended piece by piece: GCC 12 warns of an
+// overlapping copy in "..." + std::to_string(n) at -O3.
+std::string valueLine(int n, std::string_view data) {
+    std::string line = "\"";
+    line += std::to_string(n);
+    line += "\"=";
+    line += data;
+    line += '\n';
+    return line;
+}
+
+// A registry file is untrusted: what it costs to load must follow its size,
+// not the depth of its keys or the number of values in one key.
+TEST(Regedit, DeepKeysAndCrowdedKeysLoadInTimeLinearInTheFile) {
+    constexpr int kDepth = 60000;  // 120 KB of "\\a"
+    constexpr int kValues = 200000;
+    std::string file = "REGEDIT4\n[HKLM";
+    for (int i = 0; i < kDepth; ++i) file += "\\a";
+    file += "]\n\"deep\"=dword:1\n[HKLM\\Crowded]\n";
+    for (int i = 0; i < kValues; ++i) file += valueLine(i, "\"x\"");
+    for (int i = 0; i < kValues; i += 2) file += valueLine(i, "-");
+    file += "\"0\"=\"again\"\n";
+
+    const auto start = std::chrono::steady_clock::now();
+    RegTree tree;
+    std::string error;
+    ASSERT_TRUE(parseRegedit(file, "big.reg", &tree, &error)) << error;
+    std::string deep;
+    for (int i = 0; i < kDepth; ++i) deep += "A\\";
+    EXPECT_EQ(text(tree.value(deep, "DEEP")), std::string("\x01\0\0\0", 4));
+    EXPECT_FALSE(tree.hasKey(deep + "a"));
+
+    // Enumeration sees the survivors in the order they were first set, the
+    // value set again after its removal last.
+    TreeRegistry registry(std::move(tree));
+    Handle key = kNullHandle;
+    ASSERT_EQ(registry.openKey("Crowded", &key), kErrSuccess);
+    uint32_t index = 0;
+    bool inOrder = true;
+    for (char name[16];; ++index) {
+        uint32_t size = sizeof name;
+        const uint32_t rc = registry.enumValue(key, index, name, &size);
+        if (rc != kErrSuccess) {
+            EXPECT_EQ(rc, kErrNoMoreItems);
+            break;
+        }
+        const std::string want = index < kValues / 2 ? std::to_string(2 * index + 1) : "0";
+        inOrder = inOrder && std::string(name, size) == want;
+    }
+    EXPECT_EQ(index, kValues / 2 + 1);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(registry.closeKey(key), kErrSuccess);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 30.0) << "far too slow for " << file.size() << " bytes: a cost grows faster than the file";
+}
+
+// Sanitizers reserve terabytes of address space, which no address limit allows.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(Regedit, FileTooLargeForMemoryIsAnErrorNamingIt) {
+    if (kSanitized) GTEST_SKIP() << "needs an address-space limit, which sanitizers do not allow";
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::string file = "REGEDIT4\n[HKLM\\K]\n";
+    for (int n = 0; file.size() < (std::size_t{24} << 20); ++n) file += valueLine(n, "\"\"");
+    const std::string path = dir.write("huge.reg", file);
+    file = std::string();
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for the file's bytes, not for the tree they describe.
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
+        const rlimit cap{limit, limit};
+        if (::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(2);
+        RegTree tree;
+        std::string error;
+        const bool loaded = loadRegeditFile(path, &tree, &error);
+        ::_exit(!loaded && error == path + ": cannot load: not enough memory to hold it" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the load ended the process (signal " << WTERMSIG(status) << ")";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: loaded or wrong message; 2: no limit";
 }
 
 // ---- sysfs view ----
@@ -231,7 +368,10 @@ public:
     void tty(const std::string& deviceName, int interfaceNumber, const std::string& tty) {
         const std::string ifName = deviceName + ":1." + std::to_string(interfaceNumber);
         const fs::path ifDir = root_ / "devices/pci0000:00/usb1" / deviceName / ifName;
-        writeFile(ifDir / "bInterfaceNumber", "0" + std::to_string(interfaceNumber) + "\n");
+        // Not "0" + std::to_string(...): GCC 12 warns of an overlapping copy there at -O3.
+        char number[8];
+        std::snprintf(number, sizeof number, "%02d\n", interfaceNumber);
+        writeFile(ifDir / "bInterfaceNumber", number);
         fs::create_directories(ifDir / tty);
         fs::create_directories(driverDir());
         fs::create_directory_symlink(
@@ -256,7 +396,7 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     writeFile(sysfs.driverDir() / "uevent", "DRIVER=ftdi_sio\n");
 
     TreeRegistry reg;
-    buildSysfsView(fs::path(dir.path).string(), "/dev", &reg.tree());
+    buildSysfsView(fs::path(dir.path).string(), "/dev", true, &reg.tree());
     const RegTree& tree = reg.tree();
 
     EXPECT_TRUE(tree.hasKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K"));
@@ -287,25 +427,166 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     EXPECT_FALSE(resolveComName(reg.tree(), "COM1", &node)) << "the tty without a serial number is left out";
 }
 
-TEST(SysfsView, NoDriverNoKeys) {
-    fakes::TempDir dir;
-    ASSERT_FALSE(fs::path(dir.path).empty());
-    fs::create_directories(fs::path(dir.path) / "bus/usb-serial/drivers/pl2303");
+TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // below the root; "" content: a folder
+        bool present;
+    };
+    const Case cases[] = {
+        {"nothing", {{"sys/bus/usb-serial/drivers/pl2303", ""}}, false},
+        {"serving ports", {{"sys/bus/usb-serial/drivers/ftdi_sio", ""}}, true},
+        {"loaded", {{"sys/module/ftdi_sio", ""}}, true},
+        {"built in", {{"modules/modules.builtin", "kernel/drivers/usb/serial/usbserial.ko\nkernel/drivers/usb/serial/ftdi_sio.ko\n"}}, true},
+        {"a module", {{"modules/modules.dep", "kernel/drivers/usb/serial/ftdi_sio.ko.xz: kernel/drivers/usb/serial/usbserial.ko.xz\n"}}, true},
+        {"only named as a dependency", {{"modules/modules.dep", "kernel/x/other.ko: kernel/x/ftdi_sio.ko\n"}}, false},
+        {"a longer name", {{"modules/modules.dep", "kernel/x/ftdi_sio_extra.ko:\n"}, {"modules/modules.builtin", "kernel/x/xftdi_sio.ko\n"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakes::TempDir dir;
+        ASSERT_FALSE(dir.path.empty());
+        for (const auto& [name, content] : c.files) {
+            if (content.empty()) {
+                fs::create_directories(fs::path(dir.path) / name);
+            } else {
+                dir.write(name, content);
+            }
+        }
+        auto registry = PosixRegistry::fromSysfs(dir.path + "/sys", "/dev", dir.path + "/modules");
+        Handle key = kNullHandle;
+        EXPECT_EQ(registry->openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &key) == kErrSuccess, c.present);
+        if (key != kNullHandle) registry->closeKey(key);
+        const RegValue* count = registry->tree().value(kEnum, "Count");
+        if (c.present) {
+            ASSERT_NE(count, nullptr) << "Count says how many ports the driver serves, none here";
+            EXPECT_EQ(count->data, (std::vector<uint8_t>{0, 0, 0, 0}));
+        } else {
+            EXPECT_EQ(count, nullptr);
+        }
+        EXPECT_TRUE(registry->loadError().empty());
+    }
+}
 
-    auto registry = PosixRegistry::fromSysfs(fs::path(dir.path).string(), "/dev");
+// The count of Enum and the entry "0" as the registry shows them now.
+std::pair<uint32_t, std::string> firstEntry(Registry& registry) {
     Handle key = kNullHandle;
-    EXPECT_EQ(registry->openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &key), kErrFileNotFound);
-    EXPECT_EQ(registry->openKeyCount(), 0);
-    EXPECT_TRUE(registry->loadError().empty());
+    if (registry.openKey(kEnum, &key) != kErrSuccess) return {0, "<no Enum>"};
+    uint8_t count[4] = {};
+    uint32_t size = sizeof count;
+    char entry[64] = {};
+    uint32_t entrySize = sizeof entry - 1;
+    registry.queryValue(key, "Count", count, &size);
+    if (registry.queryValue(key, "0", reinterpret_cast<uint8_t*>(entry), &entrySize) != kErrSuccess) entry[0] = '\0';
+    registry.closeKey(key);
+    return {count[0], entry};
+}
 
-    // The driver without adapters: the keys exist and Count says none.
-    fs::create_directories(fs::path(dir.path) / "bus/usb-serial/drivers/ftdi_sio");
-    registry = PosixRegistry::fromSysfs(fs::path(dir.path).string(), "/dev");
-    ASSERT_NE(registry->tree().value(kEnum, "Count"), nullptr);
-    EXPECT_EQ(registry->tree().value(kEnum, "Count")->data, (std::vector<uint8_t>{0, 0, 0, 0}));
+TEST(SysfsView, PortsPluggedInMovedAndGoneAreSeenAtOnce) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    FakeSysfs sysfs(fs::path(dir.path));
+    fs::create_directories(sysfs.driverDir());
+    auto registry = PosixRegistry::fromSysfs(dir.path, "/dev", dir.path + "/modules");
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(0u, std::string()));
+
+    sysfs.device("1-1", "0403", "6001", "LATE01");
+    sysfs.tty("1-1", 0, "ttyUSB0");
+    const std::string instance = "FTDIBUS\\VID_0403+PID_6001+LATE01A\\0000";
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
+    std::string node;
+    ASSERT_TRUE(registry->resolveComName("COM1", &node));
+    EXPECT_EQ(node, "/dev/ttyUSB0");
+
+    // Unplugged, and plugged in again as another tty: the old name leads nowhere.
+    fs::remove(sysfs.driverDir() / "ttyUSB0");
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(0u, std::string()));
+    sysfs.tty("1-1", 0, "ttyUSB4");
+    EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
+    EXPECT_FALSE(registry->resolveComName("COM1", &node));
+    ASSERT_TRUE(registry->resolveComName("COM5", &node));
+    EXPECT_EQ(node, "/dev/ttyUSB4");
+    EXPECT_EQ(text(registry->tree().value("SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters",
+                                          "PortName")),
+              std::string("COM5") + '\0');
 }
 
 // ---- PosixRegistry ----
+
+TEST(PosixRegistry, FileIsReadAgainWhenItChanges) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    auto regedit = [](const std::string& id) {
+        return "REGEDIT4\n[HKLM\\" + std::string(kEnum) + "]\n\"Count\"=dword:1\n\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+" +
+               id + "\\\\0000\"\n";
+    };
+    const std::string path = dir.write("live.reg", regedit("FIRST"));
+    auto registry = PosixRegistry::fromFile(path);
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+FIRST\\0000");
+    Handle before = kNullHandle;
+    ASSERT_EQ(registry->openKey(kEnum, &before), kErrSuccess);
+
+    // Replaced as tuvak-sim does it, by a rename.
+    const std::string next = dir.write("next.reg", regedit("SECOND"));
+    fs::rename(next, path);
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+SECOND\\0000");
+    // A key opened before the change reads what was there when it was opened.
+    char entry[64] = {};
+    uint32_t size = sizeof entry - 1;
+    ASSERT_EQ(registry->queryValue(before, "0", reinterpret_cast<uint8_t*>(entry), &size), kErrSuccess);
+    EXPECT_STREQ(entry, "FTDIBUS\\VID_0403+PID_6001+FIRST\\0000");
+    registry->closeKey(before);
+
+    // Rewritten in place, then broken, then mended.
+    dir.write("live.reg", regedit("THIRD-LONGER"));
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+THIRD-LONGER\\0000");
+    dir.write("live.reg", "not a registry\n");
+    EXPECT_EQ(registry->loadError().rfind(path + ":1: expected", 0), 0u) << registry->loadError();
+    EXPECT_EQ(firstEntry(*registry).second, "<no Enum>");
+    dir.write("live.reg", regedit("FOURTH"));
+    EXPECT_EQ(registry->loadError(), "");
+    EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+FOURTH\\0000");
+    EXPECT_EQ(registry->openKeyCount(), 0);
+}
+
+// The operator is asked to attach the device, does, and answers retry.
+TEST(PosixRegistry, DeviceAttachedWhileTheOperatorIsAskedIsFound) {
+    fakes::TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string head = "REGEDIT4\n[HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n";
+    const std::string path = dir.write("devices.reg", head + "\"Count\"=dword:0\n");
+    auto registry = PosixRegistry::fromFile(path);
+    sim::InProcessPorts serial;
+    sim::TuvakDevice device;
+    serial.attach("\\\\.\\COM3", &device);
+    fakes::FakeClock clock;
+    fakes::TestFramework framework({.registry = registry.get(), .serial = &serial, .clock = &clock});
+
+    struct Operator {
+        TempDir* dir;
+        std::string text;
+        std::vector<int32_t> codes;
+        static int32_t interact(void* self, const char*, const char*, int32_t, int32_t code) {
+            auto* op = static_cast<Operator*>(self);
+            op->codes.push_back(code);
+            if (code == HWDS_PROMPT_END) return 0;
+            if (op->codes.size() > 1) return HWDS_ANSWER_CANCEL;  // asked again: it was not found
+            op->dir->write("devices.reg", op->text);
+            return HWDS_ANSWER_RETRY;
+        }
+    } op{&dir,
+         head + "\"Count\"=dword:1\n\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+LATE\\\\0000\"\n"
+                "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+LATE\\0000\\Device Parameters]\n"
+                "\"PortName\"=\"COM3\"\n",
+         {}};
+    HWDSInteraction record{nullptr, &Operator::interact, nullptr, &op};
+    HwDataSource* source = nullptr;
+    ASSERT_EQ(hwdsOpen(&source, "TUVAK", "LATE"), CE_OK);
+    const uint8_t value = 0x5A;
+    EXPECT_EQ(hwdsWrite(source, &record, &value, 1, 7), CE_OK);
+    EXPECT_EQ(op.codes, (std::vector<int32_t>{HWDS_PROMPT_NOT_PRESENT, HWDS_PROMPT_END}));
+    EXPECT_EQ(device.memory()[7], 0x5A);
+}
 
 TEST(PosixRegistry, FileFromEnvironmentAndItsErrors) {
     fakes::TempDir dir;

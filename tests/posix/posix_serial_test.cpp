@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_serial.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -39,15 +40,11 @@ protected:
         char name[128];
         ASSERT_EQ(::ptsname_r(master_, name, sizeof name), 0);
         node_ = name;
-        std::string tmpl = (std::filesystem::temp_directory_path() / "serialXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        ASSERT_FALSE(temp_.path.empty());
+        dir_ = temp_.path;
         std::ofstream(dir_ / "plain") << "not a tty";
     }
-    void TearDown() override {
-        hangUp();
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { hangUp(); }
     void hangUp() {
         if (master_ >= 0) ::close(master_);
         master_ = -1;
@@ -82,6 +79,7 @@ protected:
 
     int master_ = -1;
     std::string node_;
+    fakes::TempDir temp_;
     std::filesystem::path dir_;
     PosixSerialPorts ports_{[this](std::string_view com, std::string* node) {
         if (com == "COM7") *node = node_;
@@ -180,6 +178,76 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.read(h, in.data(), 1, &got));
     EXPECT_EQ(got, 0u);
     EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, ReadForWaitsItsOwnTimeNotTheReplyTimeOut) {
+    Handle h = openRaw();
+    uint8_t byte = 0;
+    uint32_t got = 9;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ports_.readFor(h, &byte, 1, kSerialLateByteMs, &got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_LT(msSince(start), kSerialReadTimeoutMs / 2);
+    sendFromDevice({0x42});
+    EXPECT_TRUE(ports_.readFor(h, &byte, 1, kSerialReadTimeoutMs, &got));
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(byte, 0x42);
+    EXPECT_TRUE(ports_.close(h));
+}
+
+// A driver flag as the kernel keeps it, per open file's tty, with every change
+// recorded. Real adapters are not at hand and ptys have no such flag, so this
+// proves the open and close logic, not the ioctls behind the kernel's flag.
+class FakeLowLatency : public LowLatencyFlag {
+public:
+    bool supported = true;
+    bool refuseSet = false;
+    bool on = false;
+    std::vector<bool> sets;
+
+    bool get(int, bool* state) override {
+        if (!supported) return false;
+        *state = on;
+        return true;
+    }
+    bool set(int, bool state) override {
+        sets.push_back(state);
+        if (!supported || refuseSet) return false;
+        on = state;
+        return true;
+    }
+};
+
+TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
+    struct Case {
+        const char* what;
+        bool supported, refuseSet, before;
+        std::vector<bool> sets;
+        bool whileOpen;
+    };
+    const Case cases[] = {
+        {"off before", true, false, false, {true, false}, true},
+        {"on before", true, false, true, {}, true},
+        {"no such flag", false, false, false, {}, false},
+        {"the driver refuses", true, true, false, {true}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeLowLatency flag;
+        flag.supported = c.supported;
+        flag.refuseSet = c.refuseSet;
+        flag.on = c.before;
+        PosixSerialPorts ports([this](std::string_view, std::string* node) {
+            *node = node_;
+            return true;
+        }, &flag);
+        Handle h = kNullHandle;
+        ASSERT_EQ(ports.open("\\\\.\\COM7", &h), kErrSuccess);
+        EXPECT_EQ(flag.on, c.whileOpen);
+        EXPECT_TRUE(ports.close(h));
+        EXPECT_EQ(flag.on, c.before);
+        EXPECT_EQ(flag.sets, c.sets);
+    }
 }
 
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {

@@ -191,6 +191,43 @@ TEST_F(RunnerTest, StatusWithoutQuestionIsCorruptionAfterThePauseAndWithoutEnd) 
     EXPECT_EQ(asker.codes(), std::vector<int32_t>{HWDS_PROMPT_IO_ERROR});
 }
 
+TEST_F(RunnerTest, CallbackThatClearsItselfIsNotCalledAgain) {
+    // Clears the record's callback, then answers; counts its calls.
+    struct SelfClearing {
+        HWDSInteraction* record = nullptr;
+        int32_t answer = HWDS_ANSWER_CANCEL;
+        int calls = 0;
+        static int32_t interact(void* self, const char*, const char*, int32_t, int32_t) {
+            auto* s = static_cast<SelfClearing*>(self);
+            ++s->calls;
+            s->record->interact = nullptr;
+            return s->answer;
+        }
+    };
+    struct Case {
+        int32_t answer;
+        std::vector<ScriptedSource::Step> script;
+        CeResult result;
+    };
+    const Case cases[] = {
+        {HWDS_ANSWER_CANCEL, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED},
+        {HWDS_ANSWER_TIMEOUT, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT},
+        {HWDS_ANSWER_RETRY, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}}, CE_OK},
+        {HWDS_ANSWER_RETRY, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION},
+    };
+    for (const Case& c : cases) {
+        SelfClearing callback;
+        HWDSInteraction record{nullptr, &SelfClearing::interact, nullptr, &callback};
+        callback.record = &record;
+        callback.answer = c.answer;
+        source.script = c.script;
+        source.executed = 0;
+        EXPECT_EQ(write(&record), c.result) << "answer " << c.answer;
+        EXPECT_EQ(callback.calls, 1);
+        EXPECT_EQ(source.executed, c.script.size());
+    }
+}
+
 TEST_F(RunnerTest, UnknownAnswerIsCorruptionWithoutEnd) {
     asker.answers = {7};
     source.script = {{HWDS_NOT_PRESENT, 0}};

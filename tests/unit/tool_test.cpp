@@ -44,6 +44,32 @@ TEST_F(ToolTest, EveryFormOfTheListingSwitchLists) {
     EXPECT_EQ(registry.openKeyCount(), 0);
 }
 
+TEST_F(ToolTest, IdentifierLongerThanNineCharactersIsRefused) {
+    installOne("AB12CD34E");
+    struct Case {
+        const char* arg;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"AB12CD34EF", 1, kBanner},
+        {"ab12cd34e77", 1, kBanner},
+        {"", 1, kBanner},
+        {"/?-and-then-some", 0, kBanner},
+        {"-LISTING-OF-ALL", 0, std::string(kListOne) + "AB12CD34E\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arg);
+        console.writes.clear();
+        registry.opens = 0;
+        EXPECT_EQ(runTool({c.arg}), c.status);
+        expectOnly(c.out, "");
+        if (c.out == kBanner) {
+            EXPECT_EQ(registry.opens, 0) << "refused, yet the registry was read";
+        }
+    }
+}
+
 TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     const std::string prefix = "FTDIBUS\\VID_0403+PID_6001+";
@@ -82,6 +108,38 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     EXPECT_EQ(runTool({"/L"}), 0);
     // Identifier lines are written as read, never converted.
     expectOnly(std::string(kListMany) + "AB12CD34E\nABCDEFGHIJKLMN\nRAW1\nID512\n\xC0Z\n", "");
+    EXPECT_EQ(registry.openKeyCount(), 0);
+}
+
+TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
+    struct Case {
+        uint32_t count;
+        std::vector<std::string> names;  // each holds an instance path for the identifier ID<name>
+        std::string listed;
+    };
+    const Case cases[] = {
+        {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"},
+        {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
+        // Only names the walk would format with "%d", and only below the count.
+        {3, {"2", "07", "5", "+1", "0"}, std::string(kListMany) + "ID0\nID2\n"},
+        {1, {"0"}, std::string(kListOne) + "ID0\n"},
+        // A negative count is no device, however many entries there are.
+        {0xFFFFFFFFu, {"0", "1"}, kListNone},
+        {0x80000000u, {"0"}, kListNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        platform::RegTree& tree = registry.tree();
+        tree.removeKey("");
+        tree.addKey(fakes::kDriverKey);
+        tree.setDword(fakes::kEnumKey, "Count", c.count);
+        for (const std::string& name : c.names) tree.setString(fakes::kEnumKey, name, fakes::instancePath("ID" + name));
+        console.writes.clear();
+        registry.queries = 0;
+        EXPECT_EQ(runTool({"/L"}), 0);
+        expectOnly(c.listed, "");
+        EXPECT_LE(registry.queries, 1 + static_cast<long long>(c.names.size()));
+    }
     EXPECT_EQ(registry.openKeyCount(), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -100,6 +101,40 @@ TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
     EXPECT_EQ(source.write(buffer, 0, 128), HWDS_OK);
     EXPECT_EQ(serial.openCount(), 1);
     EXPECT_TRUE(serial.writes().empty());
+}
+
+TEST_F(ProtocolTest, StrayBytesAfterThePurgeFailTheOperationWithoutExtraTraffic) {
+    // A whole random block that the device never sent, check byte and all.
+    Bytes fakeBlock{TUVAK_CMD_RANDOM};
+    fakeBlock.insert(fakeBlock.end(), 128, 0x11);
+    fakeBlock.push_back(tuvakCheck(fakeBlock.data() + 1, 128));
+    Bytes data(128, 0x3C);
+    struct Case {
+        const char* what;
+        Bytes stray;
+        std::function<int32_t()> run;
+        int32_t status;
+        std::size_t frames;
+    };
+    const Case cases[] = {
+        {"write", {0x07, 0x07}, [&] { return source.write(data.data(), 128, 0); }, HWDS_WRITE_ERROR, 128},
+        {"read", {0x08, 0x00, 0xFF}, [&] { return source.read(data.data(), 128, 0); }, HWDS_IO_ERROR, 128},
+        {"random", fakeBlock, [&] { return source.getRandom(data.data(), 1); }, HWDS_IO_ERROR, 1},
+        {"quiet write", {}, [&] { return source.write(data.data(), 128, 0); }, HWDS_OK, 128},
+        {"quiet read", {}, [&] { return source.read(data.data(), 128, 0); }, HWDS_OK, 128},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        serial.strayAfterPurge(kPort, c.stray);
+        device.clearFrameLog();
+        const std::size_t writesBefore = serial.writes().size();
+        const std::size_t looksBefore = serial.readForSizes().size();
+        EXPECT_EQ(c.run(), c.status);
+        EXPECT_EQ(device.frameLog().size(), c.frames);
+        EXPECT_EQ(serial.writes().size() - writesBefore, c.frames) << "nothing more went on the wire";
+        EXPECT_EQ(serial.readForSizes().size() - looksBefore, 1u) << "one look after the last reply";
+    }
+    EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY) << "the block that was not the device's is not cached";
 }
 
 TEST_F(ProtocolTest, UnacknowledgedWriteStopsWithEarlierBytesKept) {
@@ -249,6 +284,9 @@ public:
             replies.pop_front();
         }
         return true;
+    }
+    bool readFor(platform::Handle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) override {
+        return read(port, data, length, got);
     }
     bool close(platform::Handle) override { return true; }
 };

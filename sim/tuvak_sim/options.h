@@ -1,0 +1,39 @@
+// tuvak-sim's command line: every option, and the device options that
+// apply to the IDs after them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/model/tuvak_device.h"
+
+namespace tuvaksim {
+
+extern const char* const kUsage;
+
+struct DeviceOptions {
+    uint8_t fill = 0;
+    bool ascending = false;
+    uint64_t seed = 1;
+    sim::Faults faults;
+};
+
+struct DeviceSetup {
+    std::string id;
+    DeviceOptions options;
+};
+
+struct Config {
+    std::string registry;
+    std::string dump;
+    std::string log;
+    bool showAtExit = false;
+    uint64_t firstCom = 3;
+    std::vector<DeviceSetup> devices;
+};
+
+// False with *error set when the command line is wrong; *help when it asks for help.
+bool parseArgs(int argc, char** argv, Config* config, std::string* error, bool* help);
+
+}  // namespace tuvaksim

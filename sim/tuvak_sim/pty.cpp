@@ -1,0 +1,99 @@
+#include "sim/tuvak_sim/pty.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "sim/tuvak_sim/common.h"
+
+namespace tuvaksim {
+
+namespace {
+
+// Whether any process holds a flock on the file behind `fd`: every host of
+// ours does for as long as it has the port open.
+bool flockHeld(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return true;
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    if (!locks) return true;  // cannot tell: leave the flag alone
+    std::string line;
+    while (std::getline(locks, line)) {
+        if (line.find(" FLOCK ") != std::string::npos && line.find(std::string(" ") + id + " ") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Our own slave fd keeps the tty from ever closing for the last time, which
+// is what clears its exclusive flag on a real port. A host killed while it
+// held the port would so lock out every later unprivileged open; clear a
+// flag that no live host stands behind.
+void releaseStaleExclusivity(Device* device) {
+    int exclusive = 0;
+    if (!device->master.valid() || ioctl(device->slave.get(), TIOCGEXCL, &exclusive) != 0 ||
+        exclusive == 0)
+        return;
+    if (!flockHeld(device->slave.get())) ioctl(device->slave.get(), TIOCNXCL);
+}
+
+bool openPty(Device* device, std::string* error) {
+    Fd master(posix_openpt(O_RDWR | O_NOCTTY));
+    if (!master.valid() || fcntl(master.get(), F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(master.get(), F_SETFL, O_NONBLOCK) != 0 || grantpt(master.get()) != 0 ||
+        unlockpt(master.get()) != 0) {
+        *error = "cannot create a pseudo-terminal: " + errnoText();
+        return false;
+    }
+    const char* name = ptsname(master.get());
+    if (name == nullptr) {
+        *error = "cannot name the pseudo-terminal: " + errnoText();
+        return false;
+    }
+    device->pty = name;
+    termios tio{};
+    if (tcgetattr(master.get(), &tio) != 0) {
+        *error = "cannot read the settings of " + device->pty + ": " + errnoText();
+        return false;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    if (tcsetattr(master.get(), TCSANOW, &tio) != 0) {
+        *error = "cannot set " + device->pty + " raw: " + errnoText();
+        return false;
+    }
+    Fd slave(::open(device->pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!slave.valid()) {
+        *error = "cannot open " + device->pty + ": " + errnoText();
+        return false;
+    }
+    device->master = std::move(master);
+    device->slave = std::move(slave);
+    return true;
+}
+
+// The line hangs up and the node can no longer be opened. Our slave fd stays
+// open, so the pty's number is not handed to another pty while we run: a
+// host must never reach a different device through the old name.
+void unplug(Device* device) {
+    device->master.reset();
+    device->replies.clear();
+    device->out.clear();
+    device->unplugging = false;
+}
+
+}  // namespace tuvaksim

@@ -1,0 +1,210 @@
+// HwTuvak over the in-process transport, with a device whose faults, the
+// stray bytes on its line and the requests made of it come from the input.
+// Checks that HWDS_OK follows only the device's proper answers to every
+// request of the operation, with nothing else on the line, and that random
+// bytes come out once each, in order, never from a block that failed.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "hwds/tuvak/hwtuvak.h"
+#include "platform/regtree.h"
+#include "sim/model/inprocess_ports.h"
+#include "sim/model/tuvak_device.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr char kPort[] = "\\\\.\\COM3";
+
+// A finding names the check it broke.
+#define require(condition) \
+    ((condition) ? (void)0 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), __builtin_trap()))
+
+// The in-process ports, putting stray bytes on the line after a request or
+// a purge when the input says so, and keeping every byte the source read.
+class NoisyPorts : public sim::InProcessPorts {
+public:
+    explicit NoisyPorts(FuzzedDataProvider& input) : input_(input) {}
+
+    bool write(platform::Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override {
+        const bool ok = InProcessPorts::write(port, data, length, written);
+        if (ok && input_.remaining_bytes() > 0 && input_.ConsumeIntegralInRange<int>(0, 15) == 0) {
+            const Bytes bytes = input_.ConsumeBytes<uint8_t>(input_.ConsumeIntegralInRange<std::size_t>(1, 3));
+            stray(kPort, bytes);
+            strayed = strayed || !bytes.empty();
+        }
+        return ok;
+    }
+    bool read(platform::Handle port, uint8_t* data, uint32_t length, uint32_t* got) override {
+        const bool ok = InProcessPorts::read(port, data, length, got);
+        consumed.insert(consumed.end(), data, data + *got);
+        return ok;
+    }
+    bool readFor(platform::Handle port, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
+        const bool ok = InProcessPorts::readFor(port, data, length, ms, got);
+        consumed.insert(consumed.end(), data, data + *got);
+        return ok;
+    }
+    // Bytes that arrive right after the next purge, whichever operation makes it.
+    void strayAtPurge(const Bytes& bytes) {
+        if (bytes.empty()) return;
+        strayAfterPurge(kPort, bytes);
+        ++queued_;
+    }
+    bool purge(platform::Handle port, uint32_t flags) override {
+        const bool ok = InProcessPorts::purge(port, flags);
+        if (ok && queued_ > 0) {
+            --queued_;
+            strayed = true;
+        }
+        return ok;
+    }
+
+    Bytes consumed;        // during the current operation
+    bool strayed = false;  // during the current operation
+
+private:
+    FuzzedDataProvider& input_;
+    int queued_ = 0;
+};
+
+// Whether the bytes the source read are, in order and with nothing more, a
+// well-formed reply to each request it sent: what a source may call success.
+// The data bytes of read replies go to *values, random blocks to *blocks.
+bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes* values, std::vector<Bytes>* blocks) {
+    std::size_t at = 0;
+    auto take = [&](std::size_t n) {
+        if (consumed.size() - at < n) return Bytes();
+        at += n;
+        return Bytes(consumed.begin() + static_cast<std::ptrdiff_t>(at - n), consumed.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    for (const Bytes& request : requests) {
+        if (request.empty()) return false;
+        if (request[0] == sim::kCmdWrite) {
+            if (take(2) != Bytes{sim::kCmdWrite, sim::kCmdWrite}) return false;
+        } else if (request[0] == sim::kCmdRead) {
+            const Bytes reply = take(3);
+            if (reply.size() != 3 || reply[0] != sim::kCmdRead || (reply[1] & reply[2]) != 0) return false;
+            values->push_back(reply[1]);
+        } else {
+            const Bytes reply = take(TUVAK_EXCHANGE_SIZE);
+            if (reply.size() != TUVAK_EXCHANGE_SIZE || reply[0] != sim::kCmdRandom ||
+                reply.back() != sim::checkByte(reply.data() + 1, TUVAK_MEMORY_SIZE))
+                return false;
+            blocks->emplace_back(reply.begin() + 1, reply.end() - 1);
+        }
+    }
+    return at == consumed.size();
+}
+
+// Whether a fault set to begin after `after` frames touches any of the
+// frames numbered first .. first + count - 1.
+bool touches(int64_t after, uint64_t first, uint64_t count) {
+    return after >= 0 && count > 0 && static_cast<uint64_t>(after) < first + count;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    platform::TreeRegistry registry;
+    registry.tree().addKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K");
+    registry.tree().setDword("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "Count", 1);
+    registry.tree().setString("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "0",
+                              "FTDIBUS\\VID_0403+PID_6001+ID1\\0000");
+    registry.tree().setString("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+ID1\\0000\\Device Parameters",
+                              "PortName", "COM3");
+    sim::TuvakDevice device(input.ConsumeIntegral<uint64_t>());
+    NoisyPorts ports(input);
+    ports.attach(kPort, &device);
+    platform::ScopedServices services({.registry = &registry, .serial = &ports});
+    HwTuvak source("ID1");
+
+    Bytes cached;  // the random bytes the source should hold, in order
+    for (int op = 0; op < 6 && input.remaining_bytes() > 0; ++op) {
+        // Faults from some frame on, counted from now.
+        const uint64_t now = device.framesAnswered();
+        auto threshold = [&] {
+            return input.ConsumeBool() ? static_cast<int64_t>(now + input.ConsumeIntegralInRange<uint64_t>(0, 140)) : -1;
+        };
+        sim::Faults& faults = device.faults();
+        faults.badEchoAfter = threshold();
+        faults.badAckAfter = threshold();
+        faults.badCheckAfter = threshold();
+        faults.silentAfter = threshold();
+        if (input.ConsumeIntegralInRange<int>(0, 7) == 0) faults.unplugAfter = threshold();
+        if (input.ConsumeIntegralInRange<int>(0, 7) == 0) {
+            ports.strayAtPurge(input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange<std::size_t>(1, 3)));
+        }
+
+        const int kind = input.ConsumeIntegralInRange<int>(0, 2);
+        const uint32_t offset = input.ConsumeIntegralInRange<uint32_t>(0, 130);
+        const uint32_t length = input.ConsumeIntegralInRange<uint32_t>(0, kind == 2 ? 300 : 130);
+        Bytes buffer = input.ConsumeBytes<uint8_t>(length);
+        buffer.resize(length, 0xEE);
+        const Bytes written = buffer;
+
+        ports.consumed.clear();
+        ports.strayed = false;
+        device.clearFrameLog();
+        const std::size_t requestsBefore = ports.writes().size();
+        const uint64_t first = device.framesAnswered();
+        const bool unpluggedBefore = device.unplugged();
+        int32_t status = HWDS_FAILED;
+        if (kind == 0) status = source.write(buffer.data(), length, offset);
+        if (kind == 1) status = source.read(buffer.data(), length, offset);
+        if (kind == 2) status = source.getRandom(buffer.data(), length);
+        const auto allRequests = ports.writes();
+        const std::vector<Bytes> requests(allRequests.begin() + static_cast<std::ptrdiff_t>(requestsBefore), allRequests.end());
+        const uint64_t sent = requests.size();
+
+        if (kind != 2 && static_cast<uint64_t>(offset) + length > TUVAK_MEMORY_SIZE) {
+            require(status == HWDS_BAD_RANGE && sent == 0 && ports.consumed.empty());
+            continue;
+        }
+        Bytes values;
+        std::vector<Bytes> blocks;
+        const bool formed = wellFormed(requests, ports.consumed, &values, &blocks) && ports.undelivered(kPort) == 0;
+        // The device answered everything properly and nothing else came.
+        const bool badReply = kind == 0 ? touches(faults.badAckAfter, first, sent) : touches(faults.badCheckAfter, first, sent);
+        const bool clean = !ports.strayed && device.framesAnswered() - first == sent &&
+                           device.frameLog().size() == sent && !touches(faults.badEchoAfter, first, sent) && !badReply;
+
+        // Success only after well-formed replies to whatever was sent (random
+        // bytes the cache holds need nothing sent), one request per byte.
+        if (status == HWDS_OK && sent > 0) require(formed);
+        if (status == HWDS_OK && kind != 2) require(sent == length);
+        if (kind == 0 && status == HWDS_OK && clean) {
+            require(std::equal(written.begin(), written.end(), device.memory().begin() + offset));
+        }
+        if (kind == 1 && status == HWDS_OK) {
+            require(values == buffer);
+            if (clean) require(std::equal(buffer.begin(), buffer.end(), device.memory().begin() + offset));
+        }
+        if (kind == 2 && length > 0) {
+            if (status == HWDS_OK) {
+                // The cache first, then each block fetched now, whole but the last.
+                Bytes expected = cached;
+                for (const Bytes& block : blocks) expected.insert(expected.end(), block.begin(), block.end());
+                require(expected.size() >= length);
+                require(std::equal(buffer.begin(), buffer.end(), expected.begin()));
+                cached.assign(expected.begin() + length, expected.end());
+                require(cached.size() < TUVAK_MEMORY_SIZE);
+                require(source.randomPos == TUVAK_RANDOM_EMPTY - cached.size());
+            } else {
+                // A failed request leaves nothing cached: no byte of it is served later.
+                require(source.randomPos == TUVAK_RANDOM_EMPTY);
+                cached.clear();
+            }
+        }
+        // A clean exchange with a device that is there succeeds.
+        if (clean && !unpluggedBefore && !device.unplugged() && sent > 0) require(status == HWDS_OK);
+        require(ports.openPorts() == 0);
+    }
+    return 0;
+}
