@@ -19,6 +19,17 @@ bool isSwitch(const char* id, char letter) {
     return (id[0] == '-' || id[0] == '/') && id[1] == letter;
 }
 
+// A registry file that failed to load must not pass for "no driver".
+bool registryBroken() {
+    platform::Registry* registry = platform::current().registry;
+    if (registry == nullptr) return false;
+    std::string error = registry->unavailableReason();
+    if (error.empty()) return false;
+    error += '\n';
+    writeBytes(platform::Stream::Err, error);
+    return true;
+}
+
 }  // namespace
 
 }  // namespace voriridod
@@ -53,6 +64,7 @@ int voriridodMain(int argc, char** argv) {
         printBanner();
         return 1;
     }
+    if (registryBroken()) return 1;
     if (!driverInstalled()) {
         writeText(platform::Stream::Err, msg::MSG_DRIVER_MISSING);
         return 1;

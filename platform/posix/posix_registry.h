@@ -31,6 +31,7 @@ public:
     // Why the file could not be loaded, naming the file and line; empty when
     // it was.
     std::string loadError();
+    std::string unavailableReason() override { return loadError(); }
 
     // The device node that serves a COM name, from the view as it is now.
     bool resolveComName(std::string_view comName, std::string* nodePath);

@@ -64,9 +64,11 @@ public:
         ++queries;
         return TreeRegistry::queryValue(key, name, data, size);
     }
+    std::string unavailableReason() override { return failure; }
 
     int opens = 0;
     long long queries = 0;
+    std::string failure;
 };
 
 // Runs the tool as if typed with these arguments after the program name.
