@@ -60,7 +60,7 @@ Attention attentionFor(const Target& target, Display& display) {
 
 bool registryBroken() {
     platform::Registry* registry = platform::current().registry;
-    const std::string error = registry ? registry->loadError() : std::string();
+    const std::string error = registry ? registry->unavailableReason() : std::string();
     if (!error.empty()) complain(error);
     return !error.empty();
 }

@@ -52,9 +52,10 @@ public:
     // the last value.
     virtual uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) = 0;
     virtual uint32_t closeKey(Handle key) = 0;
-    // Why the backing data could not be loaded (naming the file and line), or
-    // empty. A registry that failed to load behaves as an empty one.
-    virtual std::string loadError() { return {}; }
+    // Why the registry cannot be read at all, naming what failed, or empty.
+    // Such a registry behaves as an empty one, so callers that must not take
+    // it for a machine without the driver ask here first.
+    virtual std::string unavailableReason() { return {}; }
 };
 
 // The line settings the serial connection touches (a DCB's core).

@@ -311,19 +311,4 @@ uint32_t TreeRegistry::closeKey(Handle key) {
     return kErrSuccess;
 }
 
-bool TreeRegistry::resolveComName(std::string_view comName, std::string* nodePath) {
-    const std::shared_ptr<const RegTree> tree = snapshot();
-    for (const auto& [name, value] : tree->values(ftdi::kSerialCommKey)) {
-        const auto* bytes = reinterpret_cast<const char*>(value->data.data());
-        std::string_view text(bytes, value->data.size());
-        // Stored text need not be terminated; stop at a zero only if there is one.
-        text = text.substr(0, text.find('\0'));
-        if (asciiIEquals(text, comName)) {
-            if (nodePath != nullptr) *nodePath = name;
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace platform

@@ -124,10 +124,6 @@ public:
     uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) override;
     uint32_t closeKey(Handle key) override;
 
-    // The device node that HARDWARE\DEVICEMAP\SERIALCOMM maps to a COM name
-    // ("COM5", letter case ignored): the name of the value whose text is it.
-    bool resolveComName(std::string_view comName, std::string* nodePath);
-
     // Keys opened and not yet closed: every path must close what it opened.
     int openKeyCount() const { return openKeys_.load(); }
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build (g++), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (clang++), the concurrency tests under
-# ThreadSanitizer, each libFuzzer target for a bounded time, and plain
-# Release builds with g++ and clang++ that must show no warning; then it
-# builds a program against the installed library, and builds and checks the
-# Debian package. Run as root, it first installs the Debian packages that
-# are missing. Exits non-zero on any failure or fuzzing finding.
+# ThreadSanitizer, each libFuzzer target for a bounded time, plain Release
+# builds with g++ and clang++ that must show no warning, a program built
+# against the installed library, the Debian package, and the Windows build
+# under Wine (scripts/test-windows.sh). Run as root, it first installs the
+# Debian packages that are missing. Exits non-zero on any failure or fuzzing
+# finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -81,4 +82,6 @@ for compiler in gcc clang; do
 done
 ./scripts/check-consumer.sh build/default
 ./scripts/check-package.sh build/default
+
+./scripts/test-windows.sh
 echo "== all tests passed"

@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "platform/ascii.h"
 #include "tool/messages.h"
@@ -24,7 +23,7 @@ bool isSwitch(const char* id, char letter) {
 bool registryBroken() {
     platform::Registry* registry = platform::current().registry;
     if (registry == nullptr) return false;
-    std::string error = registry->loadError();
+    std::string error = registry->unavailableReason();
     if (error.empty()) return false;
     error += '\n';
     writeBytes(platform::Stream::Err, error);

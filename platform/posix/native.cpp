@@ -18,12 +18,11 @@ namespace platform {
 
 Services native() {
     static const Services services = [] {
-        TreeRegistry* registry = PosixRegistry::fromEnvironment().release();
-        if (registry == nullptr) registry = new TreeRegistry;  // an empty view
+        PosixRegistry* view = PosixRegistry::fromEnvironment().release();
         Services s;
-        s.registry = registry;
-        s.serial = new PosixSerialPorts([registry](std::string_view com, std::string* node) {
-            return registry->resolveComName(com, node);
+        s.registry = view;
+        s.serial = new PosixSerialPorts([view](std::string_view com, std::string* node) {
+            return view->resolveComName(com, node);
         });
         s.mutexes = new PosixMutexes;
         s.clock = new PosixClock;

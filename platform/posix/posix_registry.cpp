@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "platform/ascii.h"
+#include "platform/ftdi_keys.h"
 #include "platform/posix/regedit.h"
 
 namespace platform {
@@ -79,6 +81,24 @@ std::string PosixRegistry::loadError() {
     refresh();
     std::lock_guard<std::mutex> hold(refreshMutex_);
     return loadError_;
+}
+
+bool PosixRegistry::resolveComName(std::string_view comName, std::string* nodePath) {
+    return platform::resolveComName(*snapshot(), comName, nodePath);
+}
+
+bool resolveComName(const RegTree& tree, std::string_view comName, std::string* nodePath) {
+    for (const auto& [name, value] : tree.values(ftdi::kSerialCommKey)) {
+        const auto* bytes = reinterpret_cast<const char*>(value->data.data());
+        std::string_view text(bytes, value->data.size());
+        // Stored text need not be terminated; stop at a zero only if there is one.
+        text = text.substr(0, text.find('\0'));
+        if (asciiIEquals(text, comName)) {
+            if (nodePath != nullptr) *nodePath = name;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace platform

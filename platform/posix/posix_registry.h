@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/posix/sysfs_view.h"
 #include "platform/regtree.h"
@@ -27,7 +28,13 @@ public:
     static std::unique_ptr<PosixRegistry> fromSysfs(const std::string& sysfsRoot, const std::string& devRoot,
                                                     const std::string& modulesDir);
 
-    std::string loadError() override;
+    // Why the file could not be loaded, naming the file and line; empty when
+    // it was.
+    std::string loadError();
+    std::string unavailableReason() override { return loadError(); }
+
+    // The device node that serves a COM name, from the view as it is now.
+    bool resolveComName(std::string_view comName, std::string* nodePath);
 
 protected:
     std::shared_ptr<const RegTree> snapshot() override;
@@ -45,5 +52,9 @@ private:
     std::string devRoot_;
     std::unique_ptr<KernelModules> modules_;
 };
+
+// The device node that HARDWARE\DEVICEMAP\SERIALCOMM maps to a COM name
+// ("COM5", letter case ignored): the name of the value whose text is it.
+bool resolveComName(const RegTree& tree, std::string_view comName, std::string* nodePath);
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // voriridod end to end: the built program against tuvak-sim over ptys, the
 // driver data in regedit files, exact console bytes and exit statuses under a
-// fixed UTF-8 locale.
+// fixed UTF-8 locale. With HWDS_E2E_WINE naming the Windows build, the same
+// cases run voriridod.exe under Wine, its driver data imported into Wine's
+// registry and its console in CP866 (wine_host.h).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 
 #include "sim/control/sim_process.h"
 #include "sim/control/fd.h"
+#include "tests/e2e/wine_host.h"
 #include "tests/fakes/ftdi_registry.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/fakes/tool_support.h"
@@ -36,10 +39,15 @@ namespace fs = std::filesystem;
 
 constexpr char kId[] = "AB12CD34E";
 constexpr uint8_t kFill = 0x5A;
+// High COM numbers: Wine gives the low ones to the host's own serial ports.
+constexpr char kFirstCom[] = "33";
+constexpr char kCom[] = "COM33";
+constexpr char kOtherCom[] = "COM37";
 
 using fakes::TempDir;
 
 using sim::Fd;
+using e2e::WineHost;
 
 // Puts a file's mode back whatever the test's outcome.
 class ModeGuard {
@@ -107,17 +115,21 @@ using fakes::instancePath;
 
 sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
                               std::vector<std::string> prefix = {}) {
+    if (WineHost* wine = WineHost::get()) return wine->runTool(registryFile, args);
     prefix.push_back(VORIRIDOD_PATH);
     prefix.insert(prefix.end(), args.begin(), args.end());
     return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
 }
 
+// The console bytes of a UTF-8 text where the tool runs.
+std::string shown(const std::string& utf8) { return WineHost::get() ? WineHost::console(utf8) : utf8; }
+
 void expectRun(const sim::RunResult& r, int status, const std::string& out,
                const std::string& err) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, status);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(r.out, shown(out));
+    EXPECT_EQ(r.err, shown(err));
 }
 
 // The failure rows: progress for pass 1, the message, the verdict.
@@ -126,23 +138,16 @@ void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id,
     expectRun(r, 1, failed(id), progress(id, 1) + message);
 }
 
-std::optional<std::string> findInPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path ? path : "");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const std::string candidate = dir + "/" + program;
-        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return std::nullopt;
-}
-
 class VoriridodE2e : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(dir.path.empty()) << "no temporary directory"; }
+    void TearDown() override {
+        if (WineHost* wine = WineHost::get(); wine != nullptr && sim.running()) wine->stop();
+    }
 
     // A simulator serving `ids` with memory full of kFill; extra options first.
     void startSim(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--fill", "0x5a"});
+        args.insert(args.begin(), {"--first-com", kFirstCom, "--fill", "0x5a"});
         std::string error;
         ASSERT_TRUE(sim.start(args, &error)) << error;
     }
@@ -186,6 +191,7 @@ TEST_F(VoriridodE2e, LongerIdentifierWipesNothing) {
 }
 
 TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
+    if (WineHost::get()) GTEST_SKIP() << "the Windows registry is no file that can fail to load";
     const std::string missing = dir.path + "/missing.reg";
     const std::string garbage = dir.write("garbage.reg", "this is not a registry file\n");
     for (const std::string& file : {missing, garbage}) {
@@ -218,7 +224,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
 
     sim::SimProcess single(TUVAK_SIM_PATH);
     std::string error;
-    ASSERT_TRUE(single.start({"CAFE01"}, &error)) << error;
+    ASSERT_TRUE(single.start({"--first-com", kFirstCom, "CAFE01"}, &error)) << error;
     expectRun(runVoriridod(single.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n",
               "");
 }
@@ -226,7 +232,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
 TEST_F(VoriridodE2e, ListingFindsNothing) {
     const std::string noEnum = dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {}));
     const std::string zero = dir.write(
-        "zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), "COM3"}}, {}));
+        "zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {}));
     expectRun(runVoriridod(noEnum, {"/l"}), 0, kListNone, "");
     expectRun(runVoriridod(zero, {"/L"}), 0, kListNone, "");
 }
@@ -275,10 +281,10 @@ TEST_F(VoriridodE2e, NotConnected) {
 
     const std::string gone = dir.path + "/gone-tty";
     const std::vector<std::pair<const char*, std::string>> files = {
-        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instancePath(kId), "COM3"}}, {{pty(), "COM3"}})},
-        {"Count 0", ftdiRegedit(true, 0u, {{instancePath(kId), "COM3"}}, {{pty(), "COM3"}})},
-        {"no entry", ftdiRegedit(true, 1u, {{instancePath("OTHER"), "COM3"}}, {{pty(), "COM3"}})},
-        {"port missing", ftdiRegedit(true, 1u, {{instancePath(kId), "COM7"}}, {{gone, "COM7"}})},
+        {"no Enum key", ftdiRegedit(false, std::nullopt, {{instancePath(kId), kCom}}, {{pty(), kCom}})},
+        {"Count 0", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {{pty(), kCom}})},
+        {"no entry", ftdiRegedit(true, 1u, {{instancePath("OTHER"), kCom}}, {{pty(), kCom}})},
+        {"port missing", ftdiRegedit(true, 1u, {{instancePath(kId), kOtherCom}}, {{gone, kOtherCom}})},
     };
     for (const auto& [what, text] : files) {
         SCOPED_TRACE(what);
@@ -289,6 +295,7 @@ TEST_F(VoriridodE2e, NotConnected) {
 }
 
 TEST_F(VoriridodE2e, PortHeldByAnotherProcessIsNotConnected) {
+    if (WineHost::get()) GTEST_SKIP() << "Wine does not enforce exclusive opens";
     startSim({kId});
     Fd holder(::open(pty().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     ASSERT_GE(holder.get(), 0);
@@ -298,13 +305,15 @@ TEST_F(VoriridodE2e, PortHeldByAnotherProcessIsNotConnected) {
 }
 
 TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
+    if (WineHost::get() && ::geteuid() == 0)
+        GTEST_SKIP() << "root opens any pty, and Wine runs only as the owner of its prefix";
     startSim({kId});
     ModeGuard mode(pty());
     std::vector<std::string> prefix;
     std::string file = sim.registryFile;
     if (::geteuid() == 0) {
         // Root opens anything: run as nobody against a root-only pty.
-        const auto setpriv = findInPath("setpriv");
+        const auto setpriv = e2e::findInPath("setpriv");
         if (!setpriv) GTEST_SKIP() << "running as root and setpriv is not installed";
         prefix = {*setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
         std::string text;
@@ -322,14 +331,20 @@ TEST_F(VoriridodE2e, PortTheUserMayNotOpenIsAccessDenied) {
     EXPECT_TRUE(untouched(kId));
 }
 
-TEST_F(VoriridodE2e, UnplugDuringSecondPassIsAWriteError) {
-    startSim({"--unplug-after", "130", kId});
-    expectRun(runVoriridod(sim.registryFile, {kId}), 1, failed(kId),
-              progress(kId, 1) + progress(kId, 2) + kWriteError);
-    const auto memory = memoryOf(kId);
-    EXPECT_EQ(memory[0], 0x00);
-    EXPECT_EQ(memory[1], 0x00);
-    EXPECT_TRUE(std::all_of(memory.begin() + 2, memory.end(), [](uint8_t b) { return b == 0xFF; }));
+// A device that goes silent must not hold the tool: the read times out.
+TEST_F(VoriridodE2e, UnplugOrSilenceDuringSecondPassIsAWriteError) {
+    for (const char* fault : {"--unplug-after", "--silent-after"}) {
+        SCOPED_TRACE(fault);
+        startSim({fault, "130", kId});
+        expectRun(runVoriridod(sim.registryFile, {kId}), 1, failed(kId),
+                  progress(kId, 1) + progress(kId, 2) + kWriteError);
+        const auto memory = memoryOf(kId);
+        EXPECT_EQ(memory[0], 0x00);
+        EXPECT_EQ(memory[1], 0x00);
+        EXPECT_TRUE(std::all_of(memory.begin() + 2, memory.end(), [](uint8_t b) { return b == 0xFF; }));
+        if (WineHost* wine = WineHost::get()) wine->stop();
+        ASSERT_TRUE(sim.stop());
+    }
 }
 
 TEST_F(VoriridodE2e, MalformedDriverDataIsAFaultyDevice) {
@@ -338,9 +353,9 @@ TEST_F(VoriridodE2e, MalformedDriverDataIsAFaultyDevice) {
     std::string longInstance = "FTDIBUS\\VID_0403+PID_6001+" + std::string(kId) + "\\";
     longInstance.resize(64, '0');
     const std::vector<std::pair<const char*, std::string>> files = {
-        {"entry of 65 bytes", ftdiRegedit(true, 1u, {{longInstance, "COM3"}}, {{pty(), "COM3"}})},
+        {"entry of 65 bytes", ftdiRegedit(true, 1u, {{longInstance, kCom}}, {{pty(), kCom}})},
         {"port name in lower case",
-         ftdiRegedit(true, 1u, {{instancePath(kId), "com3"}}, {{pty(), "com3"}})},
+         ftdiRegedit(true, 1u, {{instancePath(kId), "com33"}}, {{pty(), "com33"}})},
     };
     for (const auto& [what, text] : files) {
         SCOPED_TRACE(what);

@@ -1,10 +1,9 @@
 // A directory of a test's own, removed with everything in it at the end.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -14,8 +13,17 @@ namespace fakes {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hwds-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
+        // create_directory reports whether it made the folder, so a name that
+        // another process took in the meantime is never shared.
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        if (ec) return;
+        std::random_device seed;
+        std::mt19937_64 names(seed());
+        for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+            const std::filesystem::path candidate = base / ("hwds-test-" + std::to_string(names()));
+            if (std::filesystem::create_directory(candidate, ec)) path = candidate.string();
+        }
     }
     ~TempDir() {
         std::error_code ignored;

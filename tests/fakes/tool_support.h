@@ -64,7 +64,7 @@ public:
         ++queries;
         return TreeRegistry::queryValue(key, name, data, size);
     }
-    std::string loadError() override { return failure; }
+    std::string unavailableReason() override { return failure; }
 
     int opens = 0;
     long long queries = 0;

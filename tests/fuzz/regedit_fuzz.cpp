@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/posix_registry.h"
 #include "platform/posix/regedit.h"
 #include "platform/regtree.h"
 
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         require(registry.closeKey(key) == kErrSuccess);
     }
     std::string node;
-    registry.resolveComName("COM3", &node);
+    resolveComName(registry.tree(), "COM3", &node);
     require(registry.openKeyCount() == 0);
     return 0;
 }

@@ -324,7 +324,9 @@ TEST(RunnerRealClock, TheRetryPauseReallyHappens) {
     const uint32_t start = platform::current().clock->tickCount();
     uint8_t byte;
     EXPECT_EQ(hwdsRandom(&absent, &record, &byte, 1), CE_CANCELED);
-    EXPECT_GE(timer.askedAt - start, 99u);  // a millisecond tick may round the start down
+    // Windows moves its tick in steps of 10 to 16 ms: the runner's pacing may
+    // lose one step and this measure another.
+    EXPECT_GE(timer.askedAt - start, 60u);
 }
 
 }  // namespace

@@ -44,6 +44,21 @@ TEST_F(ToolTest, EveryFormOfTheListingSwitchLists) {
     EXPECT_EQ(registry.openKeyCount(), 0);
 }
 
+TEST_F(ToolTest, UnreadableRegistryIsNeverTakenForAMissingDriver) {
+    installOne("AB12CD34E");
+    registry.failure = "drivers.reg:3: expected a key line";
+    for (const char* arg : {"/L", "AB12CD34E"}) {
+        SCOPED_TRACE(arg);
+        console.writes.clear();
+        EXPECT_EQ(runTool({arg}), 1);
+        expectOnly("", "drivers.reg:3: expected a key line\n");
+    }
+    EXPECT_EQ(registry.opens, 0);
+    console.writes.clear();
+    EXPECT_EQ(runTool({"/?"}), 0);
+    expectOnly(kBanner, "");
+}
+
 TEST_F(ToolTest, IdentifierLongerThanNineCharactersIsRefused) {
     installOne("AB12CD34E");
     struct Case {

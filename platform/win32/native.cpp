@@ -1,0 +1,23 @@
+// The Windows services. They are never destroyed: static destructors (the
+// framework's teardown) still use them.
+#include "platform/platform.h"
+#include "platform/win32/win32.h"
+
+namespace platform {
+
+Services native() {
+    static const Services services = [] {
+        Services s;
+        s.registry = new Win32Registry;
+        s.serial = new Win32SerialPorts;
+        s.mutexes = new Win32Mutexes;
+        s.clock = new Win32Clock;
+        s.libraries = new Win32Libraries;
+        s.console = new Win32Console;
+        s.heap = new Win32Heap;
+        return s;
+    }();
+    return services;
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// The Windows backend's services, each implemented in its own file over the
+// Win32 calls of the same name.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+class Win32Registry : public Registry {
+public:
+    uint32_t openKey(const char* path, Handle* key) override;
+    uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) override;
+    uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) override;
+    uint32_t closeKey(Handle key) override;
+};
+
+class Win32SerialPorts : public SerialPorts {
+public:
+    uint32_t open(const char* path, Handle* port) override;
+    bool getSettings(Handle port, LineSettings* settings) override;
+    bool setSettings(Handle port, const LineSettings& settings) override;
+    bool purge(Handle port, uint32_t flags) override;
+    bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
+    bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
+    bool close(Handle port) override;
+};
+
+class Win32Mutexes : public Mutexes {
+public:
+    Handle create() override;
+    WaitResult wait(Handle mutex) override;
+    bool release(Handle mutex) override;
+    bool close(Handle mutex) override;
+};
+
+class Win32Clock : public Clock {
+public:
+    uint32_t tickCount() override;
+    void sleep(uint32_t ms) override;
+};
+
+class Win32Libraries : public Libraries {
+public:
+    Handle load(const char* name) override;
+    Proc symbol(Handle library, const char* name) override;
+    bool free(Handle library) override;
+};
+
+class Win32Heap : public Heap {
+public:
+    void* allocate(std::size_t bytes) override;
+    void release(void* block) override;
+};
+
+class Win32Console : public Console {
+public:
+    std::string convert(std::string_view cp1251) override;
+    int write(Stream stream, std::string_view bytes) override;
+};
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The Windows build and its tests on Linux: cross-builds the mingw preset
+# (voriridod.exe, the driver DLLs, the example and the test programs), runs
+# the Windows unit tests under Wine, then the end-to-end cases against the
+# Windows programs under Wine: tuvak-sim's ptys as COM ports, the console in
+# CP866, the drivers in System32. Wine keeps its prefix under build/mingw/wine. Run as root, it first installs the Debian packages that are
+# missing. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ libgtest-dev googletest locales
+          g++-mingw-w64-x86-64-posix wine wine64)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "== installing: ${missing[*]}"
+        apt-get update -q
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    else
+        echo "missing packages (run as root to install them): ${missing[*]}" >&2
+        exit 1
+    fi
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+build=$PWD/build/mingw
+
+echo "== mingw build"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j "$jobs"
+# The end-to-end program and the simulator are Linux programs; the program
+# drives the Windows build when HWDS_E2E_WINE names it.
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs" --target e2e_tests tuvak-sim
+
+# A Russian locale of our own, so that Wine's console code page is CP866;
+# nothing is installed system-wide.
+locales=$build/locale
+mkdir -p "$locales"
+[ -d "$locales/ru_RU.UTF-8" ] || localedef -i ru_RU -f UTF-8 "$locales/ru_RU.UTF-8"
+
+export WINEPREFIX=$build/wine WINEDEBUG=-all
+stop_wine() { wineserver -k 2>/dev/null || true; }
+trap stop_wine EXIT
+# The server and the services that the first program starts outlive it and
+# would hold the pipes of whoever reads its output: start them on their own.
+echo "== starting Wine in $WINEPREFIX"
+wineserver -p </dev/null >/dev/null 2>&1 || true
+wineboot -i </dev/null >"$build/wineboot.log" 2>&1
+
+echo "== mingw tests (under Wine)"
+ctest --preset mingw -j "$jobs"
+
+echo "== voriridod.exe and hwds-example.exe end to end (under Wine)"
+LOCPATH=$locales HWDS_E2E_WINE=$build build/default/tests/e2e_tests
+echo "== Windows tests passed"

@@ -1,0 +1,180 @@
+// Running the Windows build's programs under Wine from the end-to-end tests,
+// which then check the Windows programs with the same cases as the Linux ones.
+// HWDS_E2E_WINE names the Windows build folder; WINEPREFIX the prefix to run
+// in; LOCPATH may name a folder holding the ru_RU.UTF-8 locale.
+#pragma once
+
+#include <iconv.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/regedit.h"
+#include "platform/regtree.h"
+#include "sim/control/sim_process.h"
+
+namespace e2e {
+
+inline std::optional<std::string> findInPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = dir + "/" + program;
+        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::nullopt;
+}
+
+class WineHost {
+public:
+    // The host when HWDS_E2E_WINE is set, else null: the tests run the Linux
+    // programs.
+    static WineHost* get() {
+        static WineHost* host = [] {
+            const char* build = std::getenv("HWDS_E2E_WINE");
+            return build != nullptr && *build != '\0' ? new WineHost(build) : nullptr;
+        }();
+        return host;
+    }
+
+    // A file of the Windows build, by its path below the build folder.
+    std::string built(const std::string& path) const { return (std::filesystem::path(build_) / path).string(); }
+
+    // The prefix's System32: what the loader searches for an installed driver.
+    std::string system32() const { return prefix_ + "/drive_c/windows/system32"; }
+
+    // Runs a program of the Windows build with `env` added, in `dir` when one
+    // is given. Text that a Russian Windows console shows comes out in CP866
+    // (see console), as the tool's does in the locale that toolEnvironment sets.
+    sim::RunResult run(const std::string& program, const std::vector<std::string>& args,
+                       std::vector<std::string> env = {}, const std::string& dir = {}) {
+        sim::RunResult failed;
+        if (!start(&failed.err)) return failed;
+        std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh",
+                                         dir.empty() ? "." : dir, wine_, built(program)};
+        argv.insert(argv.end(), args.begin(), args.end());
+        env.push_back("WINEDEBUG=-all");
+        return sim::runProgram(argv, env);
+    }
+
+    // voriridod.exe with the driver data of a regedit file (see install).
+    sim::RunResult runTool(const std::string& registryFile, const std::vector<std::string>& args) {
+        sim::RunResult failed;
+        if (!start(&failed.err) || !install(registryFile, &failed.err)) return failed;
+        return run("tool/voriridod.exe", args, {"LC_ALL=ru_RU.UTF-8", "LANG=ru_RU.UTF-8"});
+    }
+
+    // Ends the Wine session; the next run starts another. Due before a
+    // simulator closes a pty that Wine has opened as a COM port: a wineserver
+    // that sees one go dumps its whole object table.
+    void stop() {
+        if (!running_) return;
+        sim::runProgram({"/bin/sh", "-c", "wineserver -k"});
+        running_ = false;
+    }
+
+    // The bytes that a Russian Windows console receives for a UTF-8 text: its
+    // C runtime ends text lines in CR LF, its OEM code page is CP866.
+    static std::string console(const std::string& utf8) {
+        std::string crlf;
+        for (char c : utf8) {
+            if (c == '\n') crlf += '\r';
+            crlf += c;
+        }
+        iconv_t cd = ::iconv_open("CP866", "UTF-8");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return "<no CP866 converter>";
+        std::string out(crlf.size(), '\0');
+        char* in = crlf.data();
+        char* to = out.data();
+        std::size_t inLeft = crlf.size(), outLeft = out.size();
+        const std::size_t rc = ::iconv(cd, &in, &inLeft, &to, &outLeft);
+        ::iconv_close(cd);
+        if (rc == static_cast<std::size_t>(-1)) return "<not in CP866: " + utf8 + ">";
+        out.resize(out.size() - outLeft);
+        return out;
+    }
+
+private:
+    explicit WineHost(std::string build) : build_(std::move(build)) {
+        const char* prefix = std::getenv("WINEPREFIX");
+        prefix_ = prefix != nullptr ? prefix : "";
+        wine_ = findInPath("wine").value_or("wine");
+    }
+
+    // The wineserver and the services that the first run starts outlive it and
+    // would hold its pipes open: they are started on their own, their output
+    // going nowhere. A new prefix is made here too, which takes a while.
+    bool start(std::string* error) {
+        if (running_) return true;
+        if (prefix_.empty()) {
+            *error = "WINEPREFIX is not set";
+            return false;
+        }
+        const sim::RunResult r = sim::runProgram(
+            {"/bin/sh", "-c",
+             "wineserver -p </dev/null >/dev/null 2>&1; exec wine cmd /c exit </dev/null >/dev/null 2>&1"},
+            {"WINEDEBUG=-all"}, 180000);
+        if (r.exitCode != 0) {
+            *error = "cannot start Wine in " + prefix_ + " (" + std::to_string(r.exitCode) + ")";
+            return false;
+        }
+        running_ = true;
+        return true;
+    }
+
+    bool wineRun(const std::vector<std::string>& args, bool mustSucceed, std::string* error) {
+        std::vector<std::string> argv = {wine_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const sim::RunResult r = sim::runProgram(argv, {"WINEDEBUG=-all"});
+        if (!mustSucceed || r.exitCode == 0) return true;
+        *error = "wine " + args.at(0) + " failed (" + std::to_string(r.exitCode) + "): " + r.err;
+        return false;
+    }
+
+    // The file's keys are imported into the prefix's registry in place of the
+    // previous file's (none when there is no file), and each COM name of its
+    // SERIALCOMM key becomes a Wine COM port: a dosdevices link to the value's
+    // device node.
+    bool install(const std::string& registryFile, std::string* error) {
+        std::string text;
+        if (!sim::readTextFile(registryFile, &text)) text.clear();
+        if (installed_ && text == *installed_) return true;
+        installed_.reset();
+        for (const char* key : {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K",
+                                "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"}) {
+            wineRun({"reg", "delete", key, "/f"}, false, error);  // absent is fine
+        }
+        if (!text.empty()) {
+            platform::RegTree tree;
+            if (!platform::parseRegedit(text, registryFile, &tree, error)) return false;
+            if (!wineRun({"reg", "import", registryFile}, true, error)) return false;
+            for (const auto& [node, value] : tree.values("HARDWARE\\DEVICEMAP\\SERIALCOMM")) {
+                std::string com(value->data.begin(), value->data.end());
+                com = com.substr(0, com.find('\0'));
+                for (char& c : com) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                const std::filesystem::path link = std::filesystem::path(prefix_) / "dosdevices" / com;
+                std::error_code ec;
+                std::filesystem::remove(link, ec);
+                std::filesystem::create_symlink(node, link, ec);
+                if (ec) {
+                    *error = "cannot link " + link.string() + ": " + ec.message();
+                    return false;
+                }
+            }
+        }
+        installed_ = text;
+        return true;
+    }
+
+    std::string build_, prefix_, wine_;
+    bool running_ = false;
+    std::optional<std::string> installed_;
+};
+
+}  // namespace e2e
