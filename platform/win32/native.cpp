@@ -15,6 +15,7 @@ Services native() {
         s.libraries = new Win32Libraries;
         s.console = new Win32Console;
         s.heap = new Win32Heap;
+        s.terminal = new Win32Terminal;
         return s;
     }();
     return services;

@@ -62,4 +62,15 @@ public:
     int write(Stream stream, std::string_view bytes) override;
 };
 
+class Win32Terminal : public Terminal {
+public:
+    // A console, made to read VT sequences if it does not yet.
+    bool interactive(Stream stream) override;
+    bool inputInteractive() override;
+    // A byte at a time, so that what follows the line stays unread.
+    LineRead readLine(uint32_t timeoutMs, std::string* line) override;
+    // _setmode(_O_BINARY) on standard output.
+    bool binaryOutput() override;
+};
+
 }  // namespace platform
