@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -422,6 +423,73 @@ TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
         EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
+}
+
+// ---- hwds.exe under Wine ---------------------------------------------------------
+
+// The Windows build on Wine's COM ports, linked to the simulator's ptys, and
+// with the simulated drivers where Windows looks for installed ones.
+class HwdsWineE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (e2e::WineHost::get() == nullptr) GTEST_SKIP() << "runs hwds.exe when HWDS_E2E_WINE names the build";
+    }
+    void TearDown() override {
+        // Before the simulator closes ptys that Wine holds as COM ports.
+        if (e2e::WineHost* wine = e2e::WineHost::get(); wine != nullptr && sim.running()) wine->stop();
+        std::error_code ignored;
+        for (const std::string& file : installed) std::filesystem::remove(file, ignored);
+    }
+    sim::RunResult hwds(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+        return e2e::WineHost::get()->runWithRegistry("cli/hwds.exe", sim.registryFile, args, std::move(env));
+    }
+    void installDrivers() {
+        for (const char* dll : {"tmdrv32.dll", "snellock.dll"}) {
+            const std::string target = e2e::WineHost::get()->system32() + "/" + dll;
+            std::error_code ec;
+            std::filesystem::copy_file(e2e::WineHost::get()->built(std::string("sim/drivers/") + dll), target,
+                                       std::filesystem::copy_options::overwrite_existing, ec);
+            ASSERT_FALSE(ec) << target << ": " << ec.message();
+            installed.push_back(target);
+        }
+    }
+
+    sim::SimProcess sim{TUVAK_SIM_PATH};
+    std::vector<std::string> installed;
+};
+
+TEST_F(HwdsWineE2e, ParallelVerifiedWipeOverComPorts) {
+    std::string error;
+    // Wine gives the low COM numbers to the host's own serial ports.
+    ASSERT_TRUE(sim.start({"--first-com", "33", "--fill", "0x5a", "DEV0", "DEV1", "--forget", "0x40", "DEV2"}, &error))
+        << error;
+    const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "DEV2", "--verify", "--json"});
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    const json outcomes = jsonArray(r);
+    ASSERT_EQ(outcomes.size(), 3u) << r.out;
+    EXPECT_EQ(outcomes[0]["ok"], true);
+    EXPECT_EQ(outcomes[1]["ok"], true);
+    EXPECT_EQ(outcomes[2]["ok"], false);
+    EXPECT_EQ(outcomes[2]["mismatch"]["address"], 0x40);
+    std::string text;
+    ASSERT_TRUE(sim.requestDump(&text, &error)) << error;
+    auto memory = sim::parseDump(text);
+    EXPECT_TRUE(allBytes(memory["DEV0"], 0x00));
+    EXPECT_TRUE(allBytes(memory["DEV1"], 0x00));
+}
+
+TEST_F(HwdsWineE2e, RawRandomBytesReachStandardOutputUntranslated) {
+    std::string error;
+    ASSERT_TRUE(sim.start({"--first-com", "33", "UNUSED"}, &error)) << error;
+    installDrivers();
+    // Enough bytes that a newline among them is certain.
+    const sim::RunResult r = hwds({"random", "ACCORD", "--bytes", "4096"}, {"TMDRV32_SIM=seed=5"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    simdrv::Xorshift rng(5);
+    std::string expected;
+    for (int i = 0; i < 4096; ++i) expected += static_cast<char>(rng.next());
+    ASSERT_NE(expected.find('\n'), std::string::npos);
+    EXPECT_EQ(r.out, expected);
 }
 
 }  // namespace

@@ -65,9 +65,16 @@ public:
 
     // voriridod.exe with the driver data of a regedit file (see install).
     sim::RunResult runTool(const std::string& registryFile, const std::vector<std::string>& args) {
+        return runWithRegistry("tool/voriridod.exe", registryFile, args,
+                               {"LC_ALL=ru_RU.UTF-8", "LANG=ru_RU.UTF-8"});
+    }
+
+    // A program of the Windows build with the driver data of a regedit file.
+    sim::RunResult runWithRegistry(const std::string& program, const std::string& registryFile,
+                                   const std::vector<std::string>& args, std::vector<std::string> env = {}) {
         sim::RunResult failed;
         if (!start(&failed.err) || !install(registryFile, &failed.err)) return failed;
-        return run("tool/voriridod.exe", args, {"LC_ALL=ru_RU.UTF-8", "LANG=ru_RU.UTF-8"});
+        return run(program, args, std::move(env));
     }
 
     // Ends the Wine session; the next run starts another. Due before a
