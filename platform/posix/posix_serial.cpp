@@ -19,6 +19,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/fd_guard.h"
+
 namespace platform {
 
 namespace {
@@ -40,21 +42,6 @@ Port* portOf(Handle h) {
     if (h == kInvalidHandle || h == kNullHandle) return nullptr;
     return reinterpret_cast<Port*>(h);
 }
-
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    ~FdGuard() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 template <typename F>
 auto retryOnEintr(F call) {

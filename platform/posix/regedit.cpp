@@ -1,6 +1,7 @@
 #include "platform/posix/regedit.h"
 
 #include "platform/ascii.h"
+#include "platform/posix/fd_guard.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -326,21 +327,6 @@ private:
     Target target_ = Target::None;
     std::string key_;
     std::string error_;
-};
-
-// Closes a descriptor when the scope ends.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    ~FdGuard() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 std::string cannotRead(const std::string& path, const std::string& reason) {
