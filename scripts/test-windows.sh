@@ -8,22 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev googletest locales
-          g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-        echo "== installing: ${missing[*]}"
-        apt-get update -q
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-    else
-        echo "missing packages (run as root to install them): ${missing[*]}" >&2
-        exit 1
-    fi
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ libgtest-dev googletest locales \
+    g++-mingw-w64-x86-64-posix wine wine64
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build=$PWD/build/mingw

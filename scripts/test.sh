@@ -10,22 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev util-linux
-          libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-        echo "== installing: ${missing[*]}"
-        apt-get update -q
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-    else
-        echo "missing packages (run as root to install them): ${missing[*]}" >&2
-        exit 1
-    fi
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev util-linux \
+    libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # A fixed locale, so that the console text the tests compare is the same everywhere.
