@@ -121,6 +121,16 @@ CeResult memoryCapacity(HwDataSource* source, const HWDSInteraction* interaction
     return CE_HW_FAIL;
 }
 
+namespace {
+
+int requestFailed(const Target& target, const char* what, const Attention& attention, CeResult result) {
+    complain(target.label() + ": " + what + " failed: " + attention.explain(result) + " (" +
+             resultName(result) + ")");
+    return exitStatusFor(result);
+}
+
+}  // namespace
+
 int readCommand(const ReadArgs& args, Display& display) {
     Attention attention = attentionFor(args.target, display);
     const HWDSInteraction interaction = attention.record();
@@ -137,11 +147,7 @@ int readCommand(const ReadArgs& args, Display& display) {
     std::vector<uint8_t> data(length);
     const CeResult result = hwdsRead(source, &interaction, data.data(),
                                      static_cast<uint32_t>(length), static_cast<uint32_t>(offset));
-    if (result != CE_OK) {
-        complain(args.target.label() + ": read failed: " + attention.explain(result) + " (" +
-                 resultName(result) + ")");
-        return exitStatusFor(result);
-    }
+    if (result != CE_OK) return requestFailed(args.target, "read", attention, result);
     const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     platform::Terminal* terminal = platform::current().terminal;
     if (args.raw && terminal != nullptr) terminal->binaryOutput();
@@ -164,11 +170,7 @@ int writeCommand(const WriteArgs& args, Display& display) {
     const CeResult result =
         hwdsWrite(source, &interaction, args.data.data(), static_cast<uint32_t>(args.data.size()),
                   static_cast<uint32_t>(args.offset));
-    if (result != CE_OK) {
-        complain(args.target.label() + ": write failed: " + attention.explain(result) + " (" +
-                 resultName(result) + ")");
-        return exitStatusFor(result);
-    }
+    if (result != CE_OK) return requestFailed(args.target, "write", attention, result);
     writeErr(args.target.label() + ": wrote " + std::to_string(args.data.size()) +
              " bytes at offset " + std::to_string(args.offset) + "\n");
     return kExitOk;
@@ -184,11 +186,7 @@ int dumpCommand(const Target& target, Display& display) {
 
     std::vector<uint8_t> data(capacity);
     const CeResult result = hwdsRead(source, &interaction, data.data(), capacity, 0);
-    if (result != CE_OK) {
-        complain(target.label() + ": read failed: " + attention.explain(result) + " (" +
-                 resultName(result) + ")");
-        return exitStatusFor(result);
-    }
+    if (result != CE_OK) return requestFailed(target, "read", attention, result);
     if (!writeOut(hexView(data.data(), data.size()))) {
         complain("cannot write to standard output");
         return kExitFailed;
