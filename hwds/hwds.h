@@ -78,6 +78,9 @@ public:
     virtual int32_t write(const uint8_t* data, uint32_t length, uint32_t offset);
     virtual int32_t read(uint8_t* data, uint32_t length, uint32_t offset);
     virtual int32_t getRandom(uint8_t* data, uint32_t length);
+    // The size of the memory that read and write address, in bytes; a source
+    // without memory answers HWDS_NOT_SUPPORTED.
+    virtual int32_t memorySize(uint32_t* size);
 
     HwDataSource(const HwDataSource&) = delete;
     HwDataSource& operator=(const HwDataSource&) = delete;
@@ -103,11 +106,16 @@ void hwdsTeardown();
 // The most recently opened source, for inspection; the list runs through next.
 HwDataSource* hwdsOpenSources();
 
+// The index-th type name hwdsOpen knows, in the order it compares them; null
+// past the last.
+const char* hwdsSourceType(uint32_t index);
+
 // ---- Operations and the runner ------------------------------------------
 
 inline constexpr int32_t HWDS_WRITE = 0;
 inline constexpr int32_t HWDS_READ = 1;
 inline constexpr int32_t HWDS_RANDOM = 2;
+inline constexpr int32_t HWDS_SIZE = 3;
 
 class HWDSFunctor {
 public:
@@ -153,6 +161,14 @@ public:
     int32_t execute() override { return source->getRandom(data, length); }
 };
 
+class HWDSSizeFunctor : public HWDSFunctor {
+public:
+    uint32_t* size;
+
+    HWDSSizeFunctor(HwDataSource* s, uint32_t* out) : HWDSFunctor(HWDS_SIZE, s), size(out) {}
+    int32_t execute() override { return source->memorySize(size); }
+};
+
 // Interaction codes sent to the callback.
 inline constexpr int32_t HWDS_PROMPT_END = 0;
 inline constexpr int32_t HWDS_PROMPT_NOT_PRESENT = 1;
@@ -187,3 +203,6 @@ CeResult hwdsRead(HwDataSource* source, const HWDSInteraction* interaction, uint
                   uint32_t length, uint32_t offset);
 CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data,
                     uint32_t length);
+// The memory's size, asked like any request: a source that must look at its
+// device asks the caller about a missing one.
+CeResult hwdsMemorySize(HwDataSource* source, const HWDSInteraction* interaction, uint32_t* size);

@@ -90,3 +90,9 @@ CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, ui
     HWDSRandomFunctor functor(source, data, length);
     return hwdsRun(source, &functor, interaction);
 }
+
+CeResult hwdsMemorySize(HwDataSource* source, const HWDSInteraction* interaction, uint32_t* size) {
+    if (size == nullptr) return CE_BAD_PARAM;
+    HWDSSizeFunctor functor(source, size);
+    return hwdsRun(source, &functor, interaction);
+}

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "hwds/hwds.h"
@@ -75,6 +76,11 @@ bool HwDataSource::matchesId(const char* otherId) {
 int32_t HwDataSource::write(const uint8_t*, uint32_t, uint32_t) { return HWDS_NOT_SUPPORTED; }
 int32_t HwDataSource::read(uint8_t*, uint32_t, uint32_t) { return HWDS_NOT_SUPPORTED; }
 int32_t HwDataSource::getRandom(uint8_t*, uint32_t) { return HWDS_NOT_SUPPORTED; }
+int32_t HwDataSource::memorySize(uint32_t*) { return HWDS_NOT_SUPPORTED; }
+
+const char* hwdsSourceType(uint32_t index) {
+    return index < std::size(kSourceTypes) ? kSourceTypes[index].name : nullptr;
+}
 
 CeResult hwdsOpen(HwDataSource** out, const char* type, const char* id) {
     if (out == nullptr || type == nullptr) return CE_BAD_PARAM;

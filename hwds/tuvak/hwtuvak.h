@@ -36,6 +36,10 @@ public:
     int32_t write(const uint8_t* data, uint32_t length, uint32_t offset) override;
     int32_t read(uint8_t* data, uint32_t length, uint32_t offset) override;
     int32_t getRandom(uint8_t* data, uint32_t length) override;
+    int32_t memorySize(uint32_t* size) override {
+        *size = TUVAK_MEMORY_SIZE;  // fixed by the device: nothing to ask it
+        return HWDS_OK;
+    }
 
     // Finds the device's COM port, opens it exclusively and sets the line.
     // Always follow with disconnect, whatever it returned.
