@@ -32,6 +32,11 @@ const TmFamily* tmFamily(uint8_t code) {
     return nullptr;
 }
 
+uint32_t tmReachableBytes(const TmFamily& family) {
+    // The driver takes 8-bit page numbers.
+    return std::min(family.pages, TM_PAGE_LIMIT - family.firstPage) * TM_PAGE_DATA;
+}
+
 CeResult HwAccord::create(HwDataSource** out, const char* id) {
     if (id != nullptr && !platform::asciiIEquals(id, OPTION_UNCHECKED_READ)) return CE_BAD_PARAM;
     const CeResult loaded = loadTmDriver();
@@ -39,26 +44,37 @@ CeResult HwAccord::create(HwDataSource** out, const char* id) {
     return adopt(new (std::nothrow) HwAccord(id == nullptr), nullptr, out);
 }
 
-int32_t HwAccord::prologue(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span) {
+int32_t HwAccord::identify(bool forWrite, const TmFamily** family) {
     const TmDriverBinding& tm = tmDriver();
-    if (length != 0 && data == nullptr) return HWDS_BAD_RANGE;
-    if (pageReader(checkedRead) == nullptr) return HWDS_NOT_SUPPORTED;
     if (tm.present == nullptr || tm.getId == nullptr || (forWrite && tm.checkWritePage == nullptr))
         return HWDS_FAILED;
     if (tm.present() == 0) return HWDS_NOT_PRESENT;
 
     unsigned char identifier[TM_ID_BUFFER_SIZE] = {};
     if (!tmSucceeded(tm.getId(identifier))) return HWDS_IO_ERROR;
-    const TmFamily* family = tmFamily(identifier[0]);
-    if (family == nullptr) return HWDS_NOT_SUPPORTED;
+    *family = tmFamily(identifier[0]);
+    return *family == nullptr ? HWDS_NOT_SUPPORTED : HWDS_OK;
+}
+
+int32_t HwAccord::memorySize(uint32_t* size) {
+    const TmFamily* family = nullptr;
+    const int32_t identified = identify(false, &family);
+    if (identified == HWDS_OK) *size = tmReachableBytes(*family);
+    return identified;
+}
+
+int32_t HwAccord::prologue(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span) {
+    if (length != 0 && data == nullptr) return HWDS_BAD_RANGE;
+    if (pageReader(checkedRead) == nullptr) return HWDS_NOT_SUPPORTED;
+    const TmFamily* family = nullptr;
+    const int32_t identified = identify(forWrite, &family);
+    if (identified != HWDS_OK) return identified;
 
     const uint64_t end = uint64_t{offset} + length;
     if (end > uint64_t{family->pages} * TM_PAGE_DATA) return HWDS_BAD_RANGE;
     if (length == 0) return HWDS_OK;
-    // The driver takes 8-bit page numbers; a span past page 255 would wrap
-    // onto the pages before the data area.
-    const uint64_t lastPage = family->firstPage + (end - 1) / TM_PAGE_DATA;
-    if (lastPage >= TM_PAGE_LIMIT) return HWDS_BAD_RANGE;
+    // A span past page 255 would wrap onto the pages before the data area.
+    if (end > tmReachableBytes(*family)) return HWDS_BAD_RANGE;
     span->page = family->firstPage + offset / TM_PAGE_DATA;
     span->inPage = offset % TM_PAGE_DATA;
     return HWDS_OK;

@@ -19,6 +19,8 @@ struct TmFamily {
 
 // The known key families; null for any other code.
 const TmFamily* tmFamily(uint8_t code);
+// The bytes of a family's pages that 8-bit page numbers reach.
+uint32_t tmReachableBytes(const TmFamily& family);
 
 class HwAccord : public HwDataSource {
 public:
@@ -38,6 +40,8 @@ public:
     int32_t write(const uint8_t* data, uint32_t length, uint32_t offset) override;
     int32_t read(uint8_t* data, uint32_t length, uint32_t offset) override;
     int32_t getRandom(uint8_t* data, uint32_t length) override;
+    // The bytes a read or write can reach on the attached key.
+    int32_t memorySize(uint32_t* size) override;
 
 private:
     struct Span {
@@ -46,5 +50,7 @@ private:
     };
     // The checks every read and write begins with; on HWDS_OK with a
     // non-zero length, *span tells where the pages begin.
+    // Asks for the key and its family, as every request does first.
+    int32_t identify(bool forWrite, const TmFamily** family);
     int32_t prologue(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span);
 };

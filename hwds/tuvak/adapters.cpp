@@ -1,10 +1,11 @@
 #include "hwds/tuvak/adapters.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/ftdi_keys.h"
-#include "platform/registry_key.h"
 
 namespace tuvak {
 
@@ -17,27 +18,82 @@ constexpr std::string_view kInstancePrefix = platform::ftdi::kInstancePrefix;
 
 }  // namespace
 
+AdapterEnum::AdapterEnum(platform::Registry& registry) : key_(registry, kEnumKey) {
+    uint8_t raw[4] = {};
+    uint32_t size = 0;
+    counted_ = key_ && key_.read(platform::ftdi::kCountValue, raw, sizeof raw, &size);
+    if (counted_)
+        count_ = uint32_t{raw[0]} | uint32_t{raw[1]} << 8 | uint32_t{raw[2]} << 16 |
+                 uint32_t{raw[3]} << 24;
+}
+
+std::vector<uint32_t> AdapterEnum::heldBelow(uint32_t bound) const {
+    std::vector<uint32_t> numbers;
+    if (!key_) return numbers;
+    for (uint32_t index = 0;; ++index) {
+        char name[16];
+        uint32_t length = 0;
+        const uint32_t rc = key_.valueName(index, name, sizeof name, &length);
+        if (rc == platform::kErrMoreData) continue;  // too long to be a number
+        if (rc != platform::kErrSuccess) break;
+        // Only a name the walk would format: digits, no leading zero.
+        const std::string_view text(name, length);
+        if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) continue;
+        uint64_t value = 0;
+        for (const char c : text) value = c >= '0' && c <= '9' ? value * 10 + (c - '0') : UINT64_MAX;
+        if (value < bound) numbers.push_back(static_cast<uint32_t>(value));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+void entryName(uint32_t number, char (&name)[16]) {
+    std::snprintf(name, sizeof name, "%lu", static_cast<unsigned long>(number));
+}
+
+AdapterEntry AdapterEnum::entry(uint32_t number) const {
+    AdapterEntry entry;
+    char name[16];
+    entryName(number, name);
+    entry.index = number;
+    entry.readable = key_.size(name, &entry.size) && entry.size <= kEntryCapacity &&
+                     key_.read(name, entry.data, entry.size, &entry.size);
+    if (!entry.readable) entry.size = 0;
+    return entry;
+}
+
+namespace {
+
+bool driverKeyOpens(platform::Registry& registry) {
+    return static_cast<bool>(platform::RegistryKey(registry, platform::ftdi::kServiceKey));
+}
+
+AdapterWalk counted(const AdapterEnum& entries) {
+    if (!entries.key()) return AdapterWalk::NoEntries;
+    if (!entries.counted()) return AdapterWalk::CountFailed;
+    return entries.count() == 0 ? AdapterWalk::NoEntries : AdapterWalk::Walked;
+}
+
+}  // namespace
+
 AdapterWalk walkAdapterEntries(platform::Registry& registry,
                                const std::function<bool(const AdapterEntry&)>& visit) {
-    if (!platform::RegistryKey(registry, platform::ftdi::kServiceKey)) return AdapterWalk::NoDriver;
-    platform::RegistryKey enumKey(registry, kEnumKey);
-    if (!enumKey) return AdapterWalk::NoEntries;
+    if (!driverKeyOpens(registry)) return AdapterWalk::NoDriver;
+    const AdapterEnum entries(registry);
+    const AdapterWalk walk = counted(entries);
+    if (walk != AdapterWalk::Walked) return walk;
+    for (uint32_t k = entries.count(); k-- > 0;)
+        if (visit(entries.entry(k))) break;
+    return AdapterWalk::Walked;
+}
 
-    uint32_t count = 0;
-    uint32_t countSize = 0;
-    if (!enumKey.read(platform::ftdi::kCountValue, &count, sizeof count, &countSize)) return AdapterWalk::CountFailed;
-    if (count == 0) return AdapterWalk::NoEntries;
-
-    AdapterEntry entry;
-    for (uint32_t k = count; k-- > 0;) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%lu", static_cast<unsigned long>(k));
-        entry.index = k;
-        entry.readable = enumKey.size(name, &entry.size) && entry.size <= kEntryCapacity &&
-                         enumKey.read(name, entry.data, entry.size, &entry.size);
-        if (!entry.readable) entry.size = 0;
-        if (visit(entry)) break;
-    }
+AdapterWalk heldAdapterEntries(platform::Registry& registry, std::vector<AdapterEntry>* held) {
+    held->clear();
+    if (!driverKeyOpens(registry)) return AdapterWalk::NoDriver;
+    const AdapterEnum entries(registry);
+    const AdapterWalk walk = counted(entries);
+    if (walk != AdapterWalk::Walked) return walk;
+    for (const uint32_t number : entries.heldBelow(entries.count())) held->push_back(entries.entry(number));
     return AdapterWalk::Walked;
 }
 

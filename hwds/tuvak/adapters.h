@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/registry_key.h"
 
 namespace tuvak {
 
@@ -29,10 +31,39 @@ enum class AdapterWalk {
     CountFailed  // Count cannot be read
 };
 
-// Hands each Enum entry to `visit`, the highest-numbered first, until it
-// answers true.
+// The driver's Enum key, open while this lives, and its Count.
+class AdapterEnum {
+public:
+    explicit AdapterEnum(platform::Registry& registry);
+
+    // False when the key does not open or Count cannot be read as 4 bytes.
+    bool counted() const { return counted_; }
+    // Count as stored (shorter data leaves the upper bytes zero); 0 unless counted.
+    uint32_t count() const { return count_; }
+    // The numbers below `bound` of the entries the key holds, lowest first.
+    // Costs one look per value held, so that a Count of two billion does not
+    // mean two billion queries.
+    std::vector<uint32_t> heldBelow(uint32_t bound) const;
+    // Entry `number` as the serial source reads it: at most kEntryCapacity bytes.
+    AdapterEntry entry(uint32_t number) const;
+    const platform::RegistryKey& key() const { return key_; }
+
+private:
+    platform::RegistryKey key_;
+    bool counted_ = false;
+    uint32_t count_ = 0;
+};
+
+// An entry's value name: its number in decimal.
+void entryName(uint32_t number, char (&name)[16]);
+
+// The connection's walk: hands each entry number from Count - 1 down to
+// `visit`, until it answers true.
 AdapterWalk walkAdapterEntries(platform::Registry& registry,
                                const std::function<bool(const AdapterEntry&)>& visit);
+
+// The entries the Enum key holds below Count, lowest first, for listings.
+AdapterWalk heldAdapterEntries(platform::Registry& registry, std::vector<AdapterEntry>* entries);
 
 // The entry's "Device Parameters" "PortName" as stored, at most
 // kPortNameCapacity bytes; false when the key or value cannot be read.

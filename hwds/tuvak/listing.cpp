@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "hwds/tuvak/adapters.h"
 #include "hwds/tuvak/tuvak_devices.h"
 
@@ -10,16 +8,12 @@ CeResult hwdsListTuvak(std::vector<HwTuvakDevice>* devices) {
     if (os.registry == nullptr) return CE_HW_NOT_FOUND;
 
     std::vector<tuvak::AdapterEntry> entries;
-    const auto walk =
-        tuvak::walkAdapterEntries(*os.registry, [&](const tuvak::AdapterEntry& entry) {
-            if (entry.readable && !tuvak::identifierOf(entry).empty()) entries.push_back(entry);
-            return false;
-        });
+    const auto walk = tuvak::heldAdapterEntries(*os.registry, &entries);
     if (walk == tuvak::AdapterWalk::NoDriver) return CE_HW_NOT_FOUND;
     if (walk == tuvak::AdapterWalk::CountFailed) return CE_HW_FAIL;
 
-    std::reverse(entries.begin(), entries.end());
     for (const tuvak::AdapterEntry& entry : entries) {
+        if (!entry.readable || tuvak::identifierOf(entry).empty()) continue;
         HwTuvakDevice device;
         device.id = tuvak::identifierOf(entry);
         char portName[tuvak::kPortNameCapacity];

@@ -308,4 +308,19 @@ TEST_F(AccordTest, RunnerAsksForTheKeyWithTheSourcesTypeAndNoIdentifier) {
     EXPECT_TRUE(seen.idNull);
 }
 
+TEST_F(AccordTest, SizeIsWhatEightBitPageNumbersReachOfTheFamilysPages) {
+    const std::pair<const char*, std::pair<CeResult, uint32_t>> cases[] = {
+        {"family=8", {CE_OK, 120}},     {"family=6", {CE_OK, 480}},
+        {"family=10", {CE_OK, 1920}},   {"family=12", {CE_OK, 7560}},
+        {"family=9", {CE_HW_OP_NOT_SUPPORTED, 7}}, {"present=0", {CE_HW_NEED_INTERACTION, 7}},
+    };
+    HwDataSource* source = open();
+    for (const auto& [settings, expected] : cases) {
+        configure(settings);
+        uint32_t size = 7;
+        EXPECT_EQ(std::pair(hwdsMemorySize(source, nullptr, &size), size), expected) << settings;
+        EXPECT_EQ(log(), std::string(settings) == "present=0" ? "TmPresent" : kPrologue) << settings;
+    }
+}
+
 }  // namespace

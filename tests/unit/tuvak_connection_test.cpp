@@ -10,6 +10,7 @@
 #include "sim/model/tuvak_device.h"
 #include "sim/model/inprocess_ports.h"
 #include "tests/fakes/ftdi_registry.h"
+#include "tests/fakes/tool_support.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ class ConnectionTest : public ::testing::Test {
 protected:
     platform::TreeRegistry registry;
     sim::InProcessPorts serial;
-    platform::ScopedServices services{{&registry, &serial, nullptr, nullptr, nullptr, nullptr}};
+    platform::ScopedServices services{platform::Services{.registry = &registry, .serial = &serial}};
     sim::TuvakDevice device;
 
     void TearDown() override {
@@ -56,89 +57,68 @@ TEST_F(ConnectionTest, MissingDriverDataTellsAbsentFromFaulty) {
     registry.tree().setDword(fakes::kEnumKey, "Count", 1);
     registry.tree().setString(fakes::kEnumKey, "0", instancePath("OTHER"));
     EXPECT_EQ(probe("ID1").first, HWDS_NOT_ENUMERATED);
+
+    // The walk begins at Count - 1: an entry it cannot read ends it at once.
+    registry.tree().setDword(fakes::kEnumKey, "Count", 0xFFFFFFFF);
+    EXPECT_EQ(probe("ID1").first, HWDS_FAILED);
     EXPECT_EQ(serial.openCount(), 0);
 }
 
-TEST_F(ConnectionTest, HighestNumberedMatchingEntryWins) {
-    fakes::addFtdiDriver(registry.tree(), {{instancePath("ID1"), "COM3"},
-                                           {instancePath("ID1") + "X", "COM4"},
-                                           {instancePath("ID1"), "COM5"}});
-    // The entries share one "Device Parameters" key, so give the last its own.
-    registry.tree().setString(fakes::kEnumKey, "2", "FTDIBUS\\VID_0403+PID_6001+ID1\\0001");
-    registry.tree().setString(fakes::deviceParametersKey("FTDIBUS\\VID_0403+PID_6001+ID1\\0001"),
-                              "PortName", "COM5");
-    serial.attach("\\\\.\\COM5", &device);
-    EXPECT_EQ(probe("ID1"), std::make_pair(HWDS_OK, std::string("\\\\.\\COM5")));
-}
-
-TEST_F(ConnectionTest, IdentifierMustMatchExactlyUpToTheBackslash) {
-    fakes::addFtdiDriver(registry.tree(), {{instancePath("ABCD"), "COM3"},
-                                           {instancePath("abc"), "COM3"},
-                                           {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM3"},
-                                           {"FTDIBUS\\VID_0403+PID_6001+ABC", "COM3"}});
-    EXPECT_EQ(probe("ABC").first, HWDS_NOT_ENUMERATED);
-    EXPECT_EQ(probe(std::string(37, 'A').c_str()).first, HWDS_NOT_ENUMERATED);
-}
-
-TEST_F(ConnectionTest, NoIdentifierTakesTheHighestEntryWhateverItHolds) {
-    fakes::addFtdiDriver(registry.tree(), {{instancePath("ID1"), "COM3"}, {"garbage", "COM7"}});
-    serial.attach("\\\\.\\COM7", &device);
-    EXPECT_EQ(probe(nullptr), std::make_pair(HWDS_OK, std::string("\\\\.\\COM7")));
-    EXPECT_EQ(probe(""), std::make_pair(HWDS_OK, std::string("\\\\.\\COM7")));
-}
-
-TEST_F(ConnectionTest, OversizedEntryStopsTheSearchOnlyWhenReached) {
-    fakes::addFtdiDriver(registry.tree(), {{instancePath("ID1"), "COM3"},
-                                           {std::string(64, 'x'), ""},
-                                           {instancePath("ID2"), "COM4"}});
-    serial.attach("\\\\.\\COM3", &device);
-    serial.attach("\\\\.\\COM4", &device);
-    EXPECT_EQ(probe("ID1").first, HWDS_FAILED);  // 65 bytes with its zero
-    EXPECT_EQ(probe("ID2").first, HWDS_OK);      // found before entry 1 is read
-
-    // 64 bytes exactly still fits.
-    registry.tree().setValue(fakes::kEnumKey, "1", platform::kRegBinary,
-                             std::vector<uint8_t>(64, 'y'));
-    EXPECT_EQ(probe("ID1").first, HWDS_OK);
-}
-
-TEST_F(ConnectionTest, UnterminatedEntryIsReadWithinItsSize) {
-    // An instance path as raw bytes without a terminating zero, exactly 64 long.
-    std::string instance = instancePath("ID1");
-    instance.resize(64, '0');
-    fakes::addFtdiDriver(registry.tree(), {{"placeholder", ""}});
-    registry.tree().setValue(fakes::kEnumKey, "0", platform::kRegBinary,
-                             std::vector<uint8_t>(instance.begin(), instance.end()));
-    registry.tree().setString(fakes::deviceParametersKey(instance), "PortName", "COM9");
-    serial.attach("\\\\.\\COM9", &device);
-    EXPECT_EQ(probe("ID1"), std::make_pair(HWDS_OK, std::string("\\\\.\\COM9")));
-}
-
-TEST_F(ConnectionTest, PortNameMustFitAndBeginWithCom) {
-    const std::string instance = instancePath("ID1");
-    fakes::addFtdiDriver(registry.tree(), {{instance, "COM10"}});
-    const std::string key = fakes::deviceParametersKey(instance);
-    serial.attach("\\\\.\\COM10", &device);
-    EXPECT_EQ(probe("ID1"), std::make_pair(HWDS_OK, std::string("\\\\.\\COM10")));
-
-    registry.tree().setString(key, "PortName", "com3");
-    EXPECT_EQ(probe("ID1").first, HWDS_FAILED);
-
-    registry.tree().setString(key, "PortName", "COM123");  // 7 bytes with its zero
-    EXPECT_EQ(probe("ID1"), std::make_pair(HWDS_NOT_PRESENT, std::string("\\\\.\\COM123")));
-
-    registry.tree().setString(key, "PortName", "COM1234");  // 8 bytes
-    EXPECT_EQ(probe("ID1").first, HWDS_FAILED);
-
-    // Seven raw bytes without a zero fit, and are read no further.
-    registry.tree().setValue(key, "PortName", platform::kRegBinary,
-                             {'C', 'O', 'M', '1', '2', '3', '4'});
-    EXPECT_EQ(probe("ID1"), std::make_pair(HWDS_NOT_PRESENT, std::string("\\\\.\\COM1234")));
-
-    registry.tree().removeValue(key, "PortName");
-    EXPECT_EQ(probe("ID1").first, HWDS_FAILED);
-    registry.tree().removeKey(key);
-    EXPECT_EQ(probe("ID1").first, HWDS_FAILED);
+TEST_F(ConnectionTest, EntryAndPortAreTakenAsTheDriverListsThem) {
+    using Tree = platform::RegTree;
+    const std::string id1 = instancePath("ID1"), id1b = "FTDIBUS\\VID_0403+PID_6001+ID1\\0001";
+    std::string unterminated = id1;
+    unterminated.resize(64, '0');
+    const std::string longId(37, 'A');
+    const std::vector<Adapter> strangers = {{instancePath("ABCD"), "COM3"},
+                                            {instancePath("abc"), "COM3"},
+                                            {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM3"},
+                                            {"FTDIBUS\\VID_0403+PID_6001+ABC", "COM3"}};
+    const std::vector<Adapter> oversized = {{id1, "COM3"}, {std::string(64, 'x'), ""}, {instancePath("ID2"), "COM4"}};
+    auto portName = [&](std::vector<uint8_t> data) {
+        return [=](Tree& t) { t.setValue(fakes::deviceParametersKey(id1), "PortName", platform::kRegBinary, data); };
+    };
+    struct Case {
+        const char* what;
+        std::vector<Adapter> adapters;
+        std::function<void(Tree&)> more;
+        const char* id;
+        int32_t status;
+        std::string port;  // opened, if any
+    };
+    const Case cases[] = {
+        {"highest matching entry wins", {{id1, "COM3"}, {id1 + "X", "COM4"}, {id1b, "COM5"}}, nullptr, "ID1", HWDS_OK, "COM5"},
+        {"exact identifier up to the backslash", strangers, nullptr, "ABC", HWDS_NOT_ENUMERATED, ""},
+        {"identifier longer than any entry", strangers, nullptr, longId.c_str(), HWDS_NOT_ENUMERATED, ""},
+        {"no identifier: highest entry", {{id1, "COM3"}, {"garbage", "COM7"}}, nullptr, nullptr, HWDS_OK, "COM7"},
+        {"empty identifier: highest entry", {{id1, "COM3"}, {"garbage", "COM7"}}, nullptr, "", HWDS_OK, "COM7"},
+        {"65-byte entry reached", oversized, nullptr, "ID1", HWDS_FAILED, ""},
+        {"65-byte entry not reached", oversized, nullptr, "ID2", HWDS_OK, "COM4"},
+        {"64-byte entry fits", oversized,
+         [](Tree& t) { t.setValue(fakes::kEnumKey, "1", platform::kRegBinary, std::vector<uint8_t>(64, 'y')); },
+         "ID1", HWDS_OK, "COM3"},
+        {"unterminated entry read within its size", {{"placeholder", ""}},
+         [&](Tree& t) {
+             t.setValue(fakes::kEnumKey, "0", platform::kRegBinary, std::vector<uint8_t>(unterminated.begin(), unterminated.end()));
+             t.setString(fakes::deviceParametersKey(unterminated), "PortName", "COM9");
+         },
+         "ID1", HWDS_OK, "COM9"},
+        {"two-digit port", {{id1, "COM10"}}, nullptr, "ID1", HWDS_OK, "COM10"},
+        {"port not COM", {{id1, "com3"}}, nullptr, "ID1", HWDS_FAILED, ""},
+        {"port name of 7 bytes", {{id1, "COM123"}}, nullptr, "ID1", HWDS_NOT_PRESENT, "COM123"},
+        {"port name of 8 bytes", {{id1, "COM1234"}}, nullptr, "ID1", HWDS_FAILED, ""},
+        {"7 raw bytes, no zero", {{id1, "COM3"}}, portName({'C', 'O', 'M', '1', '2', '3', '4'}), "ID1", HWDS_NOT_PRESENT, "COM1234"},
+        {"no PortName", {{id1, "COM3"}}, [&](Tree& t) { t.removeValue(fakes::deviceParametersKey(id1), "PortName"); }, "ID1", HWDS_FAILED, ""},
+        {"no Device Parameters", {{id1, ""}}, nullptr, "ID1", HWDS_FAILED, ""},
+    };
+    for (const char* port : {"COM3", "COM4", "COM5", "COM7", "COM9", "COM10"}) serial.attach(std::string("\\\\.\\") + port, &device);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        registry.tree().removeKey("");
+        fakes::addFtdiDriver(registry.tree(), c.adapters);
+        if (c.more) c.more(registry.tree());
+        EXPECT_EQ(probe(c.id), std::make_pair(c.status, c.port.empty() ? c.port : "\\\\.\\" + c.port));
+    }
 }
 
 TEST_F(ConnectionTest, OpenErrorsMapToStatuses) {
@@ -217,14 +197,22 @@ std::string listed(const std::vector<HwTuvakDevice>& devices) {
     return text;
 }
 
-TEST(TuvakListing, ShowsTheDevicesTheConnectionFindsAndNothingElse) {
+// Driver key, Enum with this Count and an instance path of ID<name> under each name.
+auto heldEntries(uint32_t count, std::vector<std::string> names) {
+    return [=](platform::RegTree& t) {
+        t.addKey(fakes::kDriverKey);
+        t.setDword(fakes::kEnumKey, "Count", count);
+        for (const std::string& name : names) t.setString(fakes::kEnumKey, name, instancePath("ID" + name));
+    };
+}
+
+TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
     struct Case {
         const char* what;
         std::function<void(platform::RegTree&)> setUp;
         CeResult result;
         std::string devices;
     };
-    const std::string oversized(64, 'x');
     const Case cases[] = {
         {"no driver", [](platform::RegTree&) {}, CE_HW_NOT_FOUND, ""},
         {"no Enum key", [](platform::RegTree& t) { t.addKey(fakes::kDriverKey); }, CE_OK, ""},
@@ -234,27 +222,36 @@ TEST(TuvakListing, ShowsTheDevicesTheConnectionFindsAndNothingElse) {
              t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0});
          },
          CE_HW_FAIL, ""},
-        {"Count 0", [](platform::RegTree& t) { fakes::addFtdiDriver(t, {}); }, CE_OK, ""},
+        {"Count 0", heldEntries(0, {"0"}), CE_OK, ""},
+        {"Count 1", heldEntries(1, {"0", "1"}), CE_OK, "ID0||;"},
         {"mixed entries",
-         [&](platform::RegTree& t) {
+         [](platform::RegTree& t) {
              fakes::addFtdiDriver(t, {{instancePath("ID1"), "COM3"},
-                                      {oversized, ""},
+                                      {std::string(64, 'x'), ""},
                                       {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM5"},
                                       {"FTDIBUS\\VID_0403+PID_6001+NOSLASH", "COM6"},
                                       {instancePath("ID2"), ""},
                                       {instancePath("ID3"), "COM12"}});
          },
          CE_OK, "ID1|COM3|/dev/ttyCOM3;ID2||;ID3|COM12|/dev/ttyCOM12;"},
+        // Only names the walk would format, below Count, in number order.
+        {"holes", heldEntries(6, {"5", "07", "2", "+1", "6", "0"}), CE_OK, "ID0||;ID2||;ID5||;"},
+        {"Count 0x7FFFFFFF", heldEntries(0x7FFFFFFF, {"2147483646", "3", "2147483647"}), CE_OK,
+         "ID3||;ID2147483646||;"},
+        {"Count 0xFFFFFFFF", heldEntries(0xFFFFFFFF, {"4294967294", "1", "4294967295", "9999999999"}),
+         CE_OK, "ID1||;ID4294967294||;"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        platform::TreeRegistry registry;
+        tooltest::CountingRegistry registry;
         NamingPorts serial;
-        platform::ScopedServices services{{&registry, &serial, nullptr, nullptr, nullptr, nullptr}};
+        platform::ScopedServices services{platform::Services{.registry = &registry, .serial = &serial}};
         c.setUp(registry.tree());
         std::vector<HwTuvakDevice> devices{{"stale", "", ""}};
         EXPECT_EQ(hwdsListTuvak(&devices), c.result);
         EXPECT_EQ(listed(devices), c.devices);
+        // Count, then per entry held its size, its data and its port name.
+        EXPECT_LE(registry.queries, 1 + 3 * 6);
         EXPECT_EQ(registry.openKeyCount(), 0);
         EXPECT_EQ(serial.openCount(), 0) << "the listing touched a device";
     }
