@@ -82,39 +82,31 @@ TEST_F(ToolTest, IdentifierLongerThanNineCharactersIsRefused) {
 }
 
 TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
-    auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     const std::string prefix = "FTDIBUS\\VID_0403+PID_6001+";
-    // 512 bytes, no zero and no backslash after the identifier's start.
-    const std::string unterminated = "xx1+" + std::string(508, 'A');
-    // The whole 512-byte buffer, no zero anywhere.
-    std::string fullBuffer = std::string(500, 'x') + "1+ID512\\";
+    std::string fullBuffer = std::string(500, 'x') + "1+ID512\\";  // 512 bytes, no zero anywhere
     fullBuffer.resize(512, 'z');
-
-    struct Entry {
-        uint32_t type;
-        std::vector<uint8_t> data;
-    };
-    const std::vector<Entry> entries = {
-        {platform::kRegSz, bytes(fakes::instancePath("AB12CD34E") + '\0')},
-        {platform::kRegSz, bytes(std::string("NO\\ONE\\HERE") + '\0')},          // no '1'
-        {platform::kRegSz, bytes(prefix + "NOBACKSLASH" + '\0')},                // no end
-        {platform::kRegSz, bytes(prefix + "\\0000" + '\0')},                     // empty
-        {platform::kRegSz, bytes(prefix + "ABCDEFGHIJKLMNO\\0000" + '\0')},      // 15
-        {platform::kRegSz, bytes(prefix + "ABCDEFGHIJKLMN\\0000" + '\0')},       // 14
-        {platform::kRegBinary, bytes(prefix + "RAW1\\0000")},                    // no zero
-        {platform::kRegBinary, bytes(prefix + "CUT" + '\0' + "\\0000")},         // zero first
-        {platform::kRegBinary, bytes("XX1")},                                    // '1' last
-        {platform::kRegBinary, bytes(unterminated)},
-        {platform::kRegBinary, bytes(fullBuffer)},
-        {platform::kRegBinary, bytes(prefix + std::string(600, 'L') + "\\0")},  // too long to read
-        {platform::kRegSz, bytes(prefix + "\xC0Z\\0000" + '\0')},                // not ASCII
+    const std::string entries[] = {
+        fakes::instancePath("AB12CD34E") + '\0',
+        std::string("NO\\ONE\\HERE") + '\0',            // no '1'
+        prefix + "NOBACKSLASH" + '\0',                  // no end
+        prefix + "\\0000" + '\0',                       // empty
+        prefix + "ABCDEFGHIJKLMNO\\0000" + '\0',        // 15
+        prefix + "ABCDEFGHIJKLMN\\0000" + '\0',         // 14
+        prefix + "RAW1\\0000",                          // no zero
+        prefix + "CUT" + '\0' + "\\0000",               // zero first
+        "XX1",                                          // '1' last
+        "xx1+" + std::string(508, 'A'),                 // 512 bytes, no backslash after the start
+        fullBuffer,
+        prefix + std::string(600, 'L') + "\\0",         // too long to read
+        prefix + "\xC0Z\\0000" + '\0',                  // not ASCII
     };
     platform::RegTree& tree = registry.tree();
     tree.addKey(fakes::kDriverKey);
     // One index more than there are entries: that value does not exist.
-    tree.setDword(fakes::kEnumKey, "Count", static_cast<uint32_t>(entries.size() + 1));
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        tree.setValue(fakes::kEnumKey, std::to_string(i), entries[i].type, entries[i].data);
+    tree.setDword(fakes::kEnumKey, "Count", std::size(entries) + 1);
+    for (std::size_t i = 0; i < std::size(entries); ++i)
+        tree.setValue(fakes::kEnumKey, std::to_string(i), platform::kRegBinary,
+                      std::vector<uint8_t>(entries[i].begin(), entries[i].end()));
 
     EXPECT_EQ(runTool({"/L"}), 0);
     // Identifier lines are written as read, never converted.

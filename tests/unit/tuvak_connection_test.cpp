@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hwds/tuvak/hwtuvak.h"
@@ -121,38 +122,24 @@ TEST_F(ConnectionTest, EntryAndPortAreTakenAsTheDriverListsThem) {
     }
 }
 
-TEST_F(ConnectionTest, OpenErrorsMapToStatuses) {
-    fakes::addFtdiDriver(registry.tree(), {{instancePath("ID1"), "COM3"}});
-    serial.attach("\\\\.\\COM3", &device);
-    const std::pair<uint32_t, int32_t> table[] = {
-        {platform::kErrFileNotFound, HWDS_NOT_PRESENT},
-        {platform::kErrNotReady, HWDS_NOT_PRESENT},
-        {platform::kErrDevNotExist, HWDS_NOT_PRESENT},
-        {platform::kErrAccessDenied, HWDS_ACCESS_DENIED},
-        {platform::kErrSharingViolation, HWDS_IO_ERROR},
-        {platform::kErrLockViolation, HWDS_IO_ERROR},
-        {platform::kErrGenFailure, HWDS_FAILED},
-        {1167, HWDS_FAILED},
-    };
-    for (auto [error, status] : table) {
-        serial.failOpen("\\\\.\\COM3", error);
-        EXPECT_EQ(probe("ID1").first, status) << "error " << error;
-    }
-    serial.failOpen("\\\\.\\COM3", 0);
-    EXPECT_EQ(probe("ID1").first, HWDS_OK);
-}
-
-TEST_F(ConnectionTest, LineIsSetAndPurgedAndFailuresCloseThePort) {
+TEST_F(ConnectionTest, LineIsSetAndPurgedAndEveryFailureHasItsStatus) {
     fakes::addFtdiDriver(registry.tree(), {{instancePath("ID1"), "COM3"}});
     serial.attach("\\\\.\\COM3", &device);
     EXPECT_EQ(probe("ID1").first, HWDS_OK);
     const platform::LineSettings line = serial.lastSettings();
-    EXPECT_EQ(line.baudRate, 115200u);
-    EXPECT_EQ(line.byteSize, 8);
-    EXPECT_EQ(line.parity, 0);
-    EXPECT_EQ(line.stopBits, 0);
+    EXPECT_EQ(std::tuple(line.baudRate, line.byteSize, line.parity, line.stopBits), std::tuple(115200u, 8, 0, 0));
     EXPECT_EQ(serial.lastPurgeFlags(), 0x0Fu);
 
+    // Windows' open errors: not found, not ready, device gone, access denied,
+    // sharing and lock violations, general failure, and one never expected.
+    const std::pair<uint32_t, int32_t> openErrors[] = {
+        {2, HWDS_NOT_PRESENT}, {21, HWDS_NOT_PRESENT}, {55, HWDS_NOT_PRESENT}, {5, HWDS_ACCESS_DENIED},
+        {32, HWDS_IO_ERROR},   {33, HWDS_IO_ERROR},    {31, HWDS_FAILED},      {1167, HWDS_FAILED}};
+    for (auto [error, status] : openErrors) {
+        serial.failOpen("\\\\.\\COM3", error);
+        EXPECT_EQ(probe("ID1").first, status) << "error " << error;
+    }
+    serial.failOpen("\\\\.\\COM3", 0);
     for (std::atomic<bool>* fault : {&serial.failGetSettings, &serial.failSetSettings, &serial.failPurge}) {
         *fault = true;
         const int closes = serial.closeCount();
