@@ -39,8 +39,9 @@ std::vector<uint32_t> AdapterEnum::heldBelow(uint32_t bound) const {
         // Only a name the walk would format: digits, no leading zero.
         const std::string_view text(name, length);
         if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) continue;
+        if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
         uint64_t value = 0;
-        for (const char c : text) value = c >= '0' && c <= '9' ? value * 10 + (c - '0') : UINT64_MAX;
+        for (const char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
         if (value < bound) numbers.push_back(static_cast<uint32_t>(value));
     }
     std::sort(numbers.begin(), numbers.end());
