@@ -225,11 +225,6 @@ TEST_F(RunnerTest, LockThatCannotBeTakenRunsNothing) {
         EXPECT_EQ(write(), CE_HW_FAIL_LOCK);
         EXPECT_EQ(mutexes.releases(), releasesBefore + 1);
     }
-    mutexes.waitOutcome = platform::WaitResult::Acquired;
-    mutexes.refuseCreate = true;
-    ScriptedSource lockless;
-    uint8_t byte = 0;
-    EXPECT_EQ(hwdsWrite(&lockless, &interaction, &byte, 1, 0), CE_HW_FAIL_LOCK);
     EXPECT_EQ(source.executed, 0u);
     EXPECT_TRUE(asker.calls.empty());
 }
