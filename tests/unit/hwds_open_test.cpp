@@ -88,8 +88,8 @@ TEST_F(OpenTest, NewSourceIsIdleWithEmptyCache) {
     ASSERT_EQ(hwdsOpen(&source, "TUVAK", "NOSUCHDEV"), CE_OK);  // nothing is touched yet
     auto* tuvak = static_cast<HwTuvak*>(source);
     EXPECT_EQ(tuvak->randomPos, TUVAK_RANDOM_EMPTY);
-    EXPECT_EQ(tuvak->portHandle, platform::kInvalidHandle);
-    EXPECT_NE(tuvak->lock, platform::kNullHandle);
+    EXPECT_EQ(tuvak->portHandle, platform::kInvalidPort);
+    EXPECT_NE(tuvak->lock, platform::kNoMutex);
 }
 
 TEST_F(OpenTest, BadArgumentsAndUnknownTypes) {
@@ -108,7 +108,7 @@ TEST_F(OpenTest, BadArgumentsAndUnknownTypes) {
 }
 
 TEST_F(OpenTest, TeardownDestroysNewestFirstAndEmptiesTheList) {
-    std::vector<platform::Handle> locks;
+    std::vector<platform::MutexHandle> locks;
     for (const char* id : {"A", "B", "C"}) {
         HwDataSource* source = nullptr;
         ASSERT_EQ(hwdsOpen(&source, "TUVAK", id), CE_OK);
@@ -118,11 +118,11 @@ TEST_F(OpenTest, TeardownDestroysNewestFirstAndEmptiesTheList) {
     hwdsTeardown();
     EXPECT_EQ(hwdsOpenSources(), nullptr);
     EXPECT_EQ(mutexes.open(), openBefore - 4);
-    const std::vector<platform::Handle> closed = mutexes.closedOrder();
+    const std::vector<platform::MutexHandle> closed = mutexes.closedOrder();
     ASSERT_EQ(closed.size(), 4u);
     // Registry lock first, then C, B, A.
-    EXPECT_EQ(std::vector<platform::Handle>(closed.begin() + 1, closed.end()),
-              (std::vector<platform::Handle>{locks[2], locks[1], locks[0]}));
+    EXPECT_EQ(std::vector<platform::MutexHandle>(closed.begin() + 1, closed.end()),
+              (std::vector<platform::MutexHandle>{locks[2], locks[1], locks[0]}));
     hwdsStartup();
 }
 
@@ -146,7 +146,7 @@ TEST_F(OpenTest, SourceWhoseLockWasRefusedIsStillCreated) {
     HwDataSource* source = nullptr;
     mutexes.refuseCreate = true;
     ASSERT_EQ(hwdsOpen(&source, "TUVAK", "A"), CE_OK);
-    EXPECT_EQ(source->lock, platform::kNullHandle);
+    EXPECT_EQ(source->lock, platform::kNoMutex);
     uint8_t byte = 0;
     EXPECT_EQ(hwdsWrite(source, nullptr, &byte, 1, 0), CE_HW_FAIL_LOCK);
 }
