@@ -66,7 +66,7 @@ inline constexpr int32_t HWDS_NOT_ENUMERATED = 9;
 class HwDataSource {
 public:
     const char* type;       // the class's static type-name text
-    platform::Handle lock;  // the source's mutex; null when the system refused
+    platform::MutexHandle lock;  // the source's mutex; null when the system refused
     HwDataSource* next;     // link in openSources
     char* id;               // own copy of the identifier, or null
 

@@ -9,12 +9,12 @@ namespace hwds {
 
 class MutexGuard {
 public:
-    explicit MutexGuard(platform::Handle mutex) : mutex_(mutex) {
-        if (mutex_ != platform::kNullHandle)
+    explicit MutexGuard(platform::MutexHandle mutex) : mutex_(mutex) {
+        if (mutex_ != platform::kNoMutex)
             acquired_ = platform::current().mutexes->wait(mutex_) == platform::WaitResult::Acquired;
     }
     ~MutexGuard() {
-        if (mutex_ != platform::kNullHandle) platform::current().mutexes->release(mutex_);
+        if (mutex_ != platform::kNoMutex) platform::current().mutexes->release(mutex_);
     }
     MutexGuard(const MutexGuard&) = delete;
     MutexGuard& operator=(const MutexGuard&) = delete;
@@ -22,7 +22,7 @@ public:
     bool acquired() const { return acquired_; }
 
 private:
-    platform::Handle mutex_;
+    platform::MutexHandle mutex_;
     bool acquired_ = false;
 };
 

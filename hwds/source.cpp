@@ -14,7 +14,7 @@
 namespace {
 
 HwDataSource* openSources = nullptr;
-platform::Handle registryLock = platform::kNullHandle;
+platform::MutexHandle registryLock = platform::kNoMutex;
 
 using Factory = CeResult (*)(HwDataSource** out, const char* id);
 
@@ -64,8 +64,8 @@ HwDataSource::~HwDataSource() {
     delete[] id;
     id = nullptr;
     type = nullptr;
-    if (lock != platform::kNullHandle) platform::current().mutexes->close(lock);
-    lock = platform::kNullHandle;
+    if (lock != platform::kNoMutex) platform::current().mutexes->close(lock);
+    lock = platform::kNoMutex;
 }
 
 bool HwDataSource::matchesId(const char* otherId) {
@@ -113,8 +113,8 @@ void hwdsStartup() {
 }
 
 void hwdsTeardown() {
-    if (registryLock != platform::kNullHandle) platform::current().mutexes->close(registryLock);
-    registryLock = platform::kNullHandle;
+    if (registryLock != platform::kNoMutex) platform::current().mutexes->close(registryLock);
+    registryLock = platform::kNoMutex;
     HwDataSource* source = openSources;
     while (source != nullptr) {
         HwDataSource* following = source->next;

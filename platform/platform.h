@@ -15,10 +15,38 @@
 
 namespace platform {
 
-// Handles are integers wide enough for a pointer, as Windows HANDLEs are.
-using Handle = std::intptr_t;
-inline constexpr Handle kNullHandle = 0;
-inline constexpr Handle kInvalidHandle = -1;  // INVALID_HANDLE_VALUE
+// Each service hands out handles of its own type, so that giving one
+// service's handle to another does not compile. The value is the system's
+// own (a Windows HANDLE or HKEY, a descriptor), in an integer wide enough for
+// a pointer.
+enum class KeyHandle : std::intptr_t {};
+enum class PortHandle : std::intptr_t {};
+enum class MutexHandle : std::intptr_t {};
+enum class LibraryHandle : std::intptr_t {};
+
+inline constexpr KeyHandle kNoKey{};
+inline constexpr PortHandle kInvalidPort{-1};  // INVALID_HANDLE_VALUE
+inline constexpr MutexHandle kNoMutex{};
+inline constexpr LibraryHandle kNoLibrary{};
+
+// The system's value behind a handle, and back; for backends and fakes only.
+template <class H>
+constexpr std::intptr_t rawHandle(H handle) {
+    return static_cast<std::intptr_t>(handle);
+}
+template <class H>
+constexpr H makeHandle(std::intptr_t value) {
+    return static_cast<H>(value);
+}
+// A backend's own object as a handle, and back.
+template <class H, class T>
+H handleFor(T* object) {
+    return makeHandle<H>(reinterpret_cast<std::intptr_t>(object));
+}
+template <class T, class H>
+T* objectOf(H handle) {
+    return reinterpret_cast<T*>(rawHandle(handle));
+}
 
 // Win32 error codes that callers distinguish.
 inline constexpr uint32_t kErrSuccess = 0;
@@ -40,18 +68,18 @@ public:
     virtual ~Registry() = default;
     // Opens `path` (backslash-separated, below HKEY_LOCAL_MACHINE, letter case
     // ignored) for reading. Returns a Win32 error; *key is set on success.
-    virtual uint32_t openKey(const char* path, Handle* key) = 0;
+    virtual uint32_t openKey(const char* path, KeyHandle* key) = 0;
     // RegQueryValueExA: with `data` null only *size is set. Otherwise the raw
     // data is copied when it fits in *size bytes, else kErrMoreData. *size
     // receives the data's size either way. A text value's data includes its
     // terminating zero as stored; nothing is added.
-    virtual uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) = 0;
+    virtual uint32_t queryValue(KeyHandle key, const char* name, uint8_t* data, uint32_t* size) = 0;
     // RegEnumValueA without the data: the name of the key's index-th value,
     // terminated, into name[0..*nameSize). On success *nameSize is the
     // name's length; kErrMoreData when it does not fit, kErrNoMoreItems past
     // the last value.
-    virtual uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) = 0;
-    virtual uint32_t closeKey(Handle key) = 0;
+    virtual uint32_t enumValue(KeyHandle key, uint32_t index, char* name, uint32_t* nameSize) = 0;
+    virtual uint32_t closeKey(KeyHandle key) = 0;
     // Why the registry cannot be read at all, naming what failed, or empty.
     // Such a registry behaves as an empty one, so callers that must not take
     // it for a machine without the driver ask here first.
@@ -84,19 +112,19 @@ public:
     virtual ~SerialPorts() = default;
     // Opens a Win32 device path such as "\\.\COM5" for reading and writing,
     // exclusively. Returns kErrSuccess with *port set, or a Win32 error with
-    // *port = kInvalidHandle.
-    virtual uint32_t open(const char* path, Handle* port) = 0;
-    virtual bool getSettings(Handle port, LineSettings* settings) = 0;
+    // *port = kInvalidPort.
+    virtual uint32_t open(const char* path, PortHandle* port) = 0;
+    virtual bool getSettings(PortHandle port, LineSettings* settings) = 0;
     // Applies the settings and keeps the line binary-transparent.
-    virtual bool setSettings(Handle port, const LineSettings& settings) = 0;
-    virtual bool purge(Handle port, uint32_t flags) = 0;
-    virtual bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) = 0;
+    virtual bool setSettings(PortHandle port, const LineSettings& settings) = 0;
+    virtual bool purge(PortHandle port, uint32_t flags) = 0;
+    virtual bool write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) = 0;
     // Waits until `length` bytes have arrived or kSerialReadTimeoutMs has
     // passed; *got tells how many were stored. False only on an error.
-    virtual bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
+    virtual bool read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
     // As read, waiting at most timeoutMs (ReadTotalTimeoutConstant on Windows).
-    virtual bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) = 0;
-    virtual bool close(Handle port) = 0;
+    virtual bool readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) = 0;
+    virtual bool close(PortHandle port) = 0;
     // The system's own name for the device behind a port path ("/dev/ttyUSB0"
     // for "\\.\COM5"), for showing to people; empty when the backend cannot
     // tell.
@@ -112,10 +140,10 @@ enum class WaitResult { Acquired, Abandoned, Failed };
 class Mutexes {
 public:
     virtual ~Mutexes() = default;
-    virtual Handle create() = 0;  // kNullHandle when the system refuses
-    virtual WaitResult wait(Handle mutex) = 0;
-    virtual bool release(Handle mutex) = 0;
-    virtual bool close(Handle mutex) = 0;
+    virtual MutexHandle create() = 0;  // kNoMutex when the system refuses
+    virtual WaitResult wait(MutexHandle mutex) = 0;
+    virtual bool release(MutexHandle mutex) = 0;
+    virtual bool close(MutexHandle mutex) = 0;
 };
 
 class Clock {
@@ -133,14 +161,14 @@ using Proc = void (*)();
 class Libraries {
 public:
     virtual ~Libraries() = default;
-    virtual Handle load(const char* name) = 0;  // kNullHandle on failure
-    virtual Proc symbol(Handle library, const char* name) = 0;  // null when absent
-    virtual bool free(Handle library) = 0;
+    virtual LibraryHandle load(const char* name) = 0;  // kNoLibrary on failure
+    virtual Proc symbol(LibraryHandle library, const char* name) = 0;  // null when absent
+    virtual bool free(LibraryHandle library) = 0;
 };
 
 // The entry point `name` of `library` as a function of type Fn, or null.
 template <class Fn>
-Fn resolve(Libraries& libraries, Handle library, const char* name) {
+Fn resolve(Libraries& libraries, LibraryHandle library, const char* name) {
     return reinterpret_cast<Fn>(libraries.symbol(library, name));
 }
 

@@ -9,15 +9,15 @@ namespace platform {
 class RegistryKey {
 public:
     RegistryKey(Registry& registry, const char* path) : registry_(registry) {
-        if (registry_.openKey(path, &key_) != kErrSuccess) key_ = kNullHandle;
+        if (registry_.openKey(path, &key_) != kErrSuccess) key_ = kNoKey;
     }
     ~RegistryKey() {
-        if (key_ != kNullHandle) registry_.closeKey(key_);
+        if (key_ != kNoKey) registry_.closeKey(key_);
     }
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    explicit operator bool() const { return key_ != kNullHandle; }
+    explicit operator bool() const { return key_ != kNoKey; }
 
     // Reads the value's raw data into buffer[0..capacity); *size receives the
     // data's size. Fails when the data does not fit.
@@ -39,7 +39,7 @@ public:
 
 private:
     Registry& registry_;
-    Handle key_ = kNullHandle;
+    KeyHandle key_ = kNoKey;
 };
 
 }  // namespace platform

@@ -63,9 +63,9 @@ struct OpenKey {
     RegTree::KeyId key;
 };
 
-OpenKey* fromHandle(Handle key) {
-    if (key == kNullHandle || key == kInvalidHandle) return nullptr;
-    return reinterpret_cast<OpenKey*>(key);
+OpenKey* fromHandle(KeyHandle key) {
+    if (key == kNoKey || rawHandle(key) == -1) return nullptr;
+    return reinterpret_cast<OpenKey*>(rawHandle(key));
 }
 
 }  // namespace
@@ -257,19 +257,19 @@ void TreeRegistry::replaceTree(std::shared_ptr<RegTree> tree) {
     tree_ = std::move(tree);
 }
 
-uint32_t TreeRegistry::openKey(const char* path, Handle* key) {
+uint32_t TreeRegistry::openKey(const char* path, KeyHandle* key) {
     if (path == nullptr || key == nullptr) return kErrInvalidParameter;
-    *key = kNullHandle;
+    *key = kNoKey;
     std::shared_ptr<const RegTree> tree = snapshot();
     const RegTree::KeyId found = tree->findKey(path);
     if (found == RegTree::kNoKey) return kErrFileNotFound;
     auto* open = new OpenKey{std::move(tree), found};
-    *key = reinterpret_cast<Handle>(open);
+    *key = makeHandle<KeyHandle>(reinterpret_cast<std::intptr_t>(open));
     openKeys_.fetch_add(1);
     return kErrSuccess;
 }
 
-uint32_t TreeRegistry::queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) {
+uint32_t TreeRegistry::queryValue(KeyHandle key, const char* name, uint8_t* data, uint32_t* size) {
     const OpenKey* open = fromHandle(key);
     if (open == nullptr) return kErrInvalidHandle;
     if (size == nullptr) return kErrInvalidParameter;
@@ -290,7 +290,7 @@ uint32_t TreeRegistry::queryValue(Handle key, const char* name, uint8_t* data, u
     return kErrSuccess;
 }
 
-uint32_t TreeRegistry::enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) {
+uint32_t TreeRegistry::enumValue(KeyHandle key, uint32_t index, char* name, uint32_t* nameSize) {
     const OpenKey* open = fromHandle(key);
     if (open == nullptr) return kErrInvalidHandle;
     if (name == nullptr || nameSize == nullptr) return kErrInvalidParameter;
@@ -303,7 +303,7 @@ uint32_t TreeRegistry::enumValue(Handle key, uint32_t index, char* name, uint32_
     return kErrSuccess;
 }
 
-uint32_t TreeRegistry::closeKey(Handle key) {
+uint32_t TreeRegistry::closeKey(KeyHandle key) {
     OpenKey* open = fromHandle(key);
     if (open == nullptr) return kErrInvalidHandle;
     delete open;

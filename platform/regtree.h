@@ -119,10 +119,10 @@ public:
     RegTree& tree() { return *tree_; }
     const RegTree& tree() const { return *tree_; }
 
-    uint32_t openKey(const char* path, Handle* key) override;
-    uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) override;
-    uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) override;
-    uint32_t closeKey(Handle key) override;
+    uint32_t openKey(const char* path, KeyHandle* key) override;
+    uint32_t queryValue(KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override;
+    uint32_t enumValue(KeyHandle key, uint32_t index, char* name, uint32_t* nameSize) override;
+    uint32_t closeKey(KeyHandle key) override;
 
     // Keys opened and not yet closed: every path must close what it opened.
     int openKeyCount() const { return openKeys_.load(); }

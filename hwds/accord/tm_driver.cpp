@@ -12,10 +12,10 @@ CeResult loadTmDriver() {
     hwds::MutexGuard guard(binding.lock);
     if (!guard.acquired()) return CE_HW_FAIL_LOCK;
 
-    if (binding.library == platform::kNullHandle) {
+    if (binding.library == platform::kNoLibrary) {
         platform::Libraries& libs = *platform::current().libraries;
-        const platform::Handle library = libs.load(TM_DRIVER_LIBRARY);
-        if (library == platform::kNullHandle) return CE_HW_NOT_FOUND;
+        const platform::LibraryHandle library = libs.load(TM_DRIVER_LIBRARY);
+        if (library == platform::kNoLibrary) return CE_HW_NOT_FOUND;
         TmDriverBinding b;
         b.driverPresent = platform::resolve<TmDriverPresentFn>(libs, library, "TmDriverPresent");
         b.present = platform::resolve<TmPresentFn>(libs, library, "TmPresent");
@@ -40,13 +40,13 @@ CeResult loadTmDriver() {
 void tmDriverStartup() { binding.lock = platform::current().mutexes->create(); }
 
 void tmDriverExit() {
-    if (binding.lock != platform::kNullHandle) platform::current().mutexes->close(binding.lock);
-    binding.lock = platform::kNullHandle;
+    if (binding.lock != platform::kNoMutex) platform::current().mutexes->close(binding.lock);
+    binding.lock = platform::kNoMutex;
 }
 
 void tmDriverUnload() {
-    if (binding.library != platform::kNullHandle) platform::current().libraries->free(binding.library);
-    const platform::Handle lock = binding.lock;
+    if (binding.library != platform::kNoLibrary) platform::current().libraries->free(binding.library);
+    const platform::MutexHandle lock = binding.lock;
     binding = TmDriverBinding{};
     binding.lock = lock;
 }

@@ -25,7 +25,7 @@ inline constexpr size_t TM_ID_BUFFER_SIZE = 64;
 constexpr bool tmSucceeded(int status) { return (static_cast<uint32_t>(status) & 0xFFFFu) == 0; }
 
 struct TmDriverBinding {
-    platform::Handle library = platform::kNullHandle;
+    platform::LibraryHandle library = platform::kNoLibrary;
     TmDriverPresentFn driverPresent = nullptr;
     TmPresentFn present = nullptr;
     TmGetRandomBytesFn getRandomBytes = nullptr;
@@ -33,7 +33,7 @@ struct TmDriverBinding {
     TmReadPageFn rawReadPage = nullptr;
     TmReadPageFn checkReadPage = nullptr;
     TmWritePageFn checkWritePage = nullptr;
-    platform::Handle lock = platform::kNullHandle;
+    platform::MutexHandle lock = platform::kNoMutex;
 };
 
 // The process's binding. Sources read its entry points without the lock:

@@ -13,12 +13,12 @@ class LoadedLibrary {
 public:
     LoadedLibrary() : libs_(*platform::current().libraries), handle_(libs_.load(SNELLOCK_LIBRARY)) {}
     ~LoadedLibrary() {
-        if (handle_ != platform::kNullHandle) libs_.free(handle_);
+        if (handle_ != platform::kNoLibrary) libs_.free(handle_);
     }
     LoadedLibrary(const LoadedLibrary&) = delete;
     LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
-    bool loaded() const { return handle_ != platform::kNullHandle; }
+    bool loaded() const { return handle_ != platform::kNoLibrary; }
     template <class Fn>
     Fn entry(const char* name) {
         return platform::resolve<Fn>(libs_, handle_, name);
@@ -26,7 +26,7 @@ public:
 
 private:
     platform::Libraries& libs_;
-    platform::Handle handle_;
+    platform::LibraryHandle handle_;
 };
 
 class ScratchBuffer {

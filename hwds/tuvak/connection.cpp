@@ -61,7 +61,7 @@ int32_t HwTuvak::connect() {
     platform::SerialPorts& serial = *os.serial;
     const uint32_t error = serial.open(portPath, &portHandle);
     if (error != platform::kErrSuccess) {
-        portHandle = platform::kInvalidHandle;
+        portHandle = platform::kInvalidPort;
         return statusForOpenError(error);
     }
 
@@ -79,10 +79,10 @@ int32_t HwTuvak::connect() {
 }
 
 int32_t HwTuvak::disconnect(int32_t status) {
-    if (portHandle != platform::kInvalidHandle) {
+    if (portHandle != platform::kInvalidPort) {
         if (!platform::current().serial->close(portHandle) && status == HWDS_OK) status = HWDS_FAILED;
     }
-    portHandle = platform::kInvalidHandle;
+    portHandle = platform::kInvalidPort;
     return status;
 }
 

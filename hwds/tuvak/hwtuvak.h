@@ -21,7 +21,7 @@ public:
     static const char TYPE_NAME[];
 
     uint32_t randomPos;
-    platform::Handle portHandle;
+    platform::PortHandle portHandle;
     uint8_t exchangeBuf[TUVAK_EXCHANGE_SIZE];
 
     // Touches neither the registry nor the device. *out stays null on failure.

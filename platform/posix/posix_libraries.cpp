@@ -30,20 +30,20 @@ std::string sharedObjectName(std::string_view windowsName) {
     return out;
 }
 
-Handle PosixLibraries::load(const char* name) {
-    if (name == nullptr || *name == '\0') return kNullHandle;
+LibraryHandle PosixLibraries::load(const char* name) {
+    if (name == nullptr || *name == '\0') return kNoLibrary;
     std::string file = sharedObjectName(name);
-    return reinterpret_cast<Handle>(::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
+    return handleFor<LibraryHandle>(::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
 }
 
-Proc PosixLibraries::symbol(Handle library, const char* name) {
-    if (library == kNullHandle || name == nullptr) return nullptr;
-    return reinterpret_cast<Proc>(::dlsym(reinterpret_cast<void*>(library), name));
+Proc PosixLibraries::symbol(LibraryHandle library, const char* name) {
+    if (library == kNoLibrary || name == nullptr) return nullptr;
+    return reinterpret_cast<Proc>(::dlsym(objectOf<void>(library), name));
 }
 
-bool PosixLibraries::free(Handle library) {
-    if (library == kNullHandle) return false;
-    return ::dlclose(reinterpret_cast<void*>(library)) == 0;
+bool PosixLibraries::free(LibraryHandle library) {
+    if (library == kNoLibrary) return false;
+    return ::dlclose(objectOf<void>(library)) == 0;
 }
 
 }  // namespace platform

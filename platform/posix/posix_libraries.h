@@ -12,9 +12,9 @@ class PosixLibraries : public Libraries {
 public:
     // "name.dll" (any letter case in the suffix) loads "libname.so" through
     // the loader's standard search; any other name loads as given.
-    Handle load(const char* name) override;
-    Proc symbol(Handle library, const char* name) override;
-    bool free(Handle library) override;
+    LibraryHandle load(const char* name) override;
+    Proc symbol(LibraryHandle library, const char* name) override;
+    bool free(LibraryHandle library) override;
 };
 
 // The file name that load() passes to the loader for a Windows library name.

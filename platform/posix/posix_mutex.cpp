@@ -20,9 +20,9 @@ struct Mutex {
     unsigned depth = 0;  // touched only by the holder
 };
 
-Mutex* mutexOf(Handle h) {
-    if (h == kNullHandle || h == kInvalidHandle) return nullptr;
-    return reinterpret_cast<Mutex*>(h);
+Mutex* mutexOf(MutexHandle h) {
+    if (h == kNoMutex || rawHandle(h) == -1) return nullptr;
+    return objectOf<Mutex>(h);
 }
 
 // Called with the mutex just locked by this thread.
@@ -54,18 +54,18 @@ private:
 
 }  // namespace
 
-Handle PosixMutexes::create() {
+MutexHandle PosixMutexes::create() {
     AttrGuard attr;
     if (!attr.ok() || ::pthread_mutexattr_settype(attr.get(), PTHREAD_MUTEX_RECURSIVE) != 0 ||
         ::pthread_mutexattr_setrobust(attr.get(), PTHREAD_MUTEX_ROBUST) != 0) {
-        return kNullHandle;
+        return kNoMutex;
     }
     std::unique_ptr<Mutex> mx(new (std::nothrow) Mutex);
-    if (!mx || ::pthread_mutex_init(&mx->m, attr.get()) != 0) return kNullHandle;
-    return reinterpret_cast<Handle>(mx.release());
+    if (!mx || ::pthread_mutex_init(&mx->m, attr.get()) != 0) return kNoMutex;
+    return handleFor<MutexHandle>(mx.release());
 }
 
-WaitResult PosixMutexes::wait(Handle mutex) {
+WaitResult PosixMutexes::wait(MutexHandle mutex) {
     Mutex* mx = mutexOf(mutex);
     if (mx == nullptr) return WaitResult::Failed;
     int rc = ::pthread_mutex_lock(&mx->m);
@@ -83,7 +83,7 @@ WaitResult PosixMutexes::wait(Handle mutex) {
     return WaitResult::Failed;
 }
 
-bool PosixMutexes::release(Handle mutex) {
+bool PosixMutexes::release(MutexHandle mutex) {
     Mutex* mx = mutexOf(mutex);
     if (mx == nullptr || mx->owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) {
         return false;  // as ReleaseMutex by a thread that does not own it
@@ -92,7 +92,7 @@ bool PosixMutexes::release(Handle mutex) {
     return ::pthread_mutex_unlock(&mx->m) == 0;
 }
 
-bool PosixMutexes::close(Handle mutex) {
+bool PosixMutexes::close(MutexHandle mutex) {
     Mutex* mx = mutexOf(mutex);
     if (mx == nullptr) return false;
     int rc = ::pthread_mutex_trylock(&mx->m);

@@ -9,13 +9,13 @@ namespace platform {
 // abandoned, and the next waiter owns it (WaitResult::Abandoned).
 class PosixMutexes : public Mutexes {
 public:
-    Handle create() override;
-    WaitResult wait(Handle mutex) override;
-    bool release(Handle mutex) override;
+    MutexHandle create() override;
+    WaitResult wait(MutexHandle mutex) override;
+    bool release(MutexHandle mutex) override;
     // Refused (false, handle still valid) while another thread holds it:
     // freeing a robust mutex would leave that thread's robust list
     // pointing at freed memory.
-    bool close(Handle mutex) override;
+    bool close(MutexHandle mutex) override;
 };
 
 }  // namespace platform

@@ -38,9 +38,9 @@ struct Port {
     uint8_t ahead[kReadAhead];
 };
 
-Port* portOf(Handle h) {
-    if (h == kInvalidHandle || h == kNullHandle) return nullptr;
-    return reinterpret_cast<Port*>(h);
+Port* portOf(PortHandle h) {
+    if (h == kInvalidPort || h == PortHandle{}) return nullptr;
+    return objectOf<Port>(h);
 }
 
 template <typename F>
@@ -203,9 +203,9 @@ std::string PosixSerialPorts::deviceNode(const char* path) {
     return node;
 }
 
-uint32_t PosixSerialPorts::open(const char* path, Handle* port) {
+uint32_t PosixSerialPorts::open(const char* path, PortHandle* port) {
     if (port == nullptr) return kErrInvalidParameter;
-    *port = kInvalidHandle;
+    *port = kInvalidPort;
     if (path == nullptr) return kErrInvalidParameter;
 
     const std::string node = deviceNode(path);
@@ -236,11 +236,11 @@ uint32_t PosixSerialPorts::open(const char* path, Handle* port) {
     bool lowLatency = false;
     if (lowLatency_.get(fd.get(), &lowLatency) && !lowLatency) p->lowLatency = lowLatency_.set(fd.get(), true);
     p->fd = fd.release();
-    *port = reinterpret_cast<Handle>(p.release());
+    *port = handleFor<PortHandle>(p.release());
     return kErrSuccess;
 }
 
-bool PosixSerialPorts::getSettings(Handle port, LineSettings* settings) {
+bool PosixSerialPorts::getSettings(PortHandle port, LineSettings* settings) {
     Port* p = portOf(port);
     if (p == nullptr || settings == nullptr) return false;
     termios tio{};
@@ -273,7 +273,7 @@ bool PosixSerialPorts::getSettings(Handle port, LineSettings* settings) {
     return true;
 }
 
-bool PosixSerialPorts::setSettings(Handle port, const LineSettings& settings) {
+bool PosixSerialPorts::setSettings(PortHandle port, const LineSettings& settings) {
     Port* p = portOf(port);
     if (p == nullptr) return false;
 
@@ -341,7 +341,7 @@ bool PosixSerialPorts::setSettings(Handle port, const LineSettings& settings) {
            (now.c_oflag & OPOST) == 0;
 }
 
-bool PosixSerialPorts::purge(Handle port, uint32_t flags) {
+bool PosixSerialPorts::purge(PortHandle port, uint32_t flags) {
     Port* p = portOf(port);
     constexpr uint32_t kAll = kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
     if (p == nullptr || (flags & ~kAll) != 0) return false;
@@ -352,7 +352,7 @@ bool PosixSerialPorts::purge(Handle port, uint32_t flags) {
     return ::tcflush(p->fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) == 0;
 }
 
-bool PosixSerialPorts::write(Handle port, const uint8_t* data, uint32_t length,
+bool PosixSerialPorts::write(PortHandle port, const uint8_t* data, uint32_t length,
                              uint32_t* written) {
     if (written != nullptr) *written = 0;
     Port* p = portOf(port);
@@ -381,11 +381,11 @@ bool PosixSerialPorts::write(Handle port, const uint8_t* data, uint32_t length,
     return ok;
 }
 
-bool PosixSerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+bool PosixSerialPorts::read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) {
     return readFor(port, data, length, kSerialReadTimeoutMs, got);
 }
 
-bool PosixSerialPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
+bool PosixSerialPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
                                uint32_t* got) {
     if (got != nullptr) *got = 0;
     Port* p = portOf(port);
@@ -439,7 +439,7 @@ bool PosixSerialPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint
     return ok;
 }
 
-bool PosixSerialPorts::close(Handle port) {
+bool PosixSerialPorts::close(PortHandle port) {
     Port* p = portOf(port);
     if (p == nullptr) return false;
     std::unique_ptr<Port> owned(p);

@@ -34,16 +34,16 @@ public:
 
     // Accepts "\\.\COMn" or a bare "COMn". The node is held exclusively
     // (flock and TIOCEXCL) until close.
-    uint32_t open(const char* path, Handle* port) override;
-    bool getSettings(Handle port, LineSettings* settings) override;
-    bool setSettings(Handle port, const LineSettings& settings) override;
-    bool purge(Handle port, uint32_t flags) override;
-    bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
-    bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
-    bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
+    uint32_t open(const char* path, PortHandle* port) override;
+    bool getSettings(PortHandle port, LineSettings* settings) override;
+    bool setSettings(PortHandle port, const LineSettings& settings) override;
+    bool purge(PortHandle port, uint32_t flags) override;
+    bool write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
+    bool read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    bool readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
     // Frees the handle whatever the outcome; false when close(2) fails.
     // The low-latency flag is as it was before the open.
-    bool close(Handle port) override;
+    bool close(PortHandle port) override;
     std::string deviceNode(const char* path) override;
 
 private:

@@ -11,30 +11,30 @@ namespace platform {
 
 class Win32Registry : public Registry {
 public:
-    uint32_t openKey(const char* path, Handle* key) override;
-    uint32_t queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) override;
-    uint32_t enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) override;
-    uint32_t closeKey(Handle key) override;
+    uint32_t openKey(const char* path, KeyHandle* key) override;
+    uint32_t queryValue(KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override;
+    uint32_t enumValue(KeyHandle key, uint32_t index, char* name, uint32_t* nameSize) override;
+    uint32_t closeKey(KeyHandle key) override;
 };
 
 class Win32SerialPorts : public SerialPorts {
 public:
-    uint32_t open(const char* path, Handle* port) override;
-    bool getSettings(Handle port, LineSettings* settings) override;
-    bool setSettings(Handle port, const LineSettings& settings) override;
-    bool purge(Handle port, uint32_t flags) override;
-    bool write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
-    bool read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
-    bool readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
-    bool close(Handle port) override;
+    uint32_t open(const char* path, PortHandle* port) override;
+    bool getSettings(PortHandle port, LineSettings* settings) override;
+    bool setSettings(PortHandle port, const LineSettings& settings) override;
+    bool purge(PortHandle port, uint32_t flags) override;
+    bool write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
+    bool read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    bool readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
+    bool close(PortHandle port) override;
 };
 
 class Win32Mutexes : public Mutexes {
 public:
-    Handle create() override;
-    WaitResult wait(Handle mutex) override;
-    bool release(Handle mutex) override;
-    bool close(Handle mutex) override;
+    MutexHandle create() override;
+    WaitResult wait(MutexHandle mutex) override;
+    bool release(MutexHandle mutex) override;
+    bool close(MutexHandle mutex) override;
 };
 
 class Win32Clock : public Clock {
@@ -45,9 +45,9 @@ public:
 
 class Win32Libraries : public Libraries {
 public:
-    Handle load(const char* name) override;
-    Proc symbol(Handle library, const char* name) override;
-    bool free(Handle library) override;
+    LibraryHandle load(const char* name) override;
+    Proc symbol(LibraryHandle library, const char* name) override;
+    bool free(LibraryHandle library) override;
 };
 
 class Win32Heap : public Heap {

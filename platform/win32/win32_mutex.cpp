@@ -7,14 +7,14 @@ namespace platform {
 
 namespace {
 
-HANDLE handleOf(Handle h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE handleOf(MutexHandle h) { return reinterpret_cast<HANDLE>(h); }
 
 }  // namespace
 
-Handle Win32Mutexes::create() { return reinterpret_cast<Handle>(CreateMutexA(nullptr, FALSE, nullptr)); }
+MutexHandle Win32Mutexes::create() { return handleFor<MutexHandle>(CreateMutexA(nullptr, FALSE, nullptr)); }
 
-WaitResult Win32Mutexes::wait(Handle mutex) {
-    if (mutex == kNullHandle) return WaitResult::Failed;
+WaitResult Win32Mutexes::wait(MutexHandle mutex) {
+    if (mutex == kNoMutex) return WaitResult::Failed;
     switch (WaitForSingleObject(handleOf(mutex), INFINITE)) {
         case WAIT_OBJECT_0:
             return WaitResult::Acquired;
@@ -25,12 +25,12 @@ WaitResult Win32Mutexes::wait(Handle mutex) {
     }
 }
 
-bool Win32Mutexes::release(Handle mutex) {
-    return mutex != kNullHandle && ReleaseMutex(handleOf(mutex)) != FALSE;
+bool Win32Mutexes::release(MutexHandle mutex) {
+    return mutex != kNoMutex && ReleaseMutex(handleOf(mutex)) != FALSE;
 }
 
-bool Win32Mutexes::close(Handle mutex) {
-    return mutex != kNullHandle && CloseHandle(handleOf(mutex)) != FALSE;
+bool Win32Mutexes::close(MutexHandle mutex) {
+    return mutex != kNoMutex && CloseHandle(handleOf(mutex)) != FALSE;
 }
 
 }  // namespace platform

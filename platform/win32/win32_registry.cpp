@@ -7,21 +7,21 @@ namespace platform {
 
 namespace {
 
-HKEY keyOf(Handle key) { return reinterpret_cast<HKEY>(key); }
+HKEY keyOf(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 
 }  // namespace
 
-uint32_t Win32Registry::openKey(const char* path, Handle* key) {
+uint32_t Win32Registry::openKey(const char* path, KeyHandle* key) {
     if (path == nullptr || key == nullptr) return ERROR_INVALID_PARAMETER;
-    *key = kNullHandle;
+    *key = kNoKey;
     HKEY opened = nullptr;
     const LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &opened);
     if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
-    *key = reinterpret_cast<Handle>(opened);
+    *key = handleFor<KeyHandle>(opened);
     return kErrSuccess;
 }
 
-uint32_t Win32Registry::queryValue(Handle key, const char* name, uint8_t* data, uint32_t* size) {
+uint32_t Win32Registry::queryValue(KeyHandle key, const char* name, uint8_t* data, uint32_t* size) {
     if (size == nullptr) return ERROR_INVALID_PARAMETER;
     DWORD bytes = *size;
     const LONG rc = RegQueryValueExA(keyOf(key), name, nullptr, nullptr, data, &bytes);
@@ -29,7 +29,7 @@ uint32_t Win32Registry::queryValue(Handle key, const char* name, uint8_t* data, 
     return static_cast<uint32_t>(rc);
 }
 
-uint32_t Win32Registry::enumValue(Handle key, uint32_t index, char* name, uint32_t* nameSize) {
+uint32_t Win32Registry::enumValue(KeyHandle key, uint32_t index, char* name, uint32_t* nameSize) {
     if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
     DWORD length = *nameSize;
     const LONG rc = RegEnumValueA(keyOf(key), index, name, &length, nullptr, nullptr, nullptr, nullptr);
@@ -37,6 +37,6 @@ uint32_t Win32Registry::enumValue(Handle key, uint32_t index, char* name, uint32
     return static_cast<uint32_t>(rc);
 }
 
-uint32_t Win32Registry::closeKey(Handle key) { return static_cast<uint32_t>(RegCloseKey(keyOf(key))); }
+uint32_t Win32Registry::closeKey(KeyHandle key) { return static_cast<uint32_t>(RegCloseKey(keyOf(key))); }
 
 }  // namespace platform

@@ -15,9 +15,9 @@ struct Port {
     uint32_t readTimeoutMs;  // what the port's read time-out is set to now
 };
 
-Port* portOf(Handle h) {
-    if (h == kInvalidHandle || h == kNullHandle) return nullptr;
-    return reinterpret_cast<Port*>(h);
+Port* portOf(PortHandle h) {
+    if (h == kInvalidPort || h == PortHandle{}) return nullptr;
+    return objectOf<Port>(h);
 }
 
 // Reads end when all bytes are in or after timeoutMs in all; 0 returns at once
@@ -41,9 +41,9 @@ uint32_t lastError() {
 
 }  // namespace
 
-uint32_t Win32SerialPorts::open(const char* path, Handle* port) {
+uint32_t Win32SerialPorts::open(const char* path, PortHandle* port) {
     if (port == nullptr) return ERROR_INVALID_PARAMETER;
-    *port = kInvalidHandle;
+    *port = kInvalidPort;
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
@@ -56,11 +56,11 @@ uint32_t Win32SerialPorts::open(const char* path, Handle* port) {
         CloseHandle(h);
         return err;
     }
-    *port = reinterpret_cast<Handle>(p.release());
+    *port = handleFor<PortHandle>(p.release());
     return kErrSuccess;
 }
 
-bool Win32SerialPorts::getSettings(Handle port, LineSettings* settings) {
+bool Win32SerialPorts::getSettings(PortHandle port, LineSettings* settings) {
     Port* p = portOf(port);
     if (p == nullptr || settings == nullptr) return false;
     DCB dcb{};
@@ -73,7 +73,7 @@ bool Win32SerialPorts::getSettings(Handle port, LineSettings* settings) {
     return true;
 }
 
-bool Win32SerialPorts::setSettings(Handle port, const LineSettings& settings) {
+bool Win32SerialPorts::setSettings(PortHandle port, const LineSettings& settings) {
     Port* p = portOf(port);
     if (p == nullptr) return false;
     DCB dcb{};
@@ -94,12 +94,12 @@ bool Win32SerialPorts::setSettings(Handle port, const LineSettings& settings) {
     return SetCommState(p->handle, &dcb) != FALSE;
 }
 
-bool Win32SerialPorts::purge(Handle port, uint32_t flags) {
+bool Win32SerialPorts::purge(PortHandle port, uint32_t flags) {
     Port* p = portOf(port);
     return p != nullptr && PurgeComm(p->handle, flags) != FALSE;
 }
 
-bool Win32SerialPorts::write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) {
+bool Win32SerialPorts::write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) {
     if (written != nullptr) *written = 0;
     Port* p = portOf(port);
     if (p == nullptr || written == nullptr || (data == nullptr && length != 0)) return false;
@@ -109,11 +109,11 @@ bool Win32SerialPorts::write(Handle port, const uint8_t* data, uint32_t length, 
     return ok != FALSE;
 }
 
-bool Win32SerialPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+bool Win32SerialPorts::read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) {
     return readFor(port, data, length, kSerialReadTimeoutMs, got);
 }
 
-bool Win32SerialPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) {
+bool Win32SerialPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) {
     if (got != nullptr) *got = 0;
     Port* p = portOf(port);
     if (p == nullptr || got == nullptr || (data == nullptr && length != 0)) return false;
@@ -128,7 +128,7 @@ bool Win32SerialPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint
     return ok != FALSE;
 }
 
-bool Win32SerialPorts::close(Handle port) {
+bool Win32SerialPorts::close(PortHandle port) {
     Port* p = portOf(port);
     if (p == nullptr) return false;
     std::unique_ptr<Port> owned(p);

@@ -4,7 +4,7 @@
 
 namespace sim {
 
-using platform::Handle;
+using platform::PortHandle;
 
 void InProcessPorts::attach(const std::string& path, sim::TuvakDevice* device) {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -39,16 +39,16 @@ void InProcessPorts::stray(const std::string& path, const std::vector<uint8_t>& 
     pending.insert(pending.end(), bytes.begin(), bytes.end());
 }
 
-InProcessPorts::Port* InProcessPorts::portOf(Handle handle) {
+InProcessPorts::Port* InProcessPorts::portOf(PortHandle handle) {
     auto open = handles_.find(handle);
     if (open == handles_.end()) return nullptr;
     auto port = ports_.find(open->second);
     return port == ports_.end() ? nullptr : &port->second;
 }
 
-uint32_t InProcessPorts::open(const char* path, Handle* port) {
+uint32_t InProcessPorts::open(const char* path, PortHandle* port) {
     std::lock_guard<std::mutex> hold(mutex_);
-    *port = platform::kInvalidHandle;
+    *port = platform::kInvalidPort;
     const std::string name = path ? path : "";
     ++openCount_;
     openedPaths_.push_back(name);
@@ -65,13 +65,13 @@ uint32_t InProcessPorts::open(const char* path, Handle* port) {
                                    [&](const auto& entry) { return entry.second == name; });
     if (inUse) return platform::kErrSharingViolation;
 
-    const Handle handle = nextHandle_++;
+    const PortHandle handle = platform::makeHandle<PortHandle>(nextHandle_++);
     handles_[handle] = name;
     *port = handle;
     return platform::kErrSuccess;
 }
 
-bool InProcessPorts::getSettings(Handle port, platform::LineSettings* settings) {
+bool InProcessPorts::getSettings(PortHandle port, platform::LineSettings* settings) {
     std::lock_guard<std::mutex> hold(mutex_);
     Port* p = portOf(port);
     if (p == nullptr || failGetSettings) return false;
@@ -79,7 +79,7 @@ bool InProcessPorts::getSettings(Handle port, platform::LineSettings* settings) 
     return true;
 }
 
-bool InProcessPorts::setSettings(Handle port, const platform::LineSettings& settings) {
+bool InProcessPorts::setSettings(PortHandle port, const platform::LineSettings& settings) {
     std::lock_guard<std::mutex> hold(mutex_);
     Port* p = portOf(port);
     if (p == nullptr) return false;
@@ -89,7 +89,7 @@ bool InProcessPorts::setSettings(Handle port, const platform::LineSettings& sett
     return true;
 }
 
-bool InProcessPorts::purge(Handle port, uint32_t flags) {
+bool InProcessPorts::purge(PortHandle port, uint32_t flags) {
     std::lock_guard<std::mutex> hold(mutex_);
     Port* p = portOf(port);
     if (p == nullptr) return false;
@@ -103,7 +103,7 @@ bool InProcessPorts::purge(Handle port, uint32_t flags) {
     return true;
 }
 
-bool InProcessPorts::write(Handle port, const uint8_t* data, uint32_t length, uint32_t* written) {
+bool InProcessPorts::write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) {
     std::lock_guard<std::mutex> hold(mutex_);
     *written = 0;
     if (handles_.count(port) != 0) writes_.emplace_back(data, data + length);
@@ -114,19 +114,19 @@ bool InProcessPorts::write(Handle port, const uint8_t* data, uint32_t length, ui
     return true;
 }
 
-bool InProcessPorts::read(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+bool InProcessPorts::read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (handles_.count(port) != 0) readSizes_.push_back(length);
     return take(port, data, length, got);
 }
 
-bool InProcessPorts::readFor(Handle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) {
+bool InProcessPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (handles_.count(port) != 0) readForSizes_.push_back(length);
     return take(port, data, length, got);
 }
 
-bool InProcessPorts::take(Handle port, uint8_t* data, uint32_t length, uint32_t* got) {
+bool InProcessPorts::take(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) {
     *got = 0;
     Port* p = portOf(port);
     if (p == nullptr) return false;
@@ -138,7 +138,7 @@ bool InProcessPorts::take(Handle port, uint8_t* data, uint32_t length, uint32_t*
     return p->device != nullptr && !p->device->unplugged();
 }
 
-bool InProcessPorts::close(Handle port) {
+bool InProcessPorts::close(PortHandle port) {
     std::lock_guard<std::mutex> hold(mutex_);
     ++closeCount_;
     if (handles_.erase(port) == 0) return false;

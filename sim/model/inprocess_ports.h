@@ -38,16 +38,16 @@ public:
     // Bytes that arrive on the path now, ahead of the device's next reply.
     void stray(const std::string& path, const std::vector<uint8_t>& bytes);
 
-    uint32_t open(const char* path, platform::Handle* port) override;
-    bool getSettings(platform::Handle port, platform::LineSettings* settings) override;
-    bool setSettings(platform::Handle port, const platform::LineSettings& settings) override;
-    bool purge(platform::Handle port, uint32_t flags) override;
-    bool write(platform::Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
-    bool read(platform::Handle port, uint8_t* data, uint32_t length, uint32_t* got) override;
+    uint32_t open(const char* path, platform::PortHandle* port) override;
+    bool getSettings(platform::PortHandle port, platform::LineSettings* settings) override;
+    bool setSettings(platform::PortHandle port, const platform::LineSettings& settings) override;
+    bool purge(platform::PortHandle port, uint32_t flags) override;
+    bool write(platform::PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
+    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override;
     // Never waits, like read; counted apart from it.
-    bool readFor(platform::Handle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
+    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
                  uint32_t* got) override;
-    bool close(platform::Handle port) override;
+    bool close(platform::PortHandle port) override;
 
     int openCount() const;   // open calls, failed ones included
     int closeCount() const;  // close calls, failed ones included
@@ -71,15 +71,15 @@ private:
 
     // The port behind a handle, or null when the handle is unknown or its
     // device has been detached.
-    Port* portOf(platform::Handle handle);
+    Port* portOf(platform::PortHandle handle);
     // What read and readFor share; the caller holds the lock.
-    bool take(platform::Handle port, uint8_t* data, uint32_t length, uint32_t* got);
+    bool take(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got);
 
     mutable std::mutex mutex_;
     std::map<std::string, Port> ports_;
     std::map<std::string, uint32_t> openFailures_;
-    std::map<platform::Handle, std::string> handles_;
-    platform::Handle nextHandle_ = 0x100;
+    std::map<platform::PortHandle, std::string> handles_;
+    std::intptr_t nextHandle_ = 0x100;
     int openCount_ = 0;
     int closeCount_ = 0;
     std::vector<std::string> openedPaths_;

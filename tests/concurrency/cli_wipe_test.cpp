@@ -25,7 +25,7 @@ namespace {
 // Ports that remember how many were open at once.
 class CountingPorts : public sim::InProcessPorts {
 public:
-    uint32_t open(const char* path, platform::Handle* port) override {
+    uint32_t open(const char* path, platform::PortHandle* port) override {
         const uint32_t error = InProcessPorts::open(path, port);
         if (error == platform::kErrSuccess) {
             const int now = ++open_;
@@ -35,7 +35,7 @@ public:
         }
         return error;
     }
-    bool close(platform::Handle port) override {
+    bool close(platform::PortHandle port) override {
         --open_;
         return InProcessPorts::close(port);
     }

@@ -2,39 +2,39 @@
 
 namespace fakes {
 
-platform::Handle FakeMutexes::create() {
-    if (refuseCreate) return platform::kNullHandle;
+platform::MutexHandle FakeMutexes::create() {
+    if (refuseCreate) return platform::kNoMutex;
     ++created_;
-    return reinterpret_cast<platform::Handle>(new std::recursive_mutex);
+    return platform::handleFor<platform::MutexHandle>(new std::recursive_mutex);
 }
 
-platform::WaitResult FakeMutexes::wait(platform::Handle mutex) {
-    reinterpret_cast<std::recursive_mutex*>(mutex)->lock();
+platform::WaitResult FakeMutexes::wait(platform::MutexHandle mutex) {
+    objectOf<std::recursive_mutex>(mutex)->lock();
     // An abandoned mutex is owned by the waiter, as on Windows.
     if (waitOutcome == platform::WaitResult::Failed) {
-        reinterpret_cast<std::recursive_mutex*>(mutex)->unlock();
+        objectOf<std::recursive_mutex>(mutex)->unlock();
     }
     return waitOutcome;
 }
 
-bool FakeMutexes::release(platform::Handle mutex) {
+bool FakeMutexes::release(platform::MutexHandle mutex) {
     ++releases_;
     if (waitOutcome == platform::WaitResult::Failed) return false;  // never owned
-    reinterpret_cast<std::recursive_mutex*>(mutex)->unlock();
+    objectOf<std::recursive_mutex>(mutex)->unlock();
     return true;
 }
 
-bool FakeMutexes::close(platform::Handle mutex) {
+bool FakeMutexes::close(platform::MutexHandle mutex) {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         closedOrder_.push_back(mutex);
     }
     ++closed_;
-    delete reinterpret_cast<std::recursive_mutex*>(mutex);
+    delete objectOf<std::recursive_mutex>(mutex);
     return true;
 }
 
-std::vector<platform::Handle> FakeMutexes::closedOrder() const {
+std::vector<platform::MutexHandle> FakeMutexes::closedOrder() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return closedOrder_;
 }

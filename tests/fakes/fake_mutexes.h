@@ -15,23 +15,23 @@ public:
     bool refuseCreate = false;
     platform::WaitResult waitOutcome = platform::WaitResult::Acquired;
 
-    platform::Handle create() override;
-    platform::WaitResult wait(platform::Handle mutex) override;
-    bool release(platform::Handle mutex) override;
-    bool close(platform::Handle mutex) override;
+    platform::MutexHandle create() override;
+    platform::WaitResult wait(platform::MutexHandle mutex) override;
+    bool release(platform::MutexHandle mutex) override;
+    bool close(platform::MutexHandle mutex) override;
 
     int created() const { return created_.load(); }
     int open() const { return created_.load() - closed_.load(); }
     int releases() const { return releases_.load(); }
     // Handles in the order they were closed.
-    std::vector<platform::Handle> closedOrder() const;
+    std::vector<platform::MutexHandle> closedOrder() const;
 
 private:
     std::atomic<int> created_{0};
     std::atomic<int> closed_{0};
     std::atomic<int> releases_{0};
     mutable std::mutex mutex_;
-    std::vector<platform::Handle> closedOrder_;
+    std::vector<platform::MutexHandle> closedOrder_;
 };
 
 }  // namespace fakes

@@ -15,14 +15,14 @@ class DriverFolder : public platform::Libraries {
 public:
     explicit DriverFolder(std::string folder) : folder_(std::move(folder)) {}
 
-    platform::Handle load(const char* name) override {
+    platform::LibraryHandle load(const char* name) override {
         ++loads;
         return loader().load((std::filesystem::path(folder_) / name).string().c_str());
     }
-    platform::Proc symbol(platform::Handle library, const char* name) override {
+    platform::Proc symbol(platform::LibraryHandle library, const char* name) override {
         return loader().symbol(library, name);
     }
-    bool free(platform::Handle library) override {
+    bool free(platform::LibraryHandle library) override {
         ++frees;
         return loader().free(library);
     }
@@ -44,12 +44,12 @@ public:
         --folder_.loads;
     }
     ~SimLibrary() {
-        if (handle_ != platform::kNullHandle) folder_.free(handle_);
+        if (handle_ != platform::kNoLibrary) folder_.free(handle_);
     }
     SimLibrary(const SimLibrary&) = delete;
     SimLibrary& operator=(const SimLibrary&) = delete;
 
-    bool loaded() const { return handle_ != platform::kNullHandle; }
+    bool loaded() const { return handle_ != platform::kNoLibrary; }
     template <class Fn>
     Fn entry(const char* name) {
         return platform::resolve<Fn>(folder_, handle_, name);
@@ -57,7 +57,7 @@ public:
 
 private:
     DriverFolder folder_;
-    platform::Handle handle_;
+    platform::LibraryHandle handle_;
 };
 
 }  // namespace fakes

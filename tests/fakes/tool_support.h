@@ -56,11 +56,11 @@ public:
 
 class CountingRegistry : public platform::TreeRegistry {
 public:
-    uint32_t openKey(const char* path, platform::Handle* key) override {
+    uint32_t openKey(const char* path, platform::KeyHandle* key) override {
         ++opens;
         return TreeRegistry::openKey(path, key);
     }
-    uint32_t queryValue(platform::Handle key, const char* name, uint8_t* data, uint32_t* size) override {
+    uint32_t queryValue(platform::KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override {
         ++queries;
         return TreeRegistry::queryValue(key, name, data, size);
     }

@@ -31,7 +31,7 @@ class NoisyPorts : public sim::InProcessPorts {
 public:
     explicit NoisyPorts(FuzzedDataProvider& input) : input_(input) {}
 
-    bool write(platform::Handle port, const uint8_t* data, uint32_t length, uint32_t* written) override {
+    bool write(platform::PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) override {
         const bool ok = InProcessPorts::write(port, data, length, written);
         if (ok && input_.remaining_bytes() > 0 && input_.ConsumeIntegralInRange<int>(0, 15) == 0) {
             const Bytes bytes = input_.ConsumeBytes<uint8_t>(input_.ConsumeIntegralInRange<std::size_t>(1, 3));
@@ -40,12 +40,12 @@ public:
         }
         return ok;
     }
-    bool read(platform::Handle port, uint8_t* data, uint32_t length, uint32_t* got) override {
+    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override {
         const bool ok = InProcessPorts::read(port, data, length, got);
         consumed.insert(consumed.end(), data, data + *got);
         return ok;
     }
-    bool readFor(platform::Handle port, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
+    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
         const bool ok = InProcessPorts::readFor(port, data, length, ms, got);
         consumed.insert(consumed.end(), data, data + *got);
         return ok;
@@ -56,7 +56,7 @@ public:
         strayAfterPurge(kPort, bytes);
         ++queued_;
     }
-    bool purge(platform::Handle port, uint32_t flags) override {
+    bool purge(platform::PortHandle port, uint32_t flags) override {
         const bool ok = InProcessPorts::purge(port, flags);
         if (ok && queued_ > 0) {
             --queued_;

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     require(parseRegedit(bytes, "fuzz.reg", &again, &secondError));
     TreeRegistry registry(std::move(tree));
     for (const char* path : {"", "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "HARDWARE\\DEVICEMAP\\SERIALCOMM"}) {
-        Handle key = kNullHandle;
+        KeyHandle key = kNoKey;
         if (registry.openKey(path, &key) != kErrSuccess) continue;
         for (uint32_t index = 0;; ++index) {
             char name[64];

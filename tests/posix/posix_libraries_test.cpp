@@ -22,17 +22,17 @@ TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
     std::filesystem::create_symlink(info.dli_fname, dir / "libFakeDrv.so");
 
     PosixLibraries libs;
-    Handle lib = libs.load((dir / "FakeDrv.DLL").c_str());
-    ASSERT_NE(lib, kNullHandle);
+    LibraryHandle lib = libs.load((dir / "FakeDrv.DLL").c_str());
+    ASSERT_NE(lib, kNoLibrary);
     auto pid = resolve<pid_t (*)()>(libs, lib, "getpid");
     ASSERT_NE(pid, nullptr);
     EXPECT_EQ(pid(), getpid());
     EXPECT_EQ(libs.symbol(lib, "NoSuchEntryPoint"), nullptr);
     EXPECT_TRUE(libs.free(lib));
 
-    EXPECT_EQ(libs.load("no_such_driver_library.dll"), kNullHandle);
-    EXPECT_EQ(libs.load(nullptr), kNullHandle);
-    EXPECT_FALSE(libs.free(kNullHandle));
+    EXPECT_EQ(libs.load("no_such_driver_library.dll"), kNoLibrary);
+    EXPECT_EQ(libs.load(nullptr), kNoLibrary);
+    EXPECT_FALSE(libs.free(kNoLibrary));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 
 TEST(PosixMutexTest, CloseRefusedWhileAnotherThreadHoldsIt) {
     PosixMutexes mutexes;
-    Handle m = mutexes.create();
+    MutexHandle m = mutexes.create();
     std::atomic<int> step{0};
     std::thread holder([&] {
         mutexes.wait(m);

@@ -286,7 +286,7 @@ TEST(Regedit, DeepKeysAndCrowdedKeysLoadInTimeLinearInTheFile) {
     // Enumeration sees the survivors in the order they were first set, the
     // value set again after its removal last.
     TreeRegistry registry(std::move(tree));
-    Handle key = kNullHandle;
+    KeyHandle key = kNoKey;
     ASSERT_EQ(registry.openKey("Crowded", &key), kErrSuccess);
     uint32_t index = 0;
     bool inOrder = true;
@@ -454,9 +454,9 @@ TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
             }
         }
         auto registry = PosixRegistry::fromSysfs(dir.path + "/sys", "/dev", dir.path + "/modules");
-        Handle key = kNullHandle;
+        KeyHandle key = kNoKey;
         EXPECT_EQ(registry->openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &key) == kErrSuccess, c.present);
-        if (key != kNullHandle) registry->closeKey(key);
+        if (key != kNoKey) registry->closeKey(key);
         const RegValue* count = registry->tree().value(kEnum, "Count");
         if (c.present) {
             ASSERT_NE(count, nullptr) << "Count says how many ports the driver serves, none here";
@@ -470,7 +470,7 @@ TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
 
 // The count of Enum and the entry "0" as the registry shows them now.
 std::pair<uint32_t, std::string> firstEntry(Registry& registry) {
-    Handle key = kNullHandle;
+    KeyHandle key = kNoKey;
     if (registry.openKey(kEnum, &key) != kErrSuccess) return {0, "<no Enum>"};
     uint8_t count[4] = {};
     uint32_t size = sizeof count;
@@ -523,7 +523,7 @@ TEST(PosixRegistry, FileIsReadAgainWhenItChanges) {
     const std::string path = dir.write("live.reg", regedit("FIRST"));
     auto registry = PosixRegistry::fromFile(path);
     EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+FIRST\\0000");
-    Handle before = kNullHandle;
+    KeyHandle before = kNoKey;
     ASSERT_EQ(registry->openKey(kEnum, &before), kErrSuccess);
 
     // Replaced as tuvak-sim does it, by a rename.
@@ -609,7 +609,7 @@ TEST(PosixRegistry, FileFromEnvironmentAndItsErrors) {
     setenv("HWDS_REGISTRY", bad.c_str(), 1);
     registry = PosixRegistry::fromEnvironment();
     EXPECT_EQ(registry->loadError(), bad.string() + ":4: bad character 'g' in hex list");
-    Handle key = kNullHandle;
+    KeyHandle key = kNoKey;
     EXPECT_EQ(registry->openKey("SYSTEM\\Good", &key), kErrFileNotFound) << "a failed file gives an empty registry";
 
     if (saved != nullptr) {

@@ -66,13 +66,13 @@ protected:
         }
         return out;
     }
-    Handle openPort(const char* path = "\\\\.\\COM7") {
-        Handle h = kNullHandle;
+    PortHandle openPort(const char* path = "\\\\.\\COM7") {
+        PortHandle h = kInvalidPort;
         EXPECT_EQ(ports_.open(path, &h), kErrSuccess) << path;
         return h;
     }
-    Handle openRaw() {
-        Handle h = openPort();
+    PortHandle openRaw() {
+        PortHandle h = openPort();
         EXPECT_TRUE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
         return h;
     }
@@ -91,8 +91,8 @@ protected:
 };
 
 TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
-    Handle h = openPort("COM7");  // bare name too
-    ASSERT_NE(h, kInvalidHandle);
+    PortHandle h = openPort("COM7");  // bare name too
+    ASSERT_NE(h, kInvalidPort);
     // A pty keeps the rate and stop bits; it forces 8 bits without parity.
     for (LineSettings want : {LineSettings{115200, 8, 0, 0}, LineSettings{9600, 8, 0, 2},
                               LineSettings{230400, 8, 0, 0}}) {
@@ -122,7 +122,7 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
         ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
         ::close(fd);
     }
-    Handle h = openRaw();
+    PortHandle h = openRaw();
     Bytes all(256);
     for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
 
@@ -141,7 +141,7 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
 }
 
 TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
-    Handle h = openRaw();
+    PortHandle h = openRaw();
     std::thread device([this] {
         sendFromDevice({1, 2});
         std::this_thread::sleep_for(milliseconds(80));
@@ -181,7 +181,7 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
 }
 
 TEST_F(PosixSerialTest, ReadForWaitsItsOwnTimeNotTheReplyTimeOut) {
-    Handle h = openRaw();
+    PortHandle h = openRaw();
     uint8_t byte = 0;
     uint32_t got = 9;
     const auto start = std::chrono::steady_clock::now();
@@ -241,7 +241,7 @@ TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
             *node = node_;
             return true;
         }, &flag);
-        Handle h = kNullHandle;
+        PortHandle h = kInvalidPort;
         ASSERT_EQ(ports.open("\\\\.\\COM7", &h), kErrSuccess);
         EXPECT_EQ(flag.on, c.whileOpen);
         EXPECT_TRUE(ports.close(h));
@@ -251,10 +251,10 @@ TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
 }
 
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
-    Handle h = openPort();
-    Handle second = kNullHandle;
+    PortHandle h = openPort();
+    PortHandle second = kInvalidPort;
     EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
-    EXPECT_EQ(second, kInvalidHandle);
+    EXPECT_EQ(second, kInvalidPort);
 
     // Unprivileged: the exclusive flag refuses the open. Root passes it, but
     // can read the flag.
@@ -277,7 +277,7 @@ TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     ::close(fd);
 
     h = openPort();
-    EXPECT_NE(h, kInvalidHandle);
+    EXPECT_NE(h, kInvalidPort);
     EXPECT_TRUE(ports_.close(h));
 
     // Another program's exclusive hold refuses us, root or not, and survives us.
@@ -293,9 +293,9 @@ TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
 }
 
 TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
-    Handle h = kNullHandle;
+    PortHandle h = kInvalidPort;
     EXPECT_EQ(ports_.open("\\\\.\\COM3", &h), kErrFileNotFound);  // not mapped
-    EXPECT_EQ(h, kInvalidHandle);
+    EXPECT_EQ(h, kInvalidPort);
     EXPECT_EQ(ports_.open("\\\\.\\COM8", &h), kErrFileNotFound);  // no such node
     EXPECT_EQ(ports_.open("\\\\.\\", &h), kErrFileNotFound);
     EXPECT_EQ(ports_.open(nullptr, &h), kErrInvalidParameter);
@@ -309,7 +309,7 @@ TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
 }
 
 TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
-    Handle h = openRaw();
+    PortHandle h = openRaw();
     std::thread device([this] {
         sendFromDevice({7, 7});
         std::this_thread::sleep_for(milliseconds(100));

@@ -66,8 +66,8 @@ TEST_F(OpenTest, SourceKeepsItsOwnCopyOfTheIdentifierAndStartsIdle) {
 
     auto* tuvak = static_cast<HwTuvak*>(source);  // nothing is touched yet
     EXPECT_EQ(tuvak->randomPos, TUVAK_RANDOM_EMPTY);
-    EXPECT_EQ(tuvak->portHandle, platform::kInvalidHandle);
-    EXPECT_NE(tuvak->lock, platform::kNullHandle);
+    EXPECT_EQ(tuvak->portHandle, platform::kInvalidPort);
+    EXPECT_NE(tuvak->lock, platform::kNoMutex);
 }
 
 TEST_F(OpenTest, BadArgumentsAndUnknownTypes) {
@@ -84,17 +84,17 @@ TEST_F(OpenTest, BadArgumentsAndUnknownTypes) {
 }
 
 TEST_F(OpenTest, TeardownDestroysNewestFirstAndEmptiesTheList) {
-    std::vector<platform::Handle> locks;
+    std::vector<platform::MutexHandle> locks;
     for (const char* id : {"A", "B", "C"}) locks.push_back(open("TUVAK", id)->lock);
     const int openBefore = mutexes.open();  // the registry lock and three sources
     hwdsTeardown();
     EXPECT_EQ(hwdsOpenSources(), nullptr);
     EXPECT_EQ(mutexes.open(), openBefore - 4);
     // Registry lock first, then C, B, A.
-    const std::vector<platform::Handle> closed = mutexes.closedOrder();
+    const std::vector<platform::MutexHandle> closed = mutexes.closedOrder();
     ASSERT_EQ(closed.size(), 4u);
-    EXPECT_EQ(std::vector<platform::Handle>(closed.begin() + 1, closed.end()),
-              (std::vector<platform::Handle>{locks[2], locks[1], locks[0]}));
+    EXPECT_EQ(std::vector<platform::MutexHandle>(closed.begin() + 1, closed.end()),
+              (std::vector<platform::MutexHandle>{locks[2], locks[1], locks[0]}));
     hwdsStartup();
 }
 
@@ -116,7 +116,7 @@ TEST_F(OpenTest, RegistryLockThatCannotBeTakenFailsTheOpen) {
 TEST_F(OpenTest, SourceWhoseLockWasRefusedIsCreatedButCannotRun) {
     mutexes.refuseCreate = true;
     HwDataSource* source = open("TUVAK", "A");
-    EXPECT_EQ(source->lock, platform::kNullHandle);
+    EXPECT_EQ(source->lock, platform::kNoMutex);
     uint8_t byte = 0;
     EXPECT_EQ(hwdsWrite(source, nullptr, &byte, 1, 0), CE_HW_FAIL_LOCK);
 }

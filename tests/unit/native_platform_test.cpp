@@ -14,8 +14,8 @@ namespace {
 
 TEST(NativeMutexes, ReentrantForTheHolderAndExclusiveForOthers) {
     Mutexes& mutexes = *native().mutexes;
-    Handle m = mutexes.create();
-    ASSERT_NE(m, kNullHandle);
+    MutexHandle m = mutexes.create();
+    ASSERT_NE(m, kNoMutex);
     ASSERT_EQ(mutexes.wait(m), WaitResult::Acquired);
     ASSERT_EQ(mutexes.wait(m), WaitResult::Acquired);
 
@@ -34,13 +34,13 @@ TEST(NativeMutexes, ReentrantForTheHolderAndExclusiveForOthers) {
     EXPECT_FALSE(othersRelease);
     EXPECT_TRUE(acquired);
     EXPECT_TRUE(mutexes.close(m));
-    EXPECT_EQ(mutexes.wait(kNullHandle), WaitResult::Failed);
+    EXPECT_EQ(mutexes.wait(kNoMutex), WaitResult::Failed);
 }
 
 TEST(NativeMutexes, HolderThatEndsLeavesItAbandonedToTheNextWaiter) {
     Mutexes& mutexes = *native().mutexes;
-    Handle m = mutexes.create();
-    ASSERT_NE(m, kNullHandle);
+    MutexHandle m = mutexes.create();
+    ASSERT_NE(m, kNoMutex);
     std::thread([&] {
         mutexes.wait(m);
         mutexes.wait(m);

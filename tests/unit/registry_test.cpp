@@ -16,9 +16,9 @@ TEST(TreeRegistry, QueryValueBehavesAsRegQueryValueEx) {
     reg.tree().setString("Dev\\Device Parameters", "Long", "COM1234");
     reg.tree().setValue("Dev\\Device Parameters", "Raw", kRegBinary, {1, 2, 3});
 
-    Handle key = kNullHandle;
+    KeyHandle key = kNoKey;
     ASSERT_EQ(reg.openKey("Dev\\Device Parameters", &key), kErrSuccess);
-    ASSERT_NE(key, kNullHandle);
+    ASSERT_NE(key, kNoKey);
 
     uint32_t size = 0;
     EXPECT_EQ(reg.queryValue(key, "PortName", nullptr, &size), kErrSuccess);
@@ -48,7 +48,7 @@ TEST(TreeRegistry, QueryValueBehavesAsRegQueryValueEx) {
 
     EXPECT_EQ(reg.queryValue(key, "Absent", big, &size), kErrFileNotFound);
     EXPECT_EQ(reg.queryValue(key, "PortName", big, nullptr), kErrInvalidParameter);
-    EXPECT_EQ(reg.queryValue(kNullHandle, "PortName", big, &size), kErrInvalidHandle);
+    EXPECT_EQ(reg.queryValue(kNoKey, "PortName", big, &size), kErrInvalidHandle);
     EXPECT_EQ(reg.closeKey(key), kErrSuccess);
     EXPECT_EQ(reg.openKeyCount(), 0);
 }
@@ -57,7 +57,7 @@ TEST(TreeRegistry, KeysAndNamesIgnoreCaseAndHandlesAreCounted) {
     TreeRegistry reg;
     reg.tree().setDword("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "Count", 0x01020304);
 
-    Handle enumKey = kNullHandle, driverKey = kNullHandle, missing = 123;
+    KeyHandle enumKey = kNoKey, driverKey = kNoKey, missing = platform::makeHandle<KeyHandle>(123);
     ASSERT_EQ(reg.openKey("system\\currentcontrolset\\services\\ftser2k\\ENUM", &enumKey), kErrSuccess);
     ASSERT_EQ(reg.openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &driverKey), kErrSuccess)
         << "parents of a key exist";
@@ -73,7 +73,7 @@ TEST(TreeRegistry, KeysAndNamesIgnoreCaseAndHandlesAreCounted) {
 
     EXPECT_EQ(reg.closeKey(enumKey), kErrSuccess);
     EXPECT_EQ(reg.closeKey(driverKey), kErrSuccess);
-    EXPECT_EQ(reg.closeKey(kNullHandle), kErrInvalidHandle);
+    EXPECT_EQ(reg.closeKey(kNoKey), kErrInvalidHandle);
     EXPECT_EQ(reg.openKeyCount(), 0);
 }
 

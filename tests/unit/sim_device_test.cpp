@@ -119,13 +119,13 @@ TEST(SimDevice, ForgottenAddressesAcknowledgeWritesButKeepTheirOldBytes) {
 const std::string kCom3 = "\\\\.\\COM3";
 
 struct FakePortTest : ::testing::Test {
-    platform::Handle openOk(const std::string& path) {
-        platform::Handle h = platform::kInvalidHandle;
+    platform::PortHandle openOk(const std::string& path) {
+        platform::PortHandle h = platform::kInvalidPort;
         EXPECT_EQ(ports.open(path.c_str(), &h), platform::kErrSuccess);
         return h;
     }
     // Sends a request and reads `want` bytes back in one call.
-    bool exchange(platform::Handle h, const Bytes& request, std::size_t want, Bytes* reply) {
+    bool exchange(platform::PortHandle h, const Bytes& request, std::size_t want, Bytes* reply) {
         uint32_t written = 0;
         if (!ports.write(h, request.data(), static_cast<uint32_t>(request.size()), &written) ||
             written != request.size()) {
@@ -143,14 +143,14 @@ struct FakePortTest : ::testing::Test {
 };
 
 TEST_F(FakePortTest, OpensOnlyAttachedPathsAndOnlyOnce) {
-    platform::Handle h = 0;
+    platform::PortHandle h{};
     EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrFileNotFound);
-    EXPECT_EQ(h, platform::kInvalidHandle);
+    EXPECT_EQ(h, platform::kInvalidPort);
 
     ports.attach(kCom3, &device);
-    const platform::Handle first = openOk(kCom3);
+    const platform::PortHandle first = openOk(kCom3);
     EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrSharingViolation);
-    EXPECT_EQ(h, platform::kInvalidHandle);
+    EXPECT_EQ(h, platform::kInvalidPort);
     EXPECT_EQ(ports.openPorts(), 1);
     EXPECT_TRUE(ports.close(first));
     EXPECT_FALSE(ports.close(first));
@@ -159,8 +159,8 @@ TEST_F(FakePortTest, OpensOnlyAttachedPathsAndOnlyOnce) {
     ports.failOpen(kCom3, platform::kErrAccessDenied);
     EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrAccessDenied);
     ports.failOpen(kCom3, 0);
-    const platform::Handle again = openOk(kCom3);
-    EXPECT_NE(again, platform::kInvalidHandle);
+    const platform::PortHandle again = openOk(kCom3);
+    EXPECT_NE(again, platform::kInvalidPort);
 
     EXPECT_EQ(ports.openCount(), 5);
     EXPECT_EQ(ports.closeCount(), 2);
@@ -170,7 +170,7 @@ TEST_F(FakePortTest, OpensOnlyAttachedPathsAndOnlyOnce) {
 TEST_F(FakePortTest, AnUnpluggedDeviceFailsReadsWritesAndOpens) {
     device.faults().unplugAfter = 1;
     ports.attach(kCom3, &device);
-    const platform::Handle h = openOk(kCom3);
+    const platform::PortHandle h = openOk(kCom3);
     uint32_t written = 0;
     const Bytes write = writeFrame(0, 1);
     ASSERT_TRUE(ports.write(h, write.data(), 4, &written));
@@ -186,7 +186,7 @@ TEST_F(FakePortTest, AnUnpluggedDeviceFailsReadsWritesAndOpens) {
     EXPECT_FALSE(ports.write(h, write.data(), 4, &written));
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(ports.close(h));
-    platform::Handle again = 0;
+    platform::PortHandle again{};
     EXPECT_EQ(ports.open(kCom3.c_str(), &again), platform::kErrFileNotFound);
 }
 

@@ -24,15 +24,15 @@ constexpr char kPort[] = "\\\\.\\COM3";
 // Mutexes of which one, once named, cannot be waited for.
 class SelectiveMutexes : public fakes::FakeMutexes {
 public:
-    platform::WaitResult wait(platform::Handle mutex) override {
+    platform::WaitResult wait(platform::MutexHandle mutex) override {
         if (mutex == failing) return platform::WaitResult::Failed;
         return FakeMutexes::wait(mutex);
     }
-    bool release(platform::Handle mutex) override {
+    bool release(platform::MutexHandle mutex) override {
         if (mutex == failing) return false;
         return FakeMutexes::release(mutex);
     }
-    platform::Handle failing = platform::kNullHandle;
+    platform::MutexHandle failing = platform::kNoMutex;
 };
 
 class ToolWipeTest : public ::testing::Test {

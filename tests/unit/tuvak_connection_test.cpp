@@ -34,7 +34,7 @@ protected:
         HwTuvak source(id);
         const size_t before = serial.openedPaths().size();
         const int32_t status = source.probe();
-        EXPECT_EQ(source.portHandle, platform::kInvalidHandle);
+        EXPECT_EQ(source.portHandle, platform::kInvalidPort);
         const auto paths = serial.openedPaths();
         return {status, paths.size() > before ? paths.back() : std::string()};
     }
@@ -160,10 +160,10 @@ TEST_F(ConnectionTest, FailedCloseSpoilsOnlySuccess) {
     serial.failClose = true;
     ASSERT_EQ(source.connect(), HWDS_OK);
     EXPECT_EQ(source.disconnect(HWDS_IO_ERROR), HWDS_IO_ERROR);
-    EXPECT_EQ(source.portHandle, platform::kInvalidHandle);
+    EXPECT_EQ(source.portHandle, platform::kInvalidPort);
     ASSERT_EQ(source.connect(), HWDS_OK);
     EXPECT_EQ(source.disconnect(HWDS_OK), HWDS_FAILED);
-    EXPECT_EQ(source.portHandle, platform::kInvalidHandle);
+    EXPECT_EQ(source.portHandle, platform::kInvalidPort);
     EXPECT_EQ(serial.closeCount(), 2);
 }
 

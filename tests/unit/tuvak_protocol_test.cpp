@@ -266,18 +266,18 @@ TEST_F(ProtocolTest, GarbledBlockIsNeverServed) {
 class ScriptedPort : public platform::SerialPorts {
 public:
     std::deque<uint8_t> replies;
-    uint32_t open(const char*, platform::Handle* port) override {
-        *port = 7;
+    uint32_t open(const char*, platform::PortHandle* port) override {
+        *port = platform::makeHandle<platform::PortHandle>(7);
         return platform::kErrSuccess;
     }
-    bool getSettings(platform::Handle, platform::LineSettings*) override { return true; }
-    bool setSettings(platform::Handle, const platform::LineSettings&) override { return true; }
-    bool purge(platform::Handle, uint32_t) override { return true; }
-    bool write(platform::Handle, const uint8_t*, uint32_t length, uint32_t* written) override {
+    bool getSettings(platform::PortHandle, platform::LineSettings*) override { return true; }
+    bool setSettings(platform::PortHandle, const platform::LineSettings&) override { return true; }
+    bool purge(platform::PortHandle, uint32_t) override { return true; }
+    bool write(platform::PortHandle, const uint8_t*, uint32_t length, uint32_t* written) override {
         *written = length;
         return true;
     }
-    bool read(platform::Handle, uint8_t* data, uint32_t length, uint32_t* got) override {
+    bool read(platform::PortHandle, uint8_t* data, uint32_t length, uint32_t* got) override {
         *got = 0;
         while (*got < length && !replies.empty()) {
             data[(*got)++] = replies.front();
@@ -285,10 +285,10 @@ public:
         }
         return true;
     }
-    bool readFor(platform::Handle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) override {
+    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) override {
         return read(port, data, length, got);
     }
-    bool close(platform::Handle) override { return true; }
+    bool close(platform::PortHandle) override { return true; }
 };
 
 TEST_F(ProtocolTest, ReadReplyCheckIsDataAndCheckBeingDisjoint) {
