@@ -121,17 +121,6 @@ TEST_F(CliWipeTest, EveryDeviceFinishesOrFailsOnItsOwn) {
     EXPECT_EQ(terminal.questions.load(), 0);
     EXPECT_EQ(serial.openPorts(), 0);
 
-    // Five passes of 128 writes, then 128 reads, in address order each.
-    const uint8_t passes[] = {0xFF, 0x00, 0x55, 0xAA, 0x00};
-    const auto& frames = models[0]->frameLog();
-    ASSERT_EQ(frames.size(), 6u * 128);
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        ASSERT_EQ(frames[f][0], f < 5 * 128 ? 0x07 : 0x08) << f;
-        ASSERT_EQ(frames[f][1], f % 128) << f;
-        if (f < 5 * 128) {
-            ASSERT_EQ(frames[f][2], passes[f / 128]) << f;
-        }
-    }
 }
 
 TEST_F(CliWipeTest, JobsLimitTheDevicesAtWork) {

@@ -76,19 +76,6 @@ TEST(CliTexts, HexBytesAndPasses) {
     }
 }
 
-TEST(CliTexts, HexOutputs) {
-    Bytes bytes(20);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 3);
-    EXPECT_EQ(cli::hexLines(bytes.data(), bytes.size()),
-              "03 28 4d 72 97 bc e1 06 2b 50 75 9a bf e4 09 2e\n53 78 9d c2\n");
-    EXPECT_EQ(cli::hexStream(bytes.data(), 5, 2), "0328\n4d72\n97");
-    const Bytes text = {'h', 'w', 'd', 's', 0x00, 0x7F, 0x20, '~'};
-    EXPECT_EQ(cli::hexView(text.data(), text.size()),
-              "00000000  68 77 64 73 00 7f 20 7e" + std::string(27, ' ') + "|hwds.. ~|\n");
-    EXPECT_EQ(cli::hexView(bytes.data(), bytes.size()).substr(79),
-              "00000010  53 78 9d c2" + std::string(39, ' ') + "|Sx..|\n");
-}
-
 TEST(CliStatus, ResultsMapToDocumentedStatuses) {
     const std::pair<CeResult, int> table[] = {
         {CE_OK, 0},           {CE_HW_WRITE_FAILED, 1}, {CE_HW_FAIL, 1}, {CE_HW_ACCESS_DENIED, 1},
