@@ -54,11 +54,11 @@ Entry sobolEntry() {
 
 std::string json(const std::vector<Entry>& entries) {
     auto orNull = [](const std::string& text) {
-        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+        return text.empty() ? Json() : Json(text);
     };
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    Json array = Json::array();
     for (const Entry& e : entries) {
-        nlohmann::ordered_json& o = array.emplace_back();
+        Json& o = array.emplace_back();
         o["type"] = e.type;
         o["id"] = orNull(e.id);
         o["ok"] = e.ok;

@@ -132,9 +132,9 @@ std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify) {
 }
 
 std::string wipeJson(const std::vector<WipeOutcome>& outcomes, bool verify) {
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    Json array = Json::array();
     for (const WipeOutcome& o : outcomes) {
-        nlohmann::ordered_json& j = array.emplace_back();
+        Json& j = array.emplace_back();
         j["id"] = o.id;
         j["ok"] = o.ok();
         j["result"] = resultName(o.result);
@@ -142,7 +142,7 @@ std::string wipeJson(const std::vector<WipeOutcome>& outcomes, bool verify) {
         if (verify) j["verified"] = o.verified;
         if (o.mismatch)
             j["mismatch"] = {{"address", o.address}, {"expected", o.expected}, {"found", o.found}};
-        j["error"] = o.ok() ? nlohmann::ordered_json() : nlohmann::ordered_json(o.failure);
+        j["error"] = o.ok() ? Json() : Json(o.failure);
     }
     return jsonText(array);
 }

@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/display.h"
+#include "cli/wipe.h"
 #include "sim/model/inprocess_ports.h"
 #include "sim/model/tuvak_device.h"
 #include "tests/fakes/cli_support.h"
@@ -91,6 +92,25 @@ TEST(CliStatus, ResultsMapToDocumentedStatuses) {
         {{}, 0}, {{0, 0}, 0}, {{0, 3, 0}, 3}, {{4, 4}, 4}, {{3, 4}, 1}, {{0, 2, 3}, 1}, {{1}, 1},
     };
     for (const auto& [statuses, status] : combined) EXPECT_EQ(cli::combinedExitStatus(statuses), status);
+}
+
+TEST(CliJson, WipeOutcomesOneObjectToALine) {
+    std::vector<cli::WipeOutcome> outcomes(2);
+    outcomes[0].id = "A\"1";
+    outcomes[0].passesDone = 5;
+    outcomes[0].verified = true;
+    outcomes[1].id = "B\xC0";  // not UTF-8
+    outcomes[1].result = CE_HW_WRITE_FAILED;
+    outcomes[1].passesDone = 5;
+    outcomes[1].mismatch = true;
+    outcomes[1].address = 33;
+    outcomes[1].found = 33;
+    outcomes[1].failure = "verification:\tx";
+    EXPECT_EQ(cli::wipeJson(outcomes, true),
+              "[\n  {\"id\": \"A\\\"1\", \"ok\": true, \"result\": \"CE_OK\", \"passes\": 5, \"verified\": true, \"error\": null},\n"
+              "  {\"id\": \"B\xEF\xBF\xBD\", \"ok\": false, \"result\": \"CE_HW_WRITE_FAILED\", \"passes\": 5, \"verified\": false, "
+              "\"mismatch\": {\"address\": 33, \"expected\": 0, \"found\": 33}, \"error\": \"verification:\\tx\"}\n]\n");
+    EXPECT_EQ(cli::wipeJson({}, false), "[]\n");
 }
 
 // ---- The display ----------------------------------------------------------------
