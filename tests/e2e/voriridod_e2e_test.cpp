@@ -51,21 +51,13 @@ using sim::Fd;
 using e2e::WineHost;
 
 // Puts a file's mode back whatever the test's outcome.
-class ModeGuard {
-public:
-    explicit ModeGuard(std::string path) : path_(std::move(path)) {
-        struct stat st {};
-        if (::stat(path_.c_str(), &st) == 0) saved_ = st.st_mode & 07777;
-    }
-    ~ModeGuard() {
-        if (saved_) ::chmod(path_.c_str(), *saved_);
-    }
+struct ModeGuard {
+    explicit ModeGuard(std::string p) : path(std::move(p)) { ::stat(path.c_str(), &saved); }
+    ~ModeGuard() { ::chmod(path.c_str(), saved.st_mode & 07777); }
     ModeGuard(const ModeGuard&) = delete;
     ModeGuard& operator=(const ModeGuard&) = delete;
-
-private:
-    std::string path_;
-    std::optional<mode_t> saved_;
+    std::string path;
+    struct stat saved {};
 };
 
 // A regedit string: backslashes and quotes escaped.
@@ -115,7 +107,7 @@ std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
 using fakes::instancePath;
 
 sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<std::string>& args,
-                              std::vector<std::string> prefix = {}) {
+                            std::vector<std::string> prefix = {}) {
     if (WineHost* wine = WineHost::get()) return wine->runTool(registryFile, args);
     prefix.push_back(VORIRIDOD_PATH);
     prefix.insert(prefix.end(), args.begin(), args.end());
@@ -125,8 +117,7 @@ sim::RunResult runVoriridod(const std::string& registryFile, const std::vector<s
 // The console bytes of a UTF-8 text where the tool runs.
 std::string shown(const std::string& utf8) { return WineHost::get() ? WineHost::console(utf8) : utf8; }
 
-void expectRun(const sim::RunResult& r, int status, const std::string& out,
-               const std::string& err) {
+void expectRun(const sim::RunResult& r, int status, const std::string& out, const std::string& err) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, status);
     EXPECT_EQ(r.out, shown(out));
@@ -134,8 +125,7 @@ void expectRun(const sim::RunResult& r, int status, const std::string& out,
 }
 
 // The failure rows: progress for pass 1, the message, the verdict.
-void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id,
-                             const std::string& message) {
+void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id, const std::string& message) {
     expectRun(r, 1, failed(id), progress(id, 1) + message);
 }
 
@@ -225,8 +215,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
     sim::SimProcess single(TUVAK_SIM_PATH);
     std::string error;
     ASSERT_TRUE(single.start({"--first-com", kFirstCom, "CAFE01"}, &error)) << error;
-    expectRun(runVoriridod(single.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n",
-              "");
+    expectRun(runVoriridod(single.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n", "");
 
     const std::string noEnum = dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {}));
     const std::string zero = dir.write(
