@@ -27,9 +27,6 @@ int exitStatusFor(CeResult result);
 // failures share one, else kExitFailed.
 int combinedExitStatus(const std::vector<int>& statuses);
 
-// The source type names that hwdsOpen knows.
-inline constexpr const char* kSourceTypes[] = {"TUVAK", "ACCORD", "SOBOL"};
-
 // ---- Output ----------------------------------------------------------------
 
 // Bytes to standard output or error, unchanged; false when they did not go.
@@ -56,8 +53,6 @@ std::string hexLines(const uint8_t* data, std::size_t size);
 std::string hexView(const uint8_t* data, std::size_t size);
 // Continuous lower-case digits, `perLine` bytes to a line.
 std::string hexStream(const uint8_t* data, std::size_t size, std::size_t perLine);
-// A JSON string literal.
-std::string jsonString(std::string_view text);
 // A result code's name, or its number when it has none.
 std::string resultName(CeResult result);
 // A result in plain words.

@@ -1,8 +1,8 @@
 // list: what is attached.
 #include <algorithm>
 
-#include "cli/cli.h"
-#include "cli/commands.h"
+#include "cli/json.h"
+#include "cli/subcommand.h"
 #include "hwds/tuvak/tuvak_devices.h"
 
 namespace cli {
@@ -33,7 +33,7 @@ Entry accordEntry() {
     }
     if (entry.result == CE_OK) {
         uint32_t capacity = 0;
-        if (memoryCapacity(source, nullptr, &capacity) == CE_OK) entry.capacity = capacity;
+        if (hwdsMemorySize(source, nullptr, &capacity) == CE_OK) entry.capacity = capacity;
         entry.ok = true;
         entry.detail = "a key answers" +
                        (entry.capacity ? ", " + std::to_string(*entry.capacity) + " bytes" : "");
@@ -53,23 +53,24 @@ Entry sobolEntry() {
 }
 
 std::string json(const std::vector<Entry>& entries) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        text += i == 0 ? "\n  {" : ",\n  {";
-        text += "\"type\": " + jsonString(e.type);
-        text += ", \"id\": " + (e.id.empty() ? std::string("null") : jsonString(e.id));
-        text += ", \"ok\": " + std::string(e.ok ? "true" : "false");
-        text += ", \"result\": " + jsonString(resultName(e.result));
+    auto orNull = [](const std::string& text) {
+        return text.empty() ? Json() : Json(text);
+    };
+    Json array = Json::array();
+    for (const Entry& e : entries) {
+        Json& o = array.emplace_back();
+        o["type"] = e.type;
+        o["id"] = orNull(e.id);
+        o["ok"] = e.ok;
+        o["result"] = resultName(e.result);
         if (e.type == "TUVAK" && !e.id.empty()) {
-            text += ", \"com\": " + (e.com.empty() ? std::string("null") : jsonString(e.com));
-            text += ", \"node\": " + (e.node.empty() ? std::string("null") : jsonString(e.node));
+            o["com"] = orNull(e.com);
+            o["node"] = orNull(e.node);
         }
-        if (e.capacity) text += ", \"capacity\": " + std::to_string(*e.capacity);
-        text += ", \"detail\": " + jsonString(e.detail);
-        text += "}";
+        if (e.capacity) o["capacity"] = *e.capacity;
+        o["detail"] = e.detail;
     }
-    return text + "\n]\n";
+    return jsonText(array);
 }
 
 std::string plain(const std::vector<Entry>& entries) {
@@ -95,9 +96,7 @@ std::string plain(const std::vector<Entry>& entries) {
     return text;
 }
 
-}  // namespace
-
-int listCommand(bool asJson) {
+int list(bool asJson) {
     std::vector<Entry> entries;
     int status = registryBroken() ? kExitFailed : kExitOk;
 
@@ -128,5 +127,25 @@ int listCommand(bool asJson) {
     if (!writeOut(asJson ? json(entries) : plain(entries))) return kExitFailed;
     return status;
 }
+
+class List : public Subcommand {
+public:
+    CLI::App* add(CLI::App& program, double*) override {
+        CLI::App* list = program.add_subcommand(
+            "list",
+            "show the attached TUVAK devices and whether an ACCORD key\n"
+            "and a SOBOL card answer");
+        list->add_flag("--json", json_, "a JSON array on standard output instead of text");
+        return list;
+    }
+    int run(Display&) override { return list(json_); }
+
+private:
+    bool json_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> listSubcommand() { return std::make_unique<List>(); }
 
 }  // namespace cli

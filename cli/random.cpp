@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/cli.h"
-#include "cli/commands.h"
+#include "cli/subcommand.h"
 
 namespace cli {
 
@@ -24,35 +23,31 @@ std::string mebibytes(uint64_t bytes) {
     return text;
 }
 
-}  // namespace
-
-int randomCommand(const RandomArgs& args, Display& display) {
+int randomBytes(const Target& target, uint64_t total, bool raw, Display& display) {
     int status = kExitOk;
-    HwDataSource* source = openTarget(args.target, &status);
+    HwDataSource* source = openTarget(target, &status);
     if (source == nullptr) return status;
 
-    Attention attention;
-    attention.display = &display;
-    attention.label = args.target.label();
+    Attention attention = attentionFor(target, display);
     const HWDSInteraction interaction = attention.record();
     platform::Terminal* terminal = platform::current().terminal;
-    if (args.raw && terminal != nullptr) terminal->binaryOutput();
+    if (raw && terminal != nullptr) terminal->binaryOutput();
 
     platform::Clock& clock = *platform::current().clock;
     const uint32_t start = clock.tickCount();
     uint32_t shown = start;
     bool showing = false;
-    std::vector<uint8_t> chunk(std::min<uint64_t>(kChunk, args.bytes));
-    for (uint64_t done = 0; done < args.bytes;) {
-        const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, args.bytes - done));
+    std::vector<uint8_t> chunk(std::min<uint64_t>(kChunk, total));
+    for (uint64_t done = 0; done < total;) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, total - done));
         const CeResult result = hwdsRandom(source, &interaction, chunk.data(), n);
         if (result != CE_OK) {
             if (showing) display.end();
-            complain(args.target.label() + ": random bytes failed after " + std::to_string(done) +
+            complain(target.label() + ": random bytes failed after " + std::to_string(done) +
                      " bytes: " + attention.explain(result) + " (" + resultName(result) + ")");
             return exitStatusFor(result);
         }
-        const std::string bytes = args.raw
+        const std::string bytes = raw
                                       ? std::string(reinterpret_cast<const char*>(chunk.data()), n)
                                       : hexStream(chunk.data(), n, kHexPerLine);
         if (!writeOut(bytes)) {
@@ -63,21 +58,55 @@ int randomCommand(const RandomArgs& args, Display& display) {
 
         const uint32_t now = clock.tickCount();
         if (display.live() && now - start >= kProgressAfterMs && now - shown >= kProgressEveryMs) {
-            if (!showing) display.begin({args.target.label()});
+            if (!showing) display.begin({target.label()});
             showing = true;
             shown = now;
             display.update(0,
-                           mebibytes(done) + " of " + mebibytes(args.bytes) + " (" +
-                               std::to_string(done * 100 / args.bytes) + "%)",
+                           mebibytes(done) + " of " + mebibytes(total) + " (" +
+                               std::to_string(done * 100 / total) + "%)",
                            true);
         }
     }
-    if (!args.raw && args.bytes % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
+    if (!raw && total % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
     if (showing) {
-        display.update(0, mebibytes(args.bytes) + " done", true);
+        display.update(0, mebibytes(total) + " done", true);
         display.end();
     }
     return kExitOk;
 }
+
+class Random : public Subcommand {
+public:
+    CLI::App* add(CLI::App& program, double* timeout) override {
+        CLI::App* random =
+            program.add_subcommand("random", "random bytes to standard output, e.g. for rngtest");
+        target_.add(random);
+        random
+            ->add_option("--bytes", bytes_,
+                         "how many: a number with an optional K, M or G (powers of 1024)")
+            ->required();
+        random->add_option("--format", format_, "raw (default) or hex")
+            ->check(CLI::IsMember({"hex", "raw"}));
+        addTimeout(random, timeout);
+        return random;
+    }
+
+    int run(Display& display) override {
+        uint64_t total = 0;
+        if (!parseSize(bytes_, &total)) {
+            complain("--bytes '" + bytes_ + "' is not a count of bytes (such as 4096, 64K or 1M)");
+            return kExitUsage;
+        }
+        return randomBytes(target_.target(), total, format_ == "raw", display);
+    }
+
+private:
+    TargetOptions target_;
+    std::string bytes_, format_ = "raw";
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> randomSubcommand() { return std::make_unique<Random>(); }
 
 }  // namespace cli

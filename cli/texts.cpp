@@ -157,29 +157,6 @@ std::string hexStream(const uint8_t* data, std::size_t size, std::size_t perLine
     return text;
 }
 
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (byte < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-                    out += escape;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string resultName(CeResult result) {
     const char* name = ceResultName(result);
     return name ? std::string(name) : std::to_string(result);

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
+#include <set>
 #include <thread>
 
 #include "cli/cli.h"
-#include "hwds/tuvak/tuvak_devices.h"
+#include "cli/json.h"
+#include "cli/subcommand.h"
 
 namespace cli {
 
@@ -41,56 +42,38 @@ WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& 
                     Display& display) {
     WipeOutcome outcome;
     outcome.id = id;
-    auto fail = [&](const std::string& failure) {
-        outcome.failure = failure;
-        display.update(line, "FAILED: " + failure);
-        return outcome;
-    };
-
     Attention attention;
     attention.display = &display;
     attention.label = id;
     const HWDSInteraction interaction = attention.record();
 
-    HwDataSource* source = nullptr;
-    outcome.result = hwdsOpen(&source, "TUVAK", id.c_str());
-    if (outcome.result != CE_OK) return fail("cannot open: " + describeResult(outcome.result));
-
     // Each device has its own source, so its own lock and port: the threads
     // share nothing but the display.
-    uint8_t buffer[TUVAK_MEMORY_SIZE];
+    HwDataSource* source = nullptr;
+    outcome.result = hwdsOpen(&source, "TUVAK", id.c_str());
     const std::size_t total = request.passes.size();
-    for (std::size_t pass = 0; pass < total; ++pass) {
-        const std::string which =
-            "pass " + std::to_string(pass + 1) + " of " + std::to_string(total);
-        std::memset(buffer, request.passes[pass], sizeof buffer);
-        display.update(line, which + " (" + byteText(request.passes[pass]) + ")");
-        outcome.result = hwdsWrite(source, &interaction, buffer, sizeof buffer, 0);
-        if (outcome.result != CE_OK) return fail(which + ": " + attention.explain(outcome.result));
-        ++outcome.passesDone;
-    }
-    if (request.verify) {
-        display.update(line, "reading back");
-        uint8_t back[TUVAK_MEMORY_SIZE];
-        outcome.result = hwdsRead(source, &interaction, back, sizeof back, 0);
-        if (outcome.result != CE_OK)
-            return fail("reading back: " + attention.explain(outcome.result));
-        const uint8_t last = request.passes.back();
-        const uint8_t* differs =
-            std::find_if(back, back + sizeof back, [&](uint8_t b) { return b != last; });
-        if (differs != back + sizeof back) {
-            outcome.mismatch = true;
-            outcome.address = static_cast<uint32_t>(differs - back);
-            outcome.expected = last;
-            outcome.found = *differs;
-            // The memory does not hold what the device confirmed writing.
-            outcome.result = CE_HW_WRITE_FAILED;
-            return fail("verification: address " + byteText(static_cast<uint8_t>(outcome.address)) +
-                        " holds " + byteText(outcome.found) + ", not " + byteText(last));
+    auto which = [&](std::size_t pass) {
+        return "pass " + std::to_string(pass + 1) + " of " + std::to_string(total);
+    };
+    if (outcome.result != CE_OK) {
+        outcome.failure = "cannot open: " + describeResult(outcome.result);
+    } else {
+        TuvakWipeRequest wipe{request.passes, request.verify, [&](std::size_t step) {
+            display.update(line, step < total ? which(step) + " (" + byteText(request.passes[step]) + ")"
+                                              : "reading back");
+        }};
+        static_cast<TuvakWipeOutcome&>(outcome) = hwdsWipeTuvak(source, &interaction, wipe);
+        if (outcome.mismatch) {
+            outcome.failure = "verification: address " +
+                              byteText(static_cast<uint8_t>(outcome.address)) + " holds " +
+                              byteText(outcome.found) + ", not " + byteText(outcome.expected);
+        } else if (outcome.result != CE_OK) {
+            outcome.failure = (outcome.passesDone < total ? which(outcome.passesDone) : "reading back") +
+                              ": " + attention.explain(outcome.result);
         }
-        outcome.verified = true;
     }
-    display.update(line, request.verify ? "wiped and verified" : "wiped");
+    display.update(line, outcome.ok() ? (request.verify ? "wiped and verified" : "wiped")
+                                      : "FAILED: " + outcome.failure);
     return outcome;
 }
 
@@ -149,24 +132,92 @@ std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify) {
 }
 
 std::string wipeJson(const std::vector<WipeOutcome>& outcomes, bool verify) {
-    std::string json = "[";
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        const WipeOutcome& o = outcomes[i];
-        json += i == 0 ? "\n  {" : ",\n  {";
-        json += "\"id\": " + jsonString(o.id);
-        json += ", \"ok\": " + std::string(o.ok() ? "true" : "false");
-        json += ", \"result\": " + jsonString(resultName(o.result));
-        json += ", \"passes\": " + std::to_string(o.passesDone);
-        if (verify) json += ", \"verified\": " + std::string(o.verified ? "true" : "false");
-        if (o.mismatch) {
-            json += ", \"mismatch\": {\"address\": " + std::to_string(o.address) +
-                    ", \"expected\": " + std::to_string(o.expected) +
-                    ", \"found\": " + std::to_string(o.found) + "}";
-        }
-        json += ", \"error\": " + (o.ok() ? std::string("null") : jsonString(o.failure));
-        json += "}";
+    Json array = Json::array();
+    for (const WipeOutcome& o : outcomes) {
+        Json& j = array.emplace_back();
+        j["id"] = o.id;
+        j["ok"] = o.ok();
+        j["result"] = resultName(o.result);
+        j["passes"] = o.passesDone;
+        if (verify) j["verified"] = o.verified;
+        if (o.mismatch)
+            j["mismatch"] = {{"address", o.address}, {"expected", o.expected}, {"found", o.found}};
+        j["error"] = o.ok() ? Json() : Json(o.failure);
     }
-    return json + (outcomes.empty() ? "]\n" : "\n]\n");
+    return jsonText(array);
 }
+
+namespace {
+
+// "FF,00,55", as --passes takes it.
+std::string passesText(const std::vector<uint8_t>& passes) {
+    std::string text;
+    for (uint8_t pass : passes) text += (text.empty() ? "" : ",") + byteText(pass).substr(2);
+    return text;
+}
+
+class Wipe : public Subcommand {
+public:
+    CLI::App* add(CLI::App& program, double* timeout) override {
+        CLI::App* wipe = program.add_subcommand(
+            "wipe",
+            "overwrite the whole memory of TUVAK devices, several at once; exit status 0\n"
+            "only when every device was wiped (and verified, with --verify)");
+        wipe->add_option("ID", request_.ids, "identifiers of the devices, as hwds list shows them")
+            ->required();
+        wipe->add_flag("--verify", request_.verify,
+                       "read all " + std::to_string(TUVAK_MEMORY_SIZE) +
+                           " bytes back after the last pass and compare");
+        passes_ = wipe->add_option("--passes", passesText_,
+                                   "the byte of each pass in hexadecimal (default " +
+                                       passesText(request_.passes) + ")");
+        wipe->add_option("--jobs", request_.jobs, "devices at work at once (default: all)")
+            ->check(CLI::PositiveNumber);
+        wipe->add_flag("--json", json_, "a JSON array of the outcomes on standard output");
+        addTimeout(wipe, timeout);
+        return wipe;
+    }
+
+    int run(Display& display) override {
+        std::string error;
+        if (passes_->count() > 0 && !parsePasses(passesText_, &request_.passes, &error)) {
+            complain("--passes: " + error);
+            return kExitUsage;
+        }
+        std::set<std::string> seen;
+        for (const std::string& id : request_.ids) {
+            if (!tuvakIdNamesDevice(id.c_str())) {
+                complain("an empty identifier names no device");
+                return kExitUsage;
+            }
+            if (!seen.insert(id).second) {
+                complain(id + " is named twice");
+                return kExitUsage;
+            }
+        }
+        registryBroken();
+        const std::vector<WipeOutcome> outcomes = wipeDevices(request_, display);
+        std::vector<int> statuses;
+        for (const WipeOutcome& o : outcomes) {
+            statuses.push_back(o.exitStatus());
+            if (!o.ok())
+                complain("TUVAK " + o.id + ": " + o.failure + " (" + resultName(o.result) + ")");
+        }
+        const std::string table = wipeTable(outcomes, request_.verify);
+        const bool written = json_ ? writeErr(table) && writeOut(wipeJson(outcomes, request_.verify))
+                                   : writeOut(table);
+        return written ? combinedExitStatus(statuses) : kExitFailed;
+    }
+
+private:
+    WipeRequest request_;
+    std::string passesText_;
+    CLI::Option* passes_ = nullptr;
+    bool json_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> wipeSubcommand() { return std::make_unique<Wipe>(); }
 
 }  // namespace cli

@@ -7,27 +7,19 @@
 
 #include "cli/display.h"
 #include "hwds/hwds.h"
+#include "hwds/tuvak/wipe.h"
 
 namespace cli {
 
-// voriridod's passes.
-inline const std::vector<uint8_t> kDefaultPasses = {0xFF, 0x00, 0x55, 0xAA, 0x00};
-
 struct WipeRequest {
     std::vector<std::string> ids;
-    std::vector<uint8_t> passes = kDefaultPasses;
+    std::vector<uint8_t> passes{std::begin(TUVAK_WIPE_PASSES), std::end(TUVAK_WIPE_PASSES)};
     bool verify = false;
     std::size_t jobs = 0;  // devices at work at once; 0: all
 };
 
-struct WipeOutcome {
+struct WipeOutcome : TuvakWipeOutcome {
     std::string id;
-    CeResult result = CE_OK;  // of the request that ended the wipe
-    std::size_t passesDone = 0;
-    bool verified = false;  // read back and found as the last pass left it
-    bool mismatch = false;  // read back and found otherwise
-    uint32_t address = 0;   // the first address that differs
-    uint8_t expected = 0, found = 0;
     std::string failure;  // in plain words; empty on success
 
     bool ok() const { return failure.empty(); }

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hwds/tuvak/tuvak_devices.h"
 #include "platform/ascii.h"
 #include "tool/messages.h"
 #include "tool/voriridod.h"
@@ -21,13 +22,9 @@ bool isSwitch(const char* id, char letter) {
 
 // A registry file that failed to load must not pass for "no driver".
 bool registryBroken() {
-    platform::Registry* registry = platform::current().registry;
-    if (registry == nullptr) return false;
-    std::string error = registry->unavailableReason();
-    if (error.empty()) return false;
-    error += '\n';
-    writeBytes(platform::Stream::Err, error);
-    return true;
+    const std::string error = tuvakRegistryProblem();
+    if (!error.empty()) writeBytes(platform::Stream::Err, error + '\n');
+    return !error.empty();
 }
 
 }  // namespace
@@ -56,11 +53,10 @@ int voriridodMain(int argc, char** argv) {
         printBanner();
         return 0;
     }
-    // The serial source would take an empty identifier as "any device" and
-    // wipe whatever adapter entry is numbered highest; a longer one, cut to
-    // nine characters, could name another device than the one meant.
-    const bool tooLong = argument[0] != '\0' && std::strlen(argument) > kIdChars;
-    if (id[0] == '\0' || (tooLong && !isSwitch(id, 'L'))) {
+    // A longer identifier, cut to nine characters, could name another device
+    // than the one meant.
+    const bool tooLong = std::strlen(argument) > kIdChars;
+    if (!tuvakIdNamesDevice(id) || (tooLong && !isSwitch(id, 'L'))) {
         printBanner();
         return 1;
     }

@@ -2,15 +2,13 @@
 #include <cstring>
 #include <string>
 
+#include "hwds/tuvak/wipe.h"
 #include "tool/messages.h"
 #include "tool/voriridod.h"
 
 namespace voriridod {
 
 namespace {
-
-constexpr uint8_t kPassPatterns[] = {0xFF, 0x00, 0x55, 0xAA, 0x00};
-constexpr uint32_t kMemorySize = 128;
 
 int32_t reservedCallback(void*) { return 0; }
 
@@ -41,18 +39,15 @@ int wipeDevice(const char* id) {
         return 1;
     }
 
-    uint8_t buffer[kMemorySize];
     int shown = 0;
-    int pass = 1;
-    for (uint8_t pattern : kPassPatterns) {
-        std::memset(buffer, pattern, sizeof buffer);
-        shown = writeFormat(platform::Stream::Err, progress.c_str(), id, pass);
-        result = hwdsWrite(source, &interaction, buffer, kMemorySize, 0);
-        if (result != CE_OK) {
-            reportError(result);
-            return 1;
-        }
-        ++pass;
+    TuvakWipeRequest request;
+    request.progress = [&](std::size_t pass) {
+        shown = writeFormat(platform::Stream::Err, progress.c_str(), id, static_cast<int>(pass + 1));
+    };
+    result = hwdsWipeTuvak(source, &interaction, request).result;
+    if (result != CE_OK) {
+        reportError(result);
+        return 1;
     }
     blankProgress(shown);
     return 0;

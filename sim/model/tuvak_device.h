@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "hwds/tuvak/tuvak_devices.h"
+
 namespace sim {
 
-inline constexpr std::size_t kMemorySize = 128;
+inline constexpr std::size_t kMemorySize = TUVAK_MEMORY_SIZE;
 
 inline constexpr uint8_t kCmdRandom = 0x05;
 inline constexpr uint8_t kCmdWrite = 0x07;

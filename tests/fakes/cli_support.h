@@ -1,6 +1,6 @@
 // What the hwds front end's tests run it against: a terminal whose operator
-// answers as the test says, and a screen that plays back the cursor
-// movements the front end writes.
+// answers as the test says, a screen that plays back the cursor movements
+// the front end writes, and the program run in-process.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "platform/platform.h"
 
 namespace fakes {
@@ -19,13 +20,9 @@ public:
     bool live = false;    // standard error shows cursor movement
     bool typing = false;  // someone types at standard input
     // The operator's answer to each question; the default waits in vain.
-    std::function<platform::LineRead(std::string*)> answer = [](std::string*) {
-        return platform::LineRead::TimedOut;
-    };
+    std::function<platform::LineRead(std::string*)> answer = [](std::string*) { return platform::LineRead::TimedOut; };
 
-    bool interactive(platform::Stream stream) override {
-        return live && stream == platform::Stream::Err;
-    }
+    bool interactive(platform::Stream stream) override { return live && stream == platform::Stream::Err; }
     bool inputInteractive() override { return typing; }
     platform::LineRead readLine(uint32_t timeoutMs, std::string* line) override {
         std::lock_guard hold(mutex_);
@@ -51,8 +48,7 @@ inline std::vector<std::string> playBack(const std::string& bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
-            std::size_t j = i + 2;
-            std::size_t n = 0;
+            std::size_t j = i + 2, n = 0;
             while (j < bytes.size() && bytes[j] >= '0' && bytes[j] <= '9') n = n * 10 + (bytes[j++] - '0');
             if (j < bytes.size() && bytes[j] == 'A') row -= std::min(row, n == 0 ? 1 : n);
             if (j < bytes.size() && bytes[j] == 'K') lines[row].resize(std::min(lines[row].size(), column));
@@ -60,9 +56,8 @@ inline std::vector<std::string> playBack(const std::string& bytes) {
         } else if (c == '\r') {
             column = 0;
         } else if (c == '\n') {
-            ++row;
             column = 0;
-            if (row == lines.size()) lines.emplace_back();
+            if (++row == lines.size()) lines.emplace_back();
         } else {
             if (lines[row].size() <= column) lines[row].resize(column + 1, ' ');
             lines[row][column++] = c;
@@ -70,6 +65,15 @@ inline std::vector<std::string> playBack(const std::string& bytes) {
     }
     if (lines.back().empty()) lines.pop_back();
     return lines;
+}
+
+// Runs hwds as if typed with these arguments after the program name.
+inline int runCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "hwds");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return hwdsCliMain(static_cast<int>(args.size()), argv.data());
 }
 
 }  // namespace fakes

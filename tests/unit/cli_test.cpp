@@ -1,8 +1,6 @@
 // The hwds front end's own pieces: what it accepts on the command line, what
-// it prints, and which exit status a failure gets.
+// it prints, which exit status a failure gets, and what a request costs.
 #include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <string>
@@ -10,7 +8,13 @@
 
 #include "cli/cli.h"
 #include "cli/display.h"
+#include "cli/wipe.h"
+#include "sim/model/inprocess_ports.h"
+#include "sim/model/tuvak_device.h"
 #include "tests/fakes/cli_support.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/ftdi_registry.h"
+#include "tests/fakes/test_framework.h"
 #include "tests/fakes/tool_support.h"
 
 namespace {
@@ -20,137 +24,68 @@ using Bytes = std::vector<uint8_t>;
 TEST(CliTexts, NumbersAndSizes) {
     struct Case {
         const char* text;
+        bool size;  // parseSize, else parseNumber up to UINT32_MAX
         bool ok;
         uint64_t value;
     };
-    const Case numbers[] = {
-        {"0", true, 0},           {"127", true, 127},     {"0x7f", true, 127}, {"0X7F", true, 127},
-        {"4294967295", true, UINT32_MAX},                 {"4294967296", false, 0},
-        {"0x100000000", false, 0}, {"", false, 0},        {"0x", false, 0},    {"-1", false, 0},
-        {"12a", false, 0},        {" 1", false, 0},       {"1.5", false, 0},
+    const Case cases[] = {
+        {"0", false, true, 0},          {"0x7f", false, true, 127},    {"0X7F", false, true, 127},
+        {"4294967295", false, true, 4294967295u},                      {"4294967296", false, false, 0},
+        {"0x100000000", false, false, 0}, {"", false, false, 0},       {"0x", false, false, 0},
+        {"-1", false, false, 0},        {"12a", false, false, 0},      {" 1", false, false, 0},
+        {"4096", true, true, 4096},     {"64K", true, true, 65536},    {"1M", true, true, 1048576},
+        {"2g", true, true, 2147483648u}, {"0x10k", true, true, 16384}, {"M", true, false, 0},
+        {"1T", true, false, 0},         {"1MB", true, false, 0},       {"17179869184G", true, false, 0},
     };
-    for (const Case& c : numbers) {
+    for (const Case& c : cases) {
         uint64_t value = 99;
-        EXPECT_EQ(cli::parseNumber(c.text, UINT32_MAX, &value), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(value, c.value) << c.text;
-        }
-    }
-    const Case sizes[] = {
-        {"4096", true, 4096}, {"64K", true, 65536},          {"1M", true, 1 << 20},
-        {"2g", true, uint64_t{2} << 30},                     {"0x10k", true, 16 * 1024},
-        {"M", false, 0},      {"1T", false, 0},              {"1MB", false, 0},
-        {"17179869184G", false, 0},
-    };
-    for (const Case& c : sizes) {
-        uint64_t value = 99;
-        EXPECT_EQ(cli::parseSize(c.text, &value), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(value, c.value) << c.text;
-        }
+        const bool ok = c.size ? cli::parseSize(c.text, &value) : cli::parseNumber(c.text, UINT32_MAX, &value);
+        EXPECT_EQ(ok, c.ok) << c.text;
+        EXPECT_EQ(value, c.ok ? c.value : 99) << c.text;
     }
 }
 
 TEST(CliTexts, HexBytesAndPasses) {
     struct Case {
+        bool passes;  // parsePasses, else parseHexBytes
         const char* text;
-        Bytes bytes;     // empty: refused
+        Bytes bytes;  // empty: refused
         const char* error;
     };
-    const Case hex[] = {
-        {"deadBEEF", {0xDE, 0xAD, 0xBE, 0xEF}, ""},
-        {" de ad\tbe\nef ", {0xDE, 0xAD, 0xBE, 0xEF}, ""},
-        {"00", {0x00}, ""},
-        {"d e", {}, "' ' at position 2"},  // a byte's digits belong together
-        {"deadx", {}, "'x' at position 5"},
-        {"abc", {}, "only one hexadecimal digit"},
-        {"  ", {}, "no bytes"},
-        {"0xde", {}, "'x' at position 2"},
+    const Case cases[] = {
+        {false, " de ad\tbe\nEF ", {0xDE, 0xAD, 0xBE, 0xEF}, ""},
+        {false, "00", {0x00}, ""},
+        {false, "d e", {}, "' ' at position 2"},  // a byte's digits belong together
+        {false, "abc", {}, "only one hexadecimal digit"},
+        {false, "  ", {}, "no bytes"},
+        {false, "0xde", {}, "'x' at position 2"},
+        {true, "FF,00,55,AA,00", {0xFF, 0x00, 0x55, 0xAA, 0x00}, ""},
+        {true, "0xff,7", {0xFF, 0x07}, ""},
+        {true, "FF,,00", {}, "'' is not"},
+        {true, "100", {}, "'100' is not"},
+        {true, "FF,", {}, "'' is not"},
     };
-    for (const Case& c : hex) {
+    for (const Case& c : cases) {
         Bytes bytes;
         std::string error;
-        EXPECT_EQ(cli::parseHexBytes(c.text, &bytes, &error), !c.bytes.empty()) << c.text;
-        if (!c.bytes.empty()) {
+        const bool ok = c.passes ? cli::parsePasses(c.text, &bytes, &error) : cli::parseHexBytes(c.text, &bytes, &error);
+        EXPECT_EQ(ok, !c.bytes.empty()) << c.text;
+        if (ok) {
             EXPECT_EQ(bytes, c.bytes) << c.text;
         }
         EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
-    }
-    const Case passes[] = {
-        {"FF,00,55,AA,00", {0xFF, 0x00, 0x55, 0xAA, 0x00}, ""},
-        {"0xff,7", {0xFF, 0x07}, ""},
-        {"a5", {0xA5}, ""},
-        {"FF,,00", {}, "'' is not"},
-        {"100", {}, "'100' is not"},
-        {"FF,", {}, "'' is not"},
-        {"zz", {}, "'zz' is not"},
-    };
-    for (const Case& c : passes) {
-        Bytes bytes;
-        std::string error;
-        EXPECT_EQ(cli::parsePasses(c.text, &bytes, &error), !c.bytes.empty()) << c.text;
-        if (!c.bytes.empty()) {
-            EXPECT_EQ(bytes, c.bytes) << c.text;
-        }
-        EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
-    }
-}
-
-TEST(CliTexts, HexOutputsReadBackAsTheBytes) {
-    Bytes bytes(40);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 3);
-
-    // What read prints, write takes.
-    Bytes back;
-    std::string error;
-    const std::string lines = cli::hexLines(bytes.data(), bytes.size());
-    ASSERT_TRUE(cli::parseHexBytes(lines, &back, &error)) << error;
-    EXPECT_EQ(back, bytes);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
-
-    const std::string stream = cli::hexStream(bytes.data(), bytes.size(), 32);
-    EXPECT_EQ(stream.find('\n'), 64u);
-    ASSERT_TRUE(cli::parseHexBytes(stream, &back, &error)) << error;
-    EXPECT_EQ(back, bytes);
-
-    // The view: offset, sixteen bytes in two groups, the printable text.
-    const Bytes text = {'h', 'w', 'd', 's', 0x00, 0x7F, 0x20, '~'};
-    EXPECT_EQ(cli::hexView(text.data(), text.size()),
-              "00000000  68 77 64 73 00 7f 20 7e" + std::string(27, ' ') + "|hwds.. ~|\n");
-    const std::string view = cli::hexView(bytes.data(), bytes.size());
-    EXPECT_EQ(std::count(view.begin(), view.end(), '\n'), 3);
-    EXPECT_EQ(view.substr(view.rfind('\n', view.size() - 2) + 1, 10), "00000020  ");
-}
-
-TEST(CliTexts, JsonStringsSurviveAParser) {
-    for (const std::string& text : {std::string("plain"), std::string("quote \" and \\ back"),
-                                   std::string("tab\tnew\nline\r"), std::string("\x01\x1f", 2),
-                                   std::string("Тувак")}) {
-        const nlohmann::json parsed = nlohmann::json::parse(cli::jsonString(text), nullptr, false);
-        ASSERT_FALSE(parsed.is_discarded()) << cli::jsonString(text);
-        EXPECT_EQ(parsed.get<std::string>(), text);
     }
 }
 
 TEST(CliStatus, ResultsMapToDocumentedStatuses) {
     const std::pair<CeResult, int> table[] = {
-        {CE_OK, cli::kExitOk},
-        {CE_HW_WRITE_FAILED, cli::kExitFailed},
-        {CE_HW_FAIL, cli::kExitFailed},
-        {CE_HW_ACCESS_DENIED, cli::kExitFailed},
-        {CE_HW_NOT_SUPPORTED, cli::kExitFailed},
-        {CE_CANCELED, cli::kExitAbsent},
-        {CE_TIMEOUT, cli::kExitAbsent},
-        {CE_HW_NOT_FOUND, cli::kExitAbsent},
-        {CE_BAD_PARAM, cli::kExitUsage},
-        {CE_HW_OP_NOT_SUPPORTED, cli::kExitUsage},
-        {-7, cli::kExitFailed},
+        {CE_OK, 0},           {CE_HW_WRITE_FAILED, 1}, {CE_HW_FAIL, 1}, {CE_HW_ACCESS_DENIED, 1},
+        {CE_HW_NOT_SUPPORTED, 1}, {CE_CANCELED, 3},    {CE_TIMEOUT, 3}, {CE_HW_NOT_FOUND, 3},
+        {CE_BAD_PARAM, 2},    {CE_HW_OP_NOT_SUPPORTED, 2}, {-7, 1},
     };
-    for (auto [result, status] : table) {
-        EXPECT_EQ(cli::exitStatusFor(result), status) << cli::resultName(result);
-        EXPECT_FALSE(cli::describeResult(result).empty());
-    }
+    for (auto [result, status] : table) EXPECT_EQ(cli::exitStatusFor(result), status) << result;
     EXPECT_EQ(cli::resultName(-7), "-7");
+    EXPECT_EQ(cli::resultName(CE_TIMEOUT), "CE_TIMEOUT");
 
     using V = std::vector<int>;
     const std::pair<V, int> combined[] = {
@@ -159,84 +94,137 @@ TEST(CliStatus, ResultsMapToDocumentedStatuses) {
     for (const auto& [statuses, status] : combined) EXPECT_EQ(cli::combinedExitStatus(statuses), status);
 }
 
+TEST(CliJson, WipeOutcomesOneObjectToALine) {
+    std::vector<cli::WipeOutcome> outcomes(2);
+    outcomes[0].id = "A\"1";
+    outcomes[0].passesDone = 5;
+    outcomes[0].verified = true;
+    outcomes[1].id = "B\xC0";  // not UTF-8
+    outcomes[1].result = CE_HW_WRITE_FAILED;
+    outcomes[1].passesDone = 5;
+    outcomes[1].mismatch = true;
+    outcomes[1].address = 33;
+    outcomes[1].found = 33;
+    outcomes[1].failure = "verification:\tx";
+    EXPECT_EQ(cli::wipeJson(outcomes, true),
+              "[\n  {\"id\": \"A\\\"1\", \"ok\": true, \"result\": \"CE_OK\", \"passes\": 5, \"verified\": true, \"error\": null},\n"
+              "  {\"id\": \"B\xEF\xBF\xBD\", \"ok\": false, \"result\": \"CE_HW_WRITE_FAILED\", \"passes\": 5, \"verified\": false, "
+              "\"mismatch\": {\"address\": 33, \"expected\": 0, \"found\": 33}, \"error\": \"verification:\\tx\"}\n]\n");
+    EXPECT_EQ(cli::wipeJson({}, false), "[]\n");
+}
+
 // ---- The display ----------------------------------------------------------------
 
 class DisplayTest : public ::testing::Test {
 protected:
     tooltest::FakeConsole console;
     fakes::FakeTerminal terminal;
-    std::optional<platform::ScopedServices> services;
-    void use() {
-        platform::Services s;
-        s.console = &console;
-        s.terminal = &terminal;
-        services.emplace(s);
-    }
+    platform::ScopedServices services{platform::Services{.console = &console, .terminal = &terminal}};
 };
 
-TEST_F(DisplayTest, LiveLinesAreRedrawnInPlace) {
-    terminal.live = true;
-    use();
-    cli::Display display(5000);
-    EXPECT_TRUE(display.live());
-    EXPECT_FALSE(display.attended());
-    display.begin({"A", "LONGER"});
-    display.update(1, "pass 1 of 5");
-    display.update(0, "pass 1 of 5");
-    display.update(0, "pass 2 of 5 and some more");
-    display.update(0, "done");
-    display.update(7, "no such line");
-    display.end();
-    EXPECT_EQ(fakes::playBack(console.err()),
-              (std::vector<std::string>{"A       done", "LONGER  pass 1 of 5"}));
-    EXPECT_EQ(console.out(), "");
-}
-
-TEST_F(DisplayTest, WithoutATerminalEachUpdateIsALine) {
-    use();
-    cli::Display display(5000);
-    EXPECT_FALSE(display.live());
-    display.begin({"A", "LONGER"});
-    display.update(1, "pass 1 of 5");
-    display.update(0, "done");
-    display.update(0, "only where live", true);
-    display.end();
-    EXPECT_EQ(console.err(), "LONGER  pass 1 of 5\nA       done\n");
+TEST_F(DisplayTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
+    for (bool live : {true, false}) {
+        terminal.live = live;
+        console.writes.clear();
+        cli::Display display(5000);
+        EXPECT_EQ(display.live(), live);
+        EXPECT_FALSE(display.attended());
+        display.begin({"A", "LONGER"});
+        display.update(1, "pass 1 of 5");
+        display.update(0, "pass 2 of 5 and some more");
+        display.update(0, "done", true);  // drawn only where live
+        display.update(7, "no such line");
+        display.end();
+        if (live) {
+            EXPECT_EQ(fakes::playBack(console.err()), (std::vector<std::string>{"A       done", "LONGER  pass 1 of 5"}));
+        } else {
+            EXPECT_EQ(console.err(), "LONGER  pass 1 of 5\nA       pass 2 of 5 and some more\n");
+        }
+        EXPECT_EQ(console.out(), "");
+    }
 }
 
 TEST_F(DisplayTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
     terminal.live = true;
     terminal.typing = true;
-    const std::pair<std::string, cli::Display::Answer> answers[] = {
-        {"", cli::Display::Answer::Retry},
-        {"anything", cli::Display::Answer::Retry},
-        {"q", cli::Display::Answer::Cancel},
-        {"Q", cli::Display::Answer::Cancel},
+    using A = cli::Display::Answer;
+    const std::pair<platform::LineRead, std::string> reads[] = {
+        {platform::LineRead::Line, ""},        {platform::LineRead::Line, "anything"},
+        {platform::LineRead::Line, "q"},       {platform::LineRead::Line, "Q"},
+        {platform::LineRead::TimedOut, ""},    {platform::LineRead::Closed, ""},
     };
-    use();
+    const A answers[] = {A::Retry, A::Retry, A::Cancel, A::Cancel, A::TimedOut, A::Cancel};
     cli::Display display(7000);
     ASSERT_TRUE(display.attended());
     display.begin({"DEV"});
     display.update(0, "pass 1 of 5");
-    for (const auto& [typed, answer] : answers) {
-        terminal.answer = [text = typed](std::string* line) {
-            *line = text;
-            return platform::LineRead::Line;
+    for (std::size_t i = 0; i < std::size(reads); ++i) {
+        terminal.answer = [read = reads[i]](std::string* line) {
+            *line = read.second;
+            return read.first;
         };
-        EXPECT_EQ(display.ask("DEV: gone."), answer) << typed;
+        EXPECT_EQ(display.ask("DEV: gone."), answers[i]) << i;
     }
-    terminal.answer = [](std::string*) { return platform::LineRead::TimedOut; };
-    EXPECT_EQ(display.ask("DEV: gone."), cli::Display::Answer::TimedOut);
-    terminal.answer = [](std::string*) { return platform::LineRead::Closed; };
-    EXPECT_EQ(display.ask("DEV: gone."), cli::Display::Answer::Cancel);
     EXPECT_EQ(terminal.questions.load(), 6);
     EXPECT_EQ(terminal.lastTimeoutMs.load(), 7000u);
-
     const std::vector<std::string> screen = fakes::playBack(console.err());
-    ASSERT_FALSE(screen.empty());
+    ASSERT_GE(screen.size(), 2u);
     EXPECT_EQ(screen.back(), "DEV  pass 1 of 5");
-    EXPECT_NE(screen[screen.size() - 2].find("DEV: gone. Press Enter to retry or q to cancel (7 s)"),
-              std::string::npos);
+    EXPECT_EQ(screen[screen.size() - 2], "DEV: gone. Press Enter to retry or q to cancel (7 s): ");
+}
+
+// ---- What a request costs -------------------------------------------------------
+
+// hwds in-process against one simulated device, DEV0 on COM3.
+class CliRunTest : public ::testing::Test {
+protected:
+    CliRunTest() {
+        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("DEV0"), "COM3"}});
+        for (std::size_t i = 0; i < 128; ++i) device.memory()[i] = static_cast<uint8_t>(i);
+        serial.attach("\\\\.\\COM3", &device);
+    }
+
+    platform::TreeRegistry registry;
+    sim::InProcessPorts serial;
+    fakes::FakeClock clock;
+    tooltest::FakeConsole console;
+    fakes::FakeTerminal terminal;
+    sim::TuvakDevice device;
+    fakes::TestFramework framework{platform::Services{
+        .registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal}};
+};
+
+TEST_F(CliRunTest, EachMemoryCommandOpensThePortOnceAndSleepsOnlyToAsk) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        int opens;
+        std::vector<uint32_t> sleeps;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"read", "TUVAK", "DEV0", "--length", "16"}, 0, 1, {}, "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n"},
+        {{"read", "tuvak", "DEV0", "--offset", "126"}, 0, 1, {}, "7e 7f\n"},
+        {{"write", "TUVAK", "DEV0", "--offset", "127", "--hex", "aa"}, 0, 1, {}, ""},
+        {{"dump", "TUVAK", "DEV0"}, 0, 1, {}, ""},
+        {{"read", "TUVAK", "DEV0", "--offset", "120", "--length", "9"}, 2, 0, {}, ""},
+        // Nobody at the terminal: asked once, after the runner's pacing.
+        {{"read", "TUVAK", "NOPE", "--length", "16"}, 3, 0, {100}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[2]);
+        const int opensBefore = serial.openCount();
+        const std::size_t sleepsBefore = clock.sleeps().size();
+        console.writes.clear();
+        EXPECT_EQ(fakes::runCli(c.args), c.status) << console.err();
+        EXPECT_EQ(serial.openCount() - opensBefore, c.opens);
+        const std::vector<uint32_t> sleeps = clock.sleeps();
+        EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + sleepsBefore, sleeps.end()), c.sleeps);
+        if (!c.out.empty()) {
+            EXPECT_EQ(console.out(), c.out);
+        }
+    }
+    EXPECT_EQ(device.memory()[127], 0xAA);
 }
 
 }  // namespace

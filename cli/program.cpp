@@ -1,0 +1,56 @@
+// The command line: CLI11 parses it, and its exceptions stop here.
+#include <memory>
+#include <vector>
+
+#include "cli/subcommand.h"
+
+namespace {
+
+constexpr char kExitStatuses[] =
+    "Exit status:\n"
+    "  0  success (of every device, when several are named)\n"
+    "  1  a device or its driver failed\n"
+    "  2  bad command line, argument or file; offset or length out of range;\n"
+    "     an identifier the source refuses; an operation the source or its\n"
+    "     device does not offer (reading a SOBOL card, a key of unknown family)\n"
+    "  3  device not found or not connected; the operator canceled or did not answer\n"
+    "  4  wipe --verify: the memory read back differs from the last pass\n"
+    "  When several devices fail for different reasons, the status is 1.\n";
+
+using Unit = std::unique_ptr<cli::Subcommand> (*)();
+
+// In the order --help lists them.
+constexpr Unit kSubcommands[] = {
+    cli::listSubcommand, cli::readSubcommand,   cli::writeSubcommand,
+    cli::dumpSubcommand, cli::randomSubcommand, cli::wipeSubcommand,
+};
+
+}  // namespace
+
+int hwdsCliMain(int argc, char** argv) {
+    CLI::App app{
+        "hwds: list, read, write, dump, wipe and test the key stores and random\n"
+        "generators that the hwds framework reaches (TUVAK, ACCORD, SOBOL).",
+        "hwds"};
+    app.require_subcommand(1);
+    app.footer(kExitStatuses);
+    app.set_version_flag("--version", "hwds 1.0.0");
+    double timeout = 60;
+
+    std::vector<std::pair<std::unique_ptr<cli::Subcommand>, CLI::App*>> units;
+    for (Unit make : kSubcommands) {
+        std::unique_ptr<cli::Subcommand> unit = make();
+        CLI::App* command = unit->add(app, &timeout);
+        units.emplace_back(std::move(unit), command);
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end here too, with status 0.
+        return app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
+    }
+    cli::Display display(static_cast<uint32_t>(timeout * 1000));
+    for (auto& [unit, command] : units)
+        if (command->parsed()) return unit->run(display);
+    return cli::kExitUsage;
+}
