@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -273,15 +272,7 @@ TEST(PosixRegistry, FileIsReadAgainWhenItChanges) {
     TempDir dir;
     ASSERT_FALSE(dir.path.empty());
     const std::string path = dir.write("live.reg", oneAdapter("FIRST"));
-    const char* saved = std::getenv("HWDS_REGISTRY");
-    const std::string savedValue = saved != nullptr ? saved : "";
-    ::setenv("HWDS_REGISTRY", path.c_str(), 1);
-    auto registry = PosixRegistry::fromEnvironment();
-    if (saved != nullptr) {
-        ::setenv("HWDS_REGISTRY", savedValue.c_str(), 1);
-    } else {
-        ::unsetenv("HWDS_REGISTRY");
-    }
+    auto registry = PosixRegistry::fromFile(path);
     EXPECT_EQ(firstEntry(*registry).second, "FTDIBUS\\VID_0403+PID_6001+FIRST\\0000");
     Handle before = kNullHandle;
     ASSERT_EQ(registry->openKey(kEnum, &before), kErrSuccess);

@@ -40,35 +40,33 @@ std::vector<std::string> enumerated(TreeRegistry& registry, const char* path) {
 TEST(TreeRegistry, QueryValueBehavesAsRegQueryValueEx) {
     TreeRegistry reg;
     reg.tree().setString("Dev\\Device Parameters", "PortName", "COM123");
-    reg.tree().setString("Dev\\Device Parameters", "Long", "COM1234");
     reg.tree().setValue("Dev\\Device Parameters", "Raw", kRegBinary, {1, 2, 3});
-    Handle key = kNullHandle;
+    Handle key = kNullHandle, parent = kNullHandle, missing = 123;
     ASSERT_EQ(reg.openKey("dev\\DEVICE parameters", &key), kErrSuccess);
     ASSERT_NE(key, kNullHandle);
-
-    uint32_t size = 0;
-    EXPECT_EQ(reg.queryValue(key, "portname", nullptr, &size), kErrSuccess);
-    EXPECT_EQ(size, 7u);
-    uint8_t buffer[8];
-    std::fill(std::begin(buffer), std::end(buffer), 0xAA);
-    size = 7;
-    EXPECT_EQ(reg.queryValue(key, "Long", buffer, &size), kErrMoreData);
-    EXPECT_EQ(size, 8u);
-    EXPECT_EQ(buffer[0], 0xAA) << "buffer touched on kErrMoreData";
-    size = 7;
-    ASSERT_EQ(reg.queryValue(key, "PortName", buffer, &size), kErrSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), std::string("COM123\0", 7));
-    // Binary data comes back as stored: no terminator appended.
-    buffer[3] = 0xAA;
-    size = sizeof buffer;
-    ASSERT_EQ(reg.queryValue(key, "Raw", buffer, &size), kErrSuccess);
-    EXPECT_EQ(size, 3u);
-    EXPECT_EQ(buffer[3], 0xAA);
-
-    EXPECT_EQ(reg.queryValue(key, "Absent", buffer, &size), kErrFileNotFound);
-    EXPECT_EQ(reg.queryValue(key, "PortName", buffer, nullptr), kErrInvalidParameter);
-    EXPECT_EQ(reg.queryValue(kNullHandle, "PortName", buffer, &size), kErrInvalidHandle);
-    Handle parent = kNullHandle, missing = 123;
+    const struct {
+        const char* name;
+        uint32_t capacity, rc, size;
+        std::string buffer;  // afterwards, filled with 'x' before
+    } cases[] = {
+        {"portname", 0, kErrSuccess, 7, ""},  // no buffer: the size only
+        {"PortName", 6, kErrMoreData, 7, "xxxxxx"},
+        {"PortName", 7, kErrSuccess, 7, std::string("COM123\0", 7)},
+        {"Raw", 4, kErrSuccess, 3, "\1\2\3x"},  // no terminator appended
+        {"Absent", 4, kErrFileNotFound, 4, "xxxx"},
+    };
+    for (const auto& c : cases) {
+        std::string buffer(c.capacity, 'x');
+        uint32_t size = c.capacity;
+        auto* data = c.capacity == 0 ? nullptr : reinterpret_cast<uint8_t*>(buffer.data());
+        EXPECT_EQ(reg.queryValue(key, c.name, data, &size), c.rc) << c.name;
+        EXPECT_EQ(size, c.size) << c.name;
+        EXPECT_EQ(buffer, c.buffer) << c.name;
+    }
+    uint8_t byte = 0;
+    uint32_t size = 1;
+    EXPECT_EQ(reg.queryValue(key, "PortName", &byte, nullptr), kErrInvalidParameter);
+    EXPECT_EQ(reg.queryValue(kNullHandle, "PortName", &byte, &size), kErrInvalidHandle);
     ASSERT_EQ(reg.openKey("DEV", &parent), kErrSuccess) << "parents of a key exist";
     EXPECT_EQ(reg.openKey("De", &missing), kErrFileNotFound);
     EXPECT_EQ(reg.openKeyCount(), 2);
@@ -139,23 +137,31 @@ TEST(RegTree, RefusesWhatWindowsRefuses) {
     }
 }
 
-TEST(Regedit, ParsesEveryDataForm) {
+// UTF-16LE of ASCII text, without a byte-order mark.
+std::string utf16le(std::string_view ascii) {
+    std::string out;
+    for (char c : ascii) out += {c, '\0'};
+    return out;
+}
+
+TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
     const std::string file =
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "; the adapter\r\n"
+        "[-HKEY_LOCAL_MACHINE\\Gone]\r\n"
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\r\n"
         "\"Count\"=dword:0000010a\r\n"
         "\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+AB12CD34EA\\\\0000\"\r\n"
         "@=\"say \\\"hi\\\"\"\r\n"
+        "\"Old\"=-\r\n"
+        "[HKEY_CURRENT_USER\\Software\\X]\r\n"
+        "\"skipped\"=hex:01,\\\r\n"
+        "  02\r\n"
         "[hklm\\Other]\r\n"
         "\"Bin\"=hex:de,ad,00\r\n"
         "\"Multi\"=hex(7):41,00,42,00,\\\r\n"
         "    00,00\r\n"
         "\"Empty\"=hex:\r\n";
-    RegTree tree;
-    std::string error;
-    ASSERT_TRUE(parseRegedit(file, "reg.txt", &tree, &error)) << error;
-    EXPECT_TRUE(error.empty());
     const struct {
         const char *key, *name;
         uint32_t type;
@@ -167,42 +173,34 @@ TEST(Regedit, ParsesEveryDataForm) {
         {"Other", "Multi", kRegMultiSz, {0x41, 0, 0x42, 0, 0, 0}},
         {"Other", "Empty", kRegBinary, {}},
     };
-    for (const auto& e : expected) {
-        const RegValue* value = valueAt(tree, e.key, e.name);
-        ASSERT_NE(value, nullptr) << e.name;
-        EXPECT_EQ(value->type, e.type) << e.name;
-        EXPECT_EQ(value->data, e.data) << e.name;
+    for (const std::string& bytes : {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + utf16le(file)}) {
+        RegTree tree;
+        tree.setString("Gone\\Sub", "c", "3");
+        tree.setString(kEnum, "Old", "1");
+        std::string error;
+        ASSERT_TRUE(parseRegedit(bytes, "reg.txt", &tree, &error)) << error;
+        EXPECT_TRUE(error.empty());
+        for (const auto& e : expected) {
+            const RegValue* value = valueAt(tree, e.key, e.name);
+            ASSERT_NE(value, nullptr) << e.name;
+            EXPECT_EQ(value->type, e.type) << e.name;
+            EXPECT_EQ(value->data, e.data) << e.name;
+        }
+        EXPECT_EQ(text(valueAt(tree, kEnum, "0")), std::string("FTDIBUS\\VID_0403+PID_6001+AB12CD34EA\\0000") + '\0');
+        EXPECT_EQ(tree.findKey("Gone"), nullptr);
+        EXPECT_EQ(tree.findKey(kEnum)->values().size(), 3u) << "\"Old\" removed, a skipped hive's values nowhere";
+        EXPECT_EQ(tree.findKey("Software\\X"), nullptr);
     }
-    EXPECT_EQ(text(valueAt(tree, kEnum, "0")), std::string("FTDIBUS\\VID_0403+PID_6001+AB12CD34EA\\0000") + '\0');
-
-    RegTree old;
-    ASSERT_TRUE(parseRegedit("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", "r4", &old, &error)) << error;
-    EXPECT_EQ(text(valueAt(old, "K", "v")), std::string("x\0", 2));
-}
-
-TEST(Regedit, DeletionFormsAndOtherHives) {
+    // Outside the ASCII range, and past the 16-bit range in a surrogate pair.
     RegTree tree;
-    tree.setString("Keep", "a", "1");
-    tree.setString("Keep", "b", "2");
-    tree.setString("Gone\\Sub", "c", "3");
-    const std::string file =
-        "Windows Registry Editor Version 5.00\n"
-        "[-HKEY_LOCAL_MACHINE\\Gone]\n"
-        "[HKEY_LOCAL_MACHINE\\Keep]\n"
-        "\"a\"=-\n"
-        "[HKEY_CURRENT_USER\\Software\\X]\n"
-        "\"skipped\"=hex:01,\\\n"
-        "  02\n"
-        "[HKEY_LOCAL_MACHINE\\After]\n"
-        "\"v\"=dword:1\n";
     std::string error;
-    ASSERT_TRUE(parseRegedit(file, "reg.txt", &tree, &error)) << error;
-    EXPECT_EQ(tree.findKey("Gone"), nullptr);
-    ASSERT_NE(tree.findKey("Keep"), nullptr);
-    ASSERT_EQ(tree.findKey("Keep")->values().size(), 1u) << "only \"b\" is left; a skipped hive's values go nowhere";
-    EXPECT_EQ(tree.findKey("Keep")->values().front().name, "b");
-    EXPECT_EQ(tree.findKey("Software\\X"), nullptr);
-    EXPECT_EQ(text(valueAt(tree, "After", "v")), std::string("\x01\0\0\0", 4));
+    ASSERT_TRUE(parseRegedit("\xFF\xFE" + utf16le("REGEDIT4\n[HKLM\\K]\n\"a\"=\"") + "\x1A\x04\x3D\xD8\x11\xDD" +
+                                 utf16le("\"\n"),
+                             "u.reg", &tree, &error))
+        << error;
+    EXPECT_EQ(text(valueAt(tree, "K", "a")), std::string("\xD0\x9A\xF0\x9F\x94\x91") + '\0');
+    ASSERT_TRUE(parseRegedit("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", "r4", &tree, &error)) << error;
+    EXPECT_EQ(text(valueAt(tree, "K", "v")), std::string("x\0", 2));
 }
 
 TEST(Regedit, ErrorsNameFileAndLineAndChangeNothing) {
@@ -250,32 +248,6 @@ TEST(Regedit, ErrorsNameFileAndLineAndChangeNothing) {
         EXPECT_EQ(error.substr(0, c.prefix.size()), c.prefix) << "error: " << error.substr(0, 200);
         EXPECT_EQ(tree.findKey("K"), nullptr) << "a failed file left part of itself: " << c.prefix;
         EXPECT_EQ(text(valueAt(tree, "Before", "v")), std::string("kept\0", 5));
-    }
-}
-
-std::string utf16le(std::u16string_view text) {
-    std::string out = "\xFF\xFE";
-    for (char16_t u : text) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
-    }
-    return out;
-}
-
-TEST(Regedit, ReadsUtf16LeAndUtf8WithByteOrderMarks) {
-    const std::string utf16 = utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                                      u"[HKEY_LOCAL_MACHINE\\SYSTEM\\T]\r\n"
-                                      u"\"Name\"=\"\u041a\u043b\u044e\u0447 \U0001F511\"\r\n"
-                                      u"\"Bin\"=hex:01,\\\r\n  02\r\n");
-    for (const std::string& file :
-         {utf16, std::string("\xEF\xBB\xBFREGEDIT4\n[HKLM\\SYSTEM\\T]\n\"Name\"=\"\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 "
-                 "\xF0\x9F\x94\x91\"\n\"Bin\"=hex:01,02\n")}) {
-        RegTree tree;
-        std::string error;
-        ASSERT_TRUE(parseRegedit(file, "t.reg", &tree, &error)) << error;
-        EXPECT_EQ(text(valueAt(tree, "SYSTEM\\T", "Name")),
-                  std::string("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xF0\x9F\x94\x91") + '\0');
-        EXPECT_EQ(text(valueAt(tree, "SYSTEM\\T", "Bin")), "\x01\x02");
     }
 }
 
