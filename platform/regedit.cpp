@@ -77,6 +77,9 @@ bool utf16leToUtf8(std::string_view bytes, std::string* out, std::size_t* line, 
     return true;
 }
 
+constexpr char kVersion5[] = "Windows Registry Editor Version 5.00";
+constexpr char kVersion4[] = "REGEDIT4";
+
 const std::string_view kOtherHives[] = {
     "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CURRENT_CONFIG",
     "HKCR",              "HKCU",              "HKU",        "HKCC"};
@@ -88,8 +91,7 @@ public:
     bool run(std::string_view text) {
         text_ = text;
         std::string_view header;
-        if (!nextLine(&header) || (trim(header) != "Windows Registry Editor Version 5.00" &&
-                                   trim(header) != "REGEDIT4")) {
+        if (!nextLine(&header) || (trim(header) != kVersion5 && trim(header) != kVersion4)) {
             return fail("expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" as the first line");
         }
         for (std::string_view raw; nextLine(&raw);) {
@@ -354,10 +356,6 @@ std::string outOfMemoryError(const std::string& fileName) {
     return fileName + ": cannot load: not enough memory to hold it";
 }
 
-}  // namespace platform
-
-namespace platform {
-
 namespace {
 
 bool holdsLineEnd(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
@@ -365,7 +363,7 @@ bool holdsLineEnd(std::string_view text) { return text.find_first_of("\r\n") != 
 }  // namespace
 
 RegeditWriter::RegeditWriter(bool regedit4)
-    : text_(regedit4 ? "REGEDIT4\n" : "Windows Registry Editor Version 5.00\n") {}
+    : text_(std::string(regedit4 ? kVersion4 : kVersion5) + "\n") {}
 
 void RegeditWriter::keyLine(std::string_view prefix, std::string_view path) {
     ok_ = ok_ && !holdsLineEnd(path);
