@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hwds/hwds.h"
+#include "platform/text.h"
 
 // The whole program; main only calls it. Returns the exit status.
 int hwdsCliMain(int argc, char** argv);
@@ -37,8 +38,7 @@ void complain(std::string_view text);
 
 // ---- Texts -----------------------------------------------------------------
 
-// Decimal, or hexadecimal after 0x; the whole text, at most `max`.
-bool parseNumber(std::string_view text, uint64_t max, uint64_t* value);
+using platform::parseNumber;
 // A count of bytes with an optional K, M or G suffix (powers of 1024).
 bool parseSize(std::string_view text, uint64_t* value);
 // Hexadecimal digit pairs, blanks allowed between bytes. On failure *error

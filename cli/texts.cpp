@@ -6,36 +6,13 @@ namespace cli {
 
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+using platform::hexDigit;
 
 bool blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 }  // namespace
-
-bool parseNumber(std::string_view text, uint64_t max, uint64_t* value) {
-    unsigned base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty()) return false;
-    uint64_t n = 0;
-    for (char c : text) {
-        const int digit = hexDigit(c);
-        if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
-        if (n > (max - static_cast<unsigned>(digit)) / base) return false;
-        n = n * base + static_cast<unsigned>(digit);
-    }
-    *value = n;
-    return true;
-}
 
 bool parseSize(std::string_view text, uint64_t* value) {
     uint64_t unit = 1;

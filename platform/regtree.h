@@ -3,7 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,84 +31,69 @@ struct RegValue {
     std::vector<uint8_t> data;
 };
 
-// Keys and value names compare without regard to ASCII letter case, as on
-// Windows. Paths are backslash-separated and relative to HKEY_LOCAL_MACHINE.
-//
-// A registry file is untrusted input, so every operation costs time about
-// linear in the length of its arguments, whatever the depth of a key or the
-// number of values it holds, and nothing recurses. Removed keys and values
-// stay in the store, unreachable, until the tree is dropped.
-class RegTree {
+// What Windows refuses: keys nested deeper, or names longer (in UTF-16
+// units) than these.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+inline constexpr std::size_t kMaxKeyNameLength = 255;
+inline constexpr std::size_t kMaxValueNameLength = 16383;
+
+// Why Windows would refuse the key path or the value name, or null.
+const char* keyPathFault(std::string_view path);
+const char* valueNameFault(std::string_view name);
+
+// A key: its subkeys by name, its values in the order they were first set.
+// Names compare without regard to ASCII letter case, as on Windows.
+class RegKey {
 public:
-    // A key as returned by findKey; stays valid while the tree lives.
-    using KeyId = uint32_t;
-    static constexpr KeyId kNoKey = UINT32_MAX;
-
-    RegTree();
-
-    // Creates the key and any missing parents.
-    void addKey(std::string_view path);
-    // Creates the key if needed; replaces a value of the same name in place.
-    void setValue(std::string_view keyPath, std::string_view name, uint32_t type,
-                  std::vector<uint8_t> data);
-    // REG_SZ whose data is the text and its terminating zero.
-    void setString(std::string_view keyPath, std::string_view name, std::string_view text);
-    void setDword(std::string_view keyPath, std::string_view name, uint32_t value);
-    // Removes the key, its values and its subkeys.
-    void removeKey(std::string_view path);
-    void removeValue(std::string_view keyPath, std::string_view name);
-    // Forgets removed values for good, so that enumerating a key's values
-    // by index is direct again. Loaders call it when done.
-    void compact();
-
-    bool hasKey(std::string_view path) const { return findKey(path) != kNoKey; }
-    const RegValue* value(std::string_view keyPath, std::string_view name) const;
-    // The key's values in the order they were first set.
-    std::vector<std::pair<std::string, const RegValue*>> values(std::string_view keyPath) const;
-
-    KeyId findKey(std::string_view path) const;
-    const RegValue* valueOf(KeyId key, std::string_view name) const;
-    // Live values of the key, in the order they were first set.
-    uint32_t valueCount(KeyId key) const;
-    // The index-th of them (by valueCount's order), or null.
-    const std::string* valueName(KeyId key, uint32_t index) const;
-
-private:
-    struct Node {
-        uint32_t parent;
-        uint32_t nameStart;  // in names_, lower-cased
-        uint32_t nameLength;
-        uint32_t valueList;  // index in lists_, or kNone
-        bool live;
-    };
-    struct Entry {
-        uint32_t key;
-        bool live;
+    struct Value {
         std::string name;
         RegValue value;
     };
-    struct ValueList {
-        std::vector<uint32_t> entries;  // by first setting; dead ones are dropped now and then
-        uint32_t dead = 0;
-    };
-    static constexpr uint32_t kNone = UINT32_MAX;
 
-    std::string_view nameOf(const Node& node) const {
-        return std::string_view(names_).substr(node.nameStart, node.nameLength);
-    }
-    // The slot that holds, or would hold, the child `name` (lower-cased) of `parent`.
-    std::size_t childSlot(uint32_t parent, std::string_view name) const;
-    std::size_t entrySlot(uint32_t key, std::string_view name) const;
-    KeyId walk(std::string_view path, bool create);
-    uint32_t findEntry(KeyId key, std::string_view name) const;
+    RegKey() = default;
+    RegKey(const RegKey& other);
+    RegKey& operator=(const RegKey& other);
+    RegKey(RegKey&&) = default;
+    RegKey& operator=(RegKey&&) = default;
 
-    std::vector<Node> nodes_;
-    std::string names_;
-    std::vector<uint32_t> childSlots_;  // node index + 1; 0 is empty
-    std::vector<Entry> entries_;
-    std::vector<uint32_t> entrySlots_;  // entry index + 1; 0 is empty
-    std::vector<ValueList> lists_;
-    KeyId root_ = 0;
+    const RegValue* value(std::string_view name) const;
+    const std::list<Value>& values() const { return values_; }
+
+private:
+    friend class RegTree;
+    std::map<std::string, std::unique_ptr<RegKey>, std::less<>> children_;  // by lower-cased name
+    std::list<Value> values_;
+    std::map<std::string, std::list<Value>::iterator, std::less<>> byName_;  // lower-cased
+};
+
+// Keys by backslash-separated paths relative to HKEY_LOCAL_MACHINE (empty
+// components are skipped). A registry file is untrusted input: an operation
+// costs time linear in its arguments (times the logarithm of a key's size),
+// and nothing nests deeper than kMaxKeyDepth, so copying and dropping a tree
+// recurse only that far.
+class RegTree {
+public:
+    // Creates the key and any missing parents; false, changing nothing, for a
+    // path past Windows' limits.
+    bool addKey(std::string_view path);
+    // Replaces a value of the same name in place.
+    bool setValue(std::string_view keyPath, std::string_view name, uint32_t type, std::vector<uint8_t> data);
+    // REG_SZ whose data is the text and its terminating zero.
+    bool setString(std::string_view keyPath, std::string_view name, std::string_view text);
+    bool setDword(std::string_view keyPath, std::string_view name, uint32_t value);
+    // Removes the key, its values and its subkeys.
+    void removeKey(std::string_view path);
+    void removeValue(std::string_view keyPath, std::string_view name);
+
+    // The key, or null; valid until the tree changes.
+    const RegKey* findKey(std::string_view path) const;
+
+private:
+    template <class Key>
+    static Key* find(Key* from, std::string_view path);
+    RegKey* create(std::string_view path);
+
+    RegKey root_;
 };
 
 // The Registry interface over a RegTree. Reading from several threads at

@@ -1,6 +1,7 @@
 #include "platform/posix/posix_console.h"
 
 #include "platform/ascii.h"
+#include "platform/text.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -188,13 +189,8 @@ std::string cp1251ToUtf8(std::string_view cp1251) {
         uint16_t cp = kCp1251High[b - 0x80];
         if (cp == 0) {
             out.push_back('?');
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
         } else {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            appendUtf8(cp, &out);
         }
     }
     return out;

@@ -7,7 +7,7 @@
 
 #include "platform/ascii.h"
 #include "platform/ftdi_keys.h"
-#include "platform/posix/regedit.h"
+#include "platform/posix/regedit_file.h"
 
 namespace platform {
 
@@ -88,9 +88,11 @@ bool PosixRegistry::resolveComName(std::string_view comName, std::string* nodePa
 }
 
 bool resolveComName(const RegTree& tree, std::string_view comName, std::string* nodePath) {
-    for (const auto& [name, value] : tree.values(ftdi::kSerialCommKey)) {
-        const auto* bytes = reinterpret_cast<const char*>(value->data.data());
-        std::string_view text(bytes, value->data.size());
+    const RegKey* key = tree.findKey(ftdi::kSerialCommKey);
+    if (key == nullptr) return false;
+    for (const auto& [name, value] : key->values()) {
+        const auto* bytes = reinterpret_cast<const char*>(value.data.data());
+        std::string_view text(bytes, value.data.size());
         // Stored text need not be terminated; stop at a zero only if there is one.
         text = text.substr(0, text.find('\0'));
         if (asciiIEquals(text, comName)) {

@@ -1,5 +1,7 @@
 #include "sim/tuvak_sim/options.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -24,28 +26,7 @@ const char* const kUsage =
 
 namespace {
 
-// Decimal, or hexadecimal after 0x; the whole text, at most `max`.
-bool parseNumber(const std::string& text, uint64_t max, uint64_t* value) {
-    int base = 10;
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits = digits.substr(2);
-    }
-    if (digits.empty()) return false;
-    for (char c : digits) {
-        if (base == 10 ? !std::isdigit(static_cast<unsigned char>(c))
-                       : !std::isxdigit(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(digits.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || parsed > max) return false;
-    *value = parsed;
-    return true;
-}
+using platform::parseNumber;
 
 // Comma-separated memory addresses, each below 128.
 bool parseAddresses(const std::string& text, std::bitset<sim::kMemorySize>* addresses) {

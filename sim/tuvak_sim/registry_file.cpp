@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/ftdi_keys.h"
+#include "platform/regedit.h"
 #include "sim/tuvak_sim/common.h"
 
 namespace tuvaksim {
@@ -22,15 +23,6 @@ bool writeAll(int fd, const std::string& text) {
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-std::string regeditValue(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
 }
 
 }  // namespace
@@ -56,7 +48,6 @@ bool replaceFile(const std::string& path, const std::string& text, std::string* 
 }
 
 std::string registryText(const std::vector<std::unique_ptr<Device>>& devices) {
-    static const char* const kHklm = "[HKEY_LOCAL_MACHINE\\";
     std::vector<std::string> instances;
     for (const auto& device : devices) {
         // Devices sharing an identifier get distinct instances, as Windows
@@ -71,26 +62,18 @@ std::string registryText(const std::vector<std::unique_ptr<Device>>& devices) {
         instances.push_back(platform::ftdi::kInstancePrefix + device->id + suffix);
     }
 
-    std::string text = "Windows Registry Editor Version 5.00\n\n";
-    text += std::string(kHklm) + platform::ftdi::kServiceKey + "]\n\n";
-    text += std::string(kHklm) + platform::ftdi::kEnumKey + "]\n";
-    char count[32];
-    std::snprintf(count, sizeof count, "\"Count\"=dword:%08zx\n", devices.size());
-    text += count;
+    platform::RegeditWriter file;
+    file.key(platform::ftdi::kServiceKey);
+    file.key(platform::ftdi::kEnumKey);
+    file.dword(platform::ftdi::kCountValue, static_cast<uint32_t>(devices.size()));
+    for (std::size_t i = 0; i < devices.size(); ++i) file.string(std::to_string(i), instances[i]);
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        text += regeditValue(std::to_string(i)) + "=" + regeditValue(instances[i]) + "\n";
+        file.key(platform::ftdi::kDeviceKeyHead + instances[i] + platform::ftdi::kDeviceKeyTail);
+        file.string(platform::ftdi::kPortNameValue, devices[i]->com);
     }
-    text += "\n";
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        text += std::string(kHklm) + platform::ftdi::kDeviceKeyHead + instances[i] + platform::ftdi::kDeviceKeyTail +
-                "]\n";
-        text += "\"PortName\"=" + regeditValue(devices[i]->com) + "\n\n";
-    }
-    text += std::string(kHklm) + platform::ftdi::kSerialCommKey + "]\n";
-    for (const auto& device : devices) {
-        text += regeditValue(device->pty) + "=" + regeditValue(device->com) + "\n";
-    }
-    return text;
+    file.key(platform::ftdi::kSerialCommKey);
+    for (const auto& device : devices) file.string(device->pty, device->com);
+    return file.text();
 }
 
 std::string dumpText(const std::vector<std::unique_ptr<Device>>& devices) {

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/regedit.h"
 #include "sim/control/sim_process.h"
 #include "sim/control/fd.h"
 #include "tests/e2e/wine_host.h"
@@ -60,18 +61,6 @@ struct ModeGuard {
     struct stat saved {};
 };
 
-// A regedit string: backslashes and quotes escaped.
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string keyLine(const std::string& path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\n"; }
-
 struct Adapter {
     std::string instance;
     std::string portName;
@@ -82,26 +71,20 @@ struct Adapter {
 std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count,
                         const std::vector<Adapter>& adapters,
                         const std::vector<std::pair<std::string, std::string>>& serialComm) {
-    std::string text = "Windows Registry Editor Version 5.00\n\n";
-    text += keyLine("SYSTEM\\CurrentControlSet\\Services\\FTSER2K") + "\n";
+    platform::RegeditWriter file;
+    file.key("SYSTEM\\CurrentControlSet\\Services\\FTSER2K");
     if (withEnum) {
-        text += keyLine("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum");
-        if (count) {
-            char line[40];
-            std::snprintf(line, sizeof line, "\"Count\"=dword:%08x\n", *count);
-            text += line;
-        }
-        for (std::size_t i = 0; i < adapters.size(); ++i)
-            text += quoted(std::to_string(i)) + "=" + quoted(adapters[i].instance) + "\n";
-        text += "\n";
+        file.key("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum");
+        if (count) file.dword("Count", *count);
+        for (std::size_t i = 0; i < adapters.size(); ++i) file.string(std::to_string(i), adapters[i].instance);
     }
     for (const Adapter& a : adapters) {
-        text += keyLine("SYSTEM\\CurrentControlSet\\Enum\\" + a.instance + "\\Device Parameters");
-        text += "\"PortName\"=" + quoted(a.portName) + "\n\n";
+        file.key("SYSTEM\\CurrentControlSet\\Enum\\" + a.instance + "\\Device Parameters");
+        file.string("PortName", a.portName);
     }
-    text += keyLine("HARDWARE\\DEVICEMAP\\SERIALCOMM");
-    for (const auto& [node, com] : serialComm) text += quoted(node) + "=" + quoted(com) + "\n";
-    return text;
+    file.key("HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    for (const auto& [node, com] : serialComm) file.string(node, com);
+    return file.text();
 }
 
 using fakes::instancePath;
@@ -198,7 +181,11 @@ TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
 
 TEST_F(VoriridodE2e, DriverMissingStopsEveryRequestButHelp) {
     const std::string file = dir.write(
-        "nodriver.reg", "Windows Registry Editor Version 5.00\n\n" + keyLine("SOFTWARE\\Other"));
+        "nodriver.reg", [] {
+            platform::RegeditWriter file;
+            file.key("SOFTWARE\\Other");
+            return file.text();
+        }());
     for (const char* arg : {kId, "/L", "-list", "ab12cd34e"}) {
         SCOPED_TRACE(arg);
         expectRun(runVoriridod(file, {arg}), 1, "", kDriverMissing);

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/regedit.h"
+#include "platform/regedit.h"
 #include "platform/regtree.h"
 #include "sim/control/sim_process.h"
 
@@ -161,8 +161,10 @@ private:
             platform::RegTree tree;
             if (!platform::parseRegedit(text, registryFile, &tree, error)) return false;
             if (!wineRun({"reg", "import", registryFile}, true, error)) return false;
-            for (const auto& [node, value] : tree.values("HARDWARE\\DEVICEMAP\\SERIALCOMM")) {
-                std::string com(value->data.begin(), value->data.end());
+            const platform::RegKey none;
+            const platform::RegKey* serialComm = tree.findKey("HARDWARE\\DEVICEMAP\\SERIALCOMM");
+            for (const auto& [node, value] : (serialComm != nullptr ? serialComm : &none)->values()) {
+                std::string com(value.data.begin(), value.data.end());
                 com = com.substr(0, com.find('\0'));
                 for (char& c : com) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                 const std::filesystem::path link = std::filesystem::path(prefix_) / "dosdevices" / com;

@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/regtree.h"
+#include "platform/text.h"
 #include "tool/voriridod.h"
 
 namespace tooltest {
@@ -21,12 +22,7 @@ inline std::string cp1251ToUtf8(std::string_view text) {
     std::string out;
     for (unsigned char c : text) {
         unsigned code = c < 0x80 ? c : c >= 0xC0 ? 0x410 + (c - 0xC0) : c == 0xA8 ? 0x401 : c == 0xB8 ? 0x451 : '?';
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        platform::appendUtf8(code, &out);
     }
     return out;
 }

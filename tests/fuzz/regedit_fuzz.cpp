@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/posix/posix_registry.h"
-#include "platform/posix/regedit.h"
+#include "platform/regedit.h"
 #include "platform/regtree.h"
 
 namespace {
@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     require(loaded || error.rfind("fuzz.reg:", 0) == 0);
     if (!loaded) {
         // A file that fails changes nothing.
-        const RegValue* kept = tree.value("Before", "v");
-        require(kept != nullptr && kept->data.size() == 5);
-        require(tree.values("").empty());
+        const RegKey* before = tree.findKey("Before");
+        require(before != nullptr && before->value("v") != nullptr && before->value("v")->data.size() == 5);
+        require(tree.findKey("")->values().empty());
         return 0;
     }
 
@@ -56,10 +56,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             if (std::string_view(name, length).find('\0') != std::string_view::npos) continue;
             uint32_t valueSize = 0;
             require(registry.queryValue(key, name, nullptr, &valueSize) == kErrSuccess);
-            const RegValue* same = again.value(path, std::string_view(name, length));
+            const RegKey* sameKey = again.findKey(path);
+            const RegValue* same = sameKey == nullptr ? nullptr : sameKey->value(std::string_view(name, length));
             require(same != nullptr && same->data.size() == valueSize);
         }
         require(registry.closeKey(key) == kErrSuccess);
+
+        // What the writer makes of the key reads back the same.
+        const RegKey* source = again.findKey(path);
+        RegeditWriter writer;
+        writer.key(path);
+        for (const auto& [valueName, value] : source->values()) writer.value(valueName, value);
+        RegTree copy;
+        std::string copyError;
+        if (!writer.ok()) continue;
+        require(parseRegedit(writer.text(), "copy.reg", &copy, &copyError));
+        const RegKey* copied = copy.findKey(path);
+        require(copied != nullptr && copied->values().size() == source->values().size());
+        auto it = copied->values().begin();
+        for (const auto& [valueName, value] : source->values()) {
+            require(it->name == valueName && it->value.type == value.type && it->value.data == value.data);
+            ++it;
+        }
     }
     std::string node;
     resolveComName(registry.tree(), "COM3", &node);

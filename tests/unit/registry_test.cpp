@@ -1,80 +1,350 @@
-// The in-memory registry that stands in for the Windows registry in tests and
-// under the POSIX views.
+// The in-memory registry and the regedit text format in which tests, the
+// simulator and the POSIX backend state the Windows registry.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "platform/regedit.h"
 #include "platform/regtree.h"
 
 namespace platform {
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+constexpr const char* kEnum = "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum";
+
+const RegValue* valueAt(const RegTree& tree, std::string_view key, std::string_view name) {
+    const RegKey* found = tree.findKey(key);
+    return found == nullptr ? nullptr : found->value(name);
+}
+
+std::string text(const RegValue* value) {
+    return value == nullptr ? "<missing>" : std::string(value->data.begin(), value->data.end());
+}
+
+// The names that enumeration through the registry interface gives, in order.
+std::vector<std::string> enumerated(TreeRegistry& registry, const char* path) {
+    std::vector<std::string> names;
+    KeyHandle key = kNoKey;
+    if (registry.openKey(path, &key) != kErrSuccess) return {"<no key>"};
+    char name[32];
+    for (uint32_t size = sizeof name; registry.enumValue(key, static_cast<uint32_t>(names.size()), name, &size) == kErrSuccess;
+         size = sizeof name) {
+        names.emplace_back(name, size);
+    }
+    registry.closeKey(key);
+    return names;
+}
+
 TEST(TreeRegistry, QueryValueBehavesAsRegQueryValueEx) {
     TreeRegistry reg;
     reg.tree().setString("Dev\\Device Parameters", "PortName", "COM123");
-    reg.tree().setString("Dev\\Device Parameters", "Long", "COM1234");
     reg.tree().setValue("Dev\\Device Parameters", "Raw", kRegBinary, {1, 2, 3});
-
-    KeyHandle key = kNoKey;
-    ASSERT_EQ(reg.openKey("Dev\\Device Parameters", &key), kErrSuccess);
+    KeyHandle key = kNoKey, parent = kNoKey, missing = platform::makeHandle<KeyHandle>(123);
+    ASSERT_EQ(reg.openKey("dev\\DEVICE parameters", &key), kErrSuccess);
     ASSERT_NE(key, kNoKey);
-
-    uint32_t size = 0;
-    EXPECT_EQ(reg.queryValue(key, "PortName", nullptr, &size), kErrSuccess);
-    EXPECT_EQ(size, 7u);
-
-    uint8_t exact[7] = {};
-    size = sizeof exact;
-    ASSERT_EQ(reg.queryValue(key, "PortName", exact, &size), kErrSuccess);
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(exact), 7), std::string("COM123\0", 7));
-
-    uint8_t small[7];
-    std::fill(std::begin(small), std::end(small), 0xAA);
-    size = sizeof small;
-    EXPECT_EQ(reg.queryValue(key, "Long", small, &size), kErrMoreData);
-    EXPECT_EQ(size, 8u);
-    for (uint8_t b : small) EXPECT_EQ(b, 0xAA) << "buffer touched on kErrMoreData";
-
-    // Binary data comes back as stored: no terminator appended.
-    uint8_t big[16];
-    std::fill(std::begin(big), std::end(big), 0xAA);
-    size = sizeof big;
-    ASSERT_EQ(reg.queryValue(key, "Raw", big, &size), kErrSuccess);
-    EXPECT_EQ(size, 3u);
-    EXPECT_EQ(big[2], 3);
-    EXPECT_EQ(big[3], 0xAA);
-
-    EXPECT_EQ(reg.queryValue(key, "Absent", big, &size), kErrFileNotFound);
-    EXPECT_EQ(reg.queryValue(key, "PortName", big, nullptr), kErrInvalidParameter);
-    EXPECT_EQ(reg.queryValue(kNoKey, "PortName", big, &size), kErrInvalidHandle);
+    const struct {
+        const char* name;
+        uint32_t capacity, rc, size;
+        std::string buffer;  // afterwards, filled with 'x' before
+    } cases[] = {
+        {"portname", 0, kErrSuccess, 7, ""},  // no buffer: the size only
+        {"PortName", 6, kErrMoreData, 7, "xxxxxx"},
+        {"PortName", 7, kErrSuccess, 7, std::string("COM123\0", 7)},
+        {"Raw", 4, kErrSuccess, 3, "\1\2\3x"},  // no terminator appended
+        {"Absent", 4, kErrFileNotFound, 4, "xxxx"},
+    };
+    for (const auto& c : cases) {
+        std::string buffer(c.capacity, 'x');
+        uint32_t size = c.capacity;
+        auto* data = c.capacity == 0 ? nullptr : reinterpret_cast<uint8_t*>(buffer.data());
+        EXPECT_EQ(reg.queryValue(key, c.name, data, &size), c.rc) << c.name;
+        EXPECT_EQ(size, c.size) << c.name;
+        EXPECT_EQ(buffer, c.buffer) << c.name;
+    }
+    uint8_t byte = 0;
+    uint32_t size = 1;
+    EXPECT_EQ(reg.queryValue(key, "PortName", &byte, nullptr), kErrInvalidParameter);
+    EXPECT_EQ(reg.queryValue(kNoKey, "PortName", &byte, &size), kErrInvalidHandle);
+    ASSERT_EQ(reg.openKey("DEV", &parent), kErrSuccess) << "parents of a key exist";
+    EXPECT_EQ(reg.openKey("De", &missing), kErrFileNotFound);
+    EXPECT_EQ(reg.openKeyCount(), 2);
     EXPECT_EQ(reg.closeKey(key), kErrSuccess);
+    EXPECT_EQ(reg.closeKey(parent), kErrSuccess);
+    EXPECT_EQ(reg.closeKey(kNoKey), kErrInvalidHandle);
     EXPECT_EQ(reg.openKeyCount(), 0);
 }
 
-TEST(TreeRegistry, KeysAndNamesIgnoreCaseAndHandlesAreCounted) {
+TEST(TreeRegistry, RemovalIsRealAndEnumerationKeepsFirstSetOrder) {
     TreeRegistry reg;
-    reg.tree().setDword("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "Count", 0x01020304);
+    RegTree& tree = reg.tree();
+    tree.setString("K\\Sub", "old", "1");
+    tree.removeKey("k");
+    tree.addKey("K");
+    EXPECT_EQ(tree.findKey("K\\Sub"), nullptr) << "a key added again has none of the old subkeys";
+    for (const char* name : {"a", "b", "c"}) tree.setDword("K", name, 1);
+    tree.removeValue("K", "A");
+    tree.setDword("K", "a", 2);
+    tree.setDword("K", "B", 3);  // in place
+    EXPECT_EQ(enumerated(reg, "K"), (std::vector<std::string>{"b", "c", "a"}));
+    EXPECT_EQ(valueAt(tree, "K", "b")->data, (Bytes{3, 0, 0, 0}));
 
-    KeyHandle enumKey = kNoKey, driverKey = kNoKey, missing = platform::makeHandle<KeyHandle>(123);
-    ASSERT_EQ(reg.openKey("system\\currentcontrolset\\services\\ftser2k\\ENUM", &enumKey), kErrSuccess);
-    ASSERT_EQ(reg.openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K", &driverKey), kErrSuccess)
-        << "parents of a key exist";
-    EXPECT_EQ(reg.openKeyCount(), 2);
-    EXPECT_EQ(reg.openKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2", &missing), kErrFileNotFound);
-    EXPECT_EQ(reg.openKeyCount(), 2);
+    // Enumeration from a lower index again starts over.
+    KeyHandle key = kNoKey;
+    ASSERT_EQ(reg.openKey("K", &key), kErrSuccess);
+    char name[8];
+    for (uint32_t index : {2u, 0u, 1u, 3u}) {
+        uint32_t size = sizeof name;
+        const uint32_t rc = reg.enumValue(key, index, name, &size);
+        EXPECT_EQ(rc, index == 3 ? kErrNoMoreItems : kErrSuccess) << index;
+        if (index == 0) {
+            EXPECT_STREQ(name, "b");
+        }
+    }
+    uint32_t small = 1;
+    EXPECT_EQ(reg.enumValue(key, 0, name, &small), kErrMoreData);
+    reg.closeKey(key);
+    tree.removeKey("");
+    EXPECT_EQ(tree.findKey("K"), nullptr);
+}
 
-    uint8_t count[4] = {};
-    uint32_t size = 4;
-    ASSERT_EQ(reg.queryValue(enumKey, "count", count, &size), kErrSuccess);
-    EXPECT_EQ(count[0], 0x04);
-    EXPECT_EQ(count[3], 0x01);
+TEST(RegTree, RefusesWhatWindowsRefuses) {
+    std::string deep = "A";
+    for (int i = 1; i < 512; ++i) deep += "\\k";
+    const std::string name255(255, 'n');
+    const std::string cyrillic255 = std::string(254, 'n') + "\xD0\x96";     // one UTF-16 unit
+    const std::string emoji255 = std::string(254, 'n') + "\xF0\x9F\x94\x91";  // two
+    struct Case {
+        std::string key, value;
+        bool ok;
+    };
+    const Case cases[] = {
+        {deep, "v", true},
+        {deep + "\\k", "v", false},
+        {"A\\" + name255, "v", true},
+        {"A\\" + name255 + "n", "v", false},
+        {"A\\" + cyrillic255, "v", true},
+        {"A\\" + emoji255, "v", false},
+        {"A", std::string(16383, 'v'), true},
+        {"A", std::string(16384, 'v'), false},
+    };
+    for (const Case& c : cases) {
+        RegTree tree;
+        EXPECT_EQ(tree.setDword(c.key, c.value, 1), c.ok) << c.key.size() << " " << c.value.size();
+        EXPECT_EQ(tree.findKey(c.key) != nullptr, c.ok);
+        EXPECT_EQ(tree.findKey("A") != nullptr, c.ok) << "a refused path adds no parents";
+    }
+}
 
-    EXPECT_EQ(reg.closeKey(enumKey), kErrSuccess);
-    EXPECT_EQ(reg.closeKey(driverKey), kErrSuccess);
-    EXPECT_EQ(reg.closeKey(kNoKey), kErrInvalidHandle);
-    EXPECT_EQ(reg.openKeyCount(), 0);
+// UTF-16LE of ASCII text, without a byte-order mark.
+std::string utf16le(std::string_view ascii) {
+    std::string out;
+    for (char c : ascii) out += {c, '\0'};
+    return out;
+}
+
+TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
+    const std::string file =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "; the adapter\r\n"
+        "[-HKEY_LOCAL_MACHINE\\Gone]\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\r\n"
+        "\"Count\"=dword:0000010a\r\n"
+        "\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+AB12CD34EA\\\\0000\"\r\n"
+        "@=\"say \\\"hi\\\"\"\r\n"
+        "\"Old\"=-\r\n"
+        "[HKEY_CURRENT_USER\\Software\\X]\r\n"
+        "\"skipped\"=hex:01,\\\r\n"
+        "  02\r\n"
+        "[hklm\\Other]\r\n"
+        "\"Bin\"=hex:de,ad,00\r\n"
+        "\"Multi\"=hex(7):41,00,42,00,\\\r\n"
+        "    00,00\r\n"
+        "\"Empty\"=hex:\r\n";
+    const struct {
+        const char *key, *name;
+        uint32_t type;
+        Bytes data;
+    } expected[] = {
+        {kEnum, "Count", kRegDword, {0x0a, 0x01, 0, 0}},
+        {kEnum, "", kRegSz, {'s', 'a', 'y', ' ', '"', 'h', 'i', '"', 0}},
+        {"OTHER", "bin", kRegBinary, {0xde, 0xad, 0x00}},
+        {"Other", "Multi", kRegMultiSz, {0x41, 0, 0x42, 0, 0, 0}},
+        {"Other", "Empty", kRegBinary, {}},
+    };
+    for (const std::string& bytes : {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + utf16le(file)}) {
+        RegTree tree;
+        tree.setString("Gone\\Sub", "c", "3");
+        tree.setString(kEnum, "Old", "1");
+        std::string error;
+        ASSERT_TRUE(parseRegedit(bytes, "reg.txt", &tree, &error)) << error;
+        EXPECT_TRUE(error.empty());
+        for (const auto& e : expected) {
+            const RegValue* value = valueAt(tree, e.key, e.name);
+            ASSERT_NE(value, nullptr) << e.name;
+            EXPECT_EQ(value->type, e.type) << e.name;
+            EXPECT_EQ(value->data, e.data) << e.name;
+        }
+        EXPECT_EQ(text(valueAt(tree, kEnum, "0")), std::string("FTDIBUS\\VID_0403+PID_6001+AB12CD34EA\\0000") + '\0');
+        EXPECT_EQ(tree.findKey("Gone"), nullptr);
+        EXPECT_EQ(tree.findKey(kEnum)->values().size(), 3u) << "\"Old\" removed, a skipped hive's values nowhere";
+        EXPECT_EQ(tree.findKey("Software\\X"), nullptr);
+    }
+    // Outside the ASCII range, and past the 16-bit range in a surrogate pair.
+    RegTree tree;
+    std::string error;
+    ASSERT_TRUE(parseRegedit("\xFF\xFE" + utf16le("REGEDIT4\n[HKLM\\K]\n\"a\"=\"") + "\x1A\x04\x3D\xD8\x11\xDD" +
+                                 utf16le("\"\n"),
+                             "u.reg", &tree, &error))
+        << error;
+    EXPECT_EQ(text(valueAt(tree, "K", "a")), std::string("\xD0\x9A\xF0\x9F\x94\x91") + '\0');
+    ASSERT_TRUE(parseRegedit("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", "r4", &tree, &error)) << error;
+    EXPECT_EQ(text(valueAt(tree, "K", "v")), std::string("x\0", 2));
+}
+
+TEST(Regedit, ErrorsNameFileAndLineAndChangeNothing) {
+    const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n";
+    std::string deep = "REGEDIT4\n[HKLM";
+    for (int i = 0; i < 60000; ++i) deep += "\\a";
+    struct Case {
+        std::string file;
+        std::string prefix;  // "reg.txt:<line>: " and the start of the reason
+    };
+    const Case cases[] = {
+        {"", "reg.txt:1: expected \"Windows Registry Editor Version 5.00\""},
+        {"Windows Registry Editor Version 4.00\n", "reg.txt:1: expected"},
+        {head + "\"a\"=\"open\n", "reg.txt:3: unterminated string"},
+        {head + "\"a=\"x\"\n", "reg.txt:3: expected \"name\"=value"},
+        {head + "\"a\"=\"x\\n\"\n", "reg.txt:3: unknown escape \\n"},
+        {head + "\"a\"=hex:01,zz\n", "reg.txt:3: bad character 'z'"},
+        {head + "\"a\"=hex:01,123\n", "reg.txt:3: bad hex byte \"123\""},
+        {head + "\"a\"=hex:01,\\\n  02,,03\n", "reg.txt:4: empty byte"},
+        {head + "\"a\"=hex:01,\\\n", "reg.txt:3: hex list continues past the end"},
+        {head + "\"a\"=hex:01,\n", "reg.txt:3: hex list ends with a comma"},
+        {head + "\"a\"=dword:123456789\n", "reg.txt:3: bad dword value"},
+        {head + "\"a\"=hex(x):01\n", "reg.txt:3: bad value type"},
+        {head + "\"a\"=qword:1\n", "reg.txt:3: bad value data"},
+        {head + "\"a\"=\"x\" y\n", "reg.txt:3: unexpected text after the closing quote"},
+        {head + "\n\ngarbage\n", "reg.txt:5: expected \"name\"=value"},
+        {head + "[HKEY_LOCAL_MACHINE\\K\n", "reg.txt:3: key line does not end with ']'"},
+        {head + "[HKEY_LOCAL_MACHIN\\K]\n", "reg.txt:3: unknown hive \"HKEY_LOCAL_MACHIN\""},
+        {head + "[HKEY_LOCAL_MACHINE\\\\SYSTEM]\n", "reg.txt:3: empty key name"},
+        {"REGEDIT4\n\"a\"=\"x\"\n", "reg.txt:2: value line outside a key"},
+        {deep + "]\n", "reg.txt:2: key path deeper than 512 keys"},
+        {head + "[-HKLM\\K\\" + std::string(256, 'n') + "]\n", "reg.txt:3: key name longer than 255 characters"},
+        {head + "\"" + std::string(16384, 'v') + "\"=-\n", "reg.txt:3: value name longer than 16383 characters"},
+        {"\xFE\xFF", "reg.txt:1: UTF-16 big-endian"},
+        {std::string("R\0E\0", 4), "reg.txt:1: UTF-16 text without a byte-order mark"},
+        {std::string("\xFF\xFER\0\n\0E", 7), "reg.txt:2: UTF-16 text ends in half a character"},
+        {std::string("\xFF\xFER\0\n\0\x00\xDC", 8), "reg.txt:2: invalid UTF-16 (unpaired low surrogate)"},
+        {std::string("\xFF\xFE\x00\xD8\n\0", 6), "reg.txt:1: invalid UTF-16 (unpaired high surrogate)"},
+    };
+    for (const Case& c : cases) {
+        RegTree tree;
+        tree.setString("Before", "v", "kept");
+        std::string error;
+        EXPECT_FALSE(parseRegedit(c.file, "reg.txt", &tree, &error)) << c.prefix;
+        EXPECT_EQ(error.substr(0, c.prefix.size()), c.prefix) << "error: " << error.substr(0, 200);
+        EXPECT_EQ(tree.findKey("K"), nullptr) << "a failed file left part of itself: " << c.prefix;
+        EXPECT_EQ(text(valueAt(tree, "Before", "v")), std::string("kept\0", 5));
+    }
+}
+
+// A registry file is untrusted: what it costs to load must follow its size,
+// not the number of values in one key. Too slow a load runs into the test's
+// time limit.
+TEST(Regedit, CrowdedKeyLoadsInTimeLinearInTheFile) {
+    constexpr int kValues = 200000;
+    std::string file = "REGEDIT4\n[HKLM\\Crowded]\n";
+    // Appended piece by piece: GCC 12 warns of an overlapping copy in
+    // "..." + std::to_string(n) at -O3.
+    auto line = [&](int n, const char* data) {
+        file += '"';
+        file += std::to_string(n);
+        file += data;
+    };
+    for (int i = 0; i < kValues; ++i) line(i, "\"=\"x\"\n");
+    for (int i = 0; i < kValues; i += 2) line(i, "\"=-\n");
+    file += "\"0\"=\"again\"\n";
+    RegTree tree;
+    std::string error;
+    ASSERT_TRUE(parseRegedit(file, "big.reg", &tree, &error)) << error;
+
+    // Enumeration sees the survivors in the order they were first set, the
+    // value set again after its removal last.
+    TreeRegistry registry(std::move(tree));
+    const std::vector<std::string> names = enumerated(registry, "Crowded");
+    ASSERT_EQ(names.size(), kValues / 2 + 1u);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string want = i < kValues / 2 ? std::to_string(2 * i + 1) : "0";
+        if (names[i] != want) FAIL() << "at " << i << ": " << names[i] << ", not " << want;
+    }
+}
+
+TEST(RegeditWriter, WritesTheFormatRegeditImports) {
+    RegeditWriter file;
+    file.key("SYSTEM\\Dev");
+    file.string("", "a \"b\" c:\\d");
+    file.dword("Count", 0x10a);
+    file.hex("Bin", {0xde, 0xad});
+    file.hex("Multi", {0x41, 0}, kRegMultiSz);
+    file.string("Lines", "a\nb");
+    file.removeValue("Old");
+    file.removeKey("Gone");
+    EXPECT_TRUE(file.ok());
+    EXPECT_EQ(file.text(),
+              "Windows Registry Editor Version 5.00\n"
+              "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Dev]\n"
+              "@=\"a \\\"b\\\" c:\\\\d\"\n"
+              "\"Count\"=dword:0000010a\n"
+              "\"Bin\"=hex:de,ad\n"
+              "\"Multi\"=hex(7):41,00\n"
+              "\"Lines\"=hex(1):61,0a,62,00\n"
+              "\"Old\"=-\n"
+              "\n[-HKEY_LOCAL_MACHINE\\Gone]\n");
+    EXPECT_EQ(RegeditWriter(true).text(), "REGEDIT4\n");
+    RegeditWriter broken;
+    broken.key("A\nB");
+    EXPECT_FALSE(broken.ok());
+}
+
+TEST(RegeditWriter, WhatItWritesReadsBackTheSame) {
+    const struct {
+        std::string name;
+        RegValue value;
+    } values[] = {
+        {"", {kRegSz, {'d', 'e', 'f', 0}}},
+        {"empty", {kRegSz, {0}}},
+        {"quotes \"and\" \\back\\slashes\\", {kRegSz, {'\\', '"', '\\', '\\', 0}}},
+        {"\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xF0\x9F\x94\x91", {kRegSz, {0xD0, 0x9A, 0}}},
+        {"lines and zeros", {kRegSz, {'a', '\r', '\n', 0, 'b', 0}}},
+        {"no terminator", {kRegSz, {'a'}}},
+        {"dword", {kRegDword, {0x78, 0x56, 0x34, 0x12}}},
+        {"short dword", {kRegDword, {1, 2}}},
+        {"binary", {kRegBinary, {0, 0xff, 0x80}}},
+        {"empty binary", {kRegBinary, {}}},
+        {"multi", {kRegMultiSz, {'a', 0, 'b', 0, 0}}},
+        {"none", {kRegNone, {7}}},
+        {"type 0x1234", {0x1234, {1}}},
+    };
+    RegeditWriter file;
+    file.key("Key With Spaces\\\xD0\x9A");
+    for (const auto& v : values) file.value(v.name, v.value);
+    ASSERT_TRUE(file.ok());
+    RegTree tree;
+    std::string error;
+    ASSERT_TRUE(parseRegedit(file.text(), "w.reg", &tree, &error)) << error << "\n" << file.text();
+    const RegKey* key = tree.findKey("key with spaces\\\xD0\x9A");
+    ASSERT_NE(key, nullptr);
+    ASSERT_EQ(key->values().size(), std::size(values));
+    auto read = key->values().begin();
+    for (const auto& v : values) {
+        EXPECT_EQ(read->name, v.name);
+        EXPECT_EQ(read->value.type, v.value.type) << v.name;
+        EXPECT_EQ(read->value.data, v.value.data) << v.name;
+        ++read;
+    }
 }
 
 }  // namespace

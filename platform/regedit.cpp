@@ -1,25 +1,17 @@
-#include "platform/posix/regedit.h"
+#include "platform/regedit.h"
 
 #include "platform/ascii.h"
-#include "platform/posix/fd_guard.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/text.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
 #include <new>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 namespace platform {
 
 namespace {
-
-// A registry description is a few kilobytes; anything near this is not one.
-constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
 
 using platform::asciiIEquals;
 
@@ -35,13 +27,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // 1 to 8 hex digits and nothing else.
 bool parseHex32(std::string_view s, uint32_t* out) {
     if (s.empty() || s.size() > 8) return false;
@@ -53,24 +38,6 @@ bool parseHex32(std::string_view s, uint32_t* out) {
     }
     *out = v;
     return true;
-}
-
-void appendUtf8(uint32_t cp, std::string* out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // UTF-16LE (byte-order mark already removed) to UTF-8. On failure *reason is
@@ -110,6 +77,9 @@ bool utf16leToUtf8(std::string_view bytes, std::string* out, std::size_t* line, 
     return true;
 }
 
+constexpr char kVersion5[] = "Windows Registry Editor Version 5.00";
+constexpr char kVersion4[] = "REGEDIT4";
+
 const std::string_view kOtherHives[] = {
     "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CURRENT_CONFIG",
     "HKCR",              "HKCU",              "HKU",        "HKCC"};
@@ -121,8 +91,7 @@ public:
     bool run(std::string_view text) {
         text_ = text;
         std::string_view header;
-        if (!nextLine(&header) || (trim(header) != "Windows Registry Editor Version 5.00" &&
-                                   trim(header) != "REGEDIT4")) {
+        if (!nextLine(&header) || (trim(header) != kVersion5 && trim(header) != kVersion4)) {
             return fail("expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" as the first line");
         }
         for (std::string_view raw; nextLine(&raw);) {
@@ -191,6 +160,7 @@ private:
                 start = next + 1;
             }
         }
+        if (const char* fault = keyPathFault(path)) return fail(fault);
         if (remove) {
             tree_->removeKey(path);
             target_ = Target::None;
@@ -237,6 +207,7 @@ private:
             pos = 0;
             if (!quoted(line, &pos, &name, "value name")) return false;
         }
+        if (const char* fault = valueNameFault(name)) return fail(fault);
         while (pos < line.size() && isBlank(line[pos])) ++pos;
         if (pos >= line.size() || line[pos] != '=') return fail("expected \"name\"=value");
         const std::string_view data = trim(line.substr(pos + 1));
@@ -329,18 +300,6 @@ private:
     std::string error_;
 };
 
-std::string cannotRead(const std::string& path, const std::string& reason) {
-    return path + ": cannot read: " + reason;
-}
-
-std::string cannotRead(const std::string& path, int err) {
-    return cannotRead(path, std::generic_category().message(err));
-}
-
-std::string outOfMemory(const std::string& fileName) {
-    return fileName + ": cannot load: not enough memory to hold it";
-}
-
 bool parse(std::string_view bytes, const std::string& fileName, RegTree* tree, std::string* error) {
     std::string converted;
     std::string_view text = bytes;
@@ -369,7 +328,6 @@ bool parse(std::string_view bytes, const std::string& fileName, RegTree* tree, s
         *error = parser.error();
         return false;
     }
-    result.compact();
     *tree = std::move(result);
     error->clear();
     return true;
@@ -389,61 +347,106 @@ bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* 
     try {
         return parse(bytes, fileName, tree, error);
     } catch (const std::bad_alloc&) {
-        *error = outOfMemory(fileName);
+        *error = outOfMemoryError(fileName);
         return false;
     }
 }
 
-bool loadRegeditFile(const std::string& path, RegTree* tree, std::string* error) {
-    std::string ignored;
-    if (error == nullptr) error = &ignored;
-    // Non-blocking, so that a FIFO cannot hold the open until a writer comes.
-    const FdGuard fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        *error = cannotRead(path, errno);
-        return false;
+std::string outOfMemoryError(const std::string& fileName) {
+    return fileName + ": cannot load: not enough memory to hold it";
+}
+
+namespace {
+
+bool holdsLineEnd(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+}  // namespace
+
+RegeditWriter::RegeditWriter(bool regedit4)
+    : text_(std::string(regedit4 ? kVersion4 : kVersion5) + "\n") {}
+
+void RegeditWriter::keyLine(std::string_view prefix, std::string_view path) {
+    ok_ = ok_ && !holdsLineEnd(path);
+    text_ += '\n';
+    text_ += prefix;
+    if (!path.empty()) text_ += '\\';
+    text_ += path;
+    text_ += "]\n";
+}
+
+void RegeditWriter::key(std::string_view path) { keyLine("[HKEY_LOCAL_MACHINE", path); }
+
+void RegeditWriter::removeKey(std::string_view path) { keyLine("[-HKEY_LOCAL_MACHINE", path); }
+
+void RegeditWriter::quoted(std::string_view text) {
+    text_ += '"';
+    for (char c : text) {
+        if (c == '\\' || c == '"') text_ += '\\';
+        text_ += c;
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        *error = cannotRead(path, errno);
-        return false;
+    text_ += '"';
+}
+
+void RegeditWriter::name(std::string_view name) {
+    ok_ = ok_ && !holdsLineEnd(name);
+    if (name.empty()) {
+        text_ += '@';
+    } else {
+        quoted(name);
     }
-    if (S_ISDIR(st.st_mode)) {
-        *error = cannotRead(path, EISDIR);
-        return false;
+    text_ += '=';
+}
+
+void RegeditWriter::string(std::string_view name, std::string_view text) {
+    if (holdsLineEnd(text) || text.find('\0') != std::string_view::npos) {
+        std::vector<uint8_t> data(text.begin(), text.end());
+        data.push_back(0);
+        hex(name, data, kRegSz);
+        return;
     }
-    if (!S_ISREG(st.st_mode)) {
-        *error = cannotRead(path, "not a regular file");
-        return false;
+    this->name(name);
+    quoted(text);
+    text_ += '\n';
+}
+
+void RegeditWriter::dword(std::string_view name, uint32_t value) {
+    this->name(name);
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "dword:%08x\n", static_cast<unsigned>(value));
+    text_ += digits;
+}
+
+void RegeditWriter::hex(std::string_view name, const std::vector<uint8_t>& data, uint32_t type) {
+    this->name(name);
+    char digits[24];
+    if (type == kRegBinary) {
+        text_ += "hex:";
+    } else {
+        std::snprintf(digits, sizeof digits, "hex(%x):", static_cast<unsigned>(type));
+        text_ += digits;
     }
-    if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-        *error = cannotRead(path, "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB");
-        return false;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(digits, sizeof digits, i == 0 ? "%02x" : ",%02x", data[i]);
+        text_ += digits;
     }
-    try {
-        std::string bytes;
-        bytes.reserve(static_cast<std::size_t>(st.st_size));
-        char chunk[16384];
-        for (;;) {
-            const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                *error = cannotRead(path, errno);
-                return false;
-            }
-            if (got == 0) break;
-            // The file may grow while it is read.
-            if (bytes.size() + static_cast<std::size_t>(got) > kMaxFileBytes) {
-                *error = cannotRead(path, "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB");
-                return false;
-            }
-            bytes.append(chunk, static_cast<std::size_t>(got));
-        }
-        return parseRegedit(bytes, path, tree, error);
-    } catch (const std::bad_alloc&) {
-        *error = outOfMemory(path);
-        return false;
+    text_ += '\n';
+}
+
+void RegeditWriter::value(std::string_view name, const RegValue& value) {
+    const std::vector<uint8_t>& data = value.data;
+    if (value.type == kRegSz && !data.empty() && data.back() == 0) {
+        string(name, std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
+    } else if (value.type == kRegDword && data.size() == 4) {
+        dword(name, static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
+                        static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24);
+    } else {
+        hex(name, data, value.type);
     }
+}
+
+void RegeditWriter::removeValue(std::string_view name) {
+    this->name(name);
+    text_ += "-\n";
 }
 
 }  // namespace platform
