@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "platform/posix/fd_guard.h"
+#include "platform/posix/files.h"
 
 namespace platform {
 
@@ -52,18 +53,7 @@ auto retryOnEintr(F call) {
     return rc;
 }
 
-using Deadline = std::chrono::steady_clock::time_point;
-
-Deadline deadlineFromNow(uint32_t ms = kSerialReadTimeoutMs) {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-}
-
-// Rounded up, so that poll never wakes before the deadline and loops.
-int msLeft(Deadline deadline) {
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= decltype(left)::zero()) return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
+Deadline deadlineFromNow(uint32_t ms = kSerialReadTimeoutMs) { return deadlineIn(std::chrono::milliseconds(ms)); }
 
 // 1 with *revents set, 0 on time-out, -1 on error.
 int waitFor(int fd, short events, Deadline deadline, short* revents) {
