@@ -10,17 +10,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The exchanges of one operation, each timed from the end of the one before
-// (or the timer's start) to its reply: one clock read per exchange.
+// The last exchanges of an operation, each timed from the end of the one
+// before (or the timer's start) to its reply: one clock read per exchange.
+// Only the last two count: a stray reply is one to the last requests, and a
+// hiccup of the host earlier on must not lengthen the look after the last.
 class ExchangeTimer {
 public:
     void replied() {
         const Clock::time_point now = Clock::now();
-        slowest_ = std::max(slowest_, now - last_);
+        slowest_ = std::max(latest_, now - last_);
+        latest_ = now - last_;
         last_ = now;
     }
     // How long a stray reply can still take to come: one and a half times
-    // the slowest exchange, at least the floor.
+    // the slower of the last two exchanges, at least the floor.
     uint32_t lateByteWaitMs() const {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(slowest_ * 3 / 2).count();
         return std::max(platform::kSerialLateByteMs, static_cast<uint32_t>(std::min<int64_t>(wait, 1000)));
@@ -28,7 +31,7 @@ public:
 
 private:
     Clock::time_point last_ = Clock::now();
-    Clock::duration slowest_{};
+    Clock::duration latest_{}, slowest_{};
 };
 
 bool inRange(const void* data, uint32_t length, uint32_t offset) {
