@@ -1,25 +1,25 @@
-// How close a wipe comes to the serial line's own limit, and what the host
-// spends per exchange.
+// How close a wipe comes to the serial line's own limit and to the least a
+// host can do, and what the host spends per exchange.
 //
-// 1. The real voriridod against tuvak-sim pacing at 115200 8N1: wall time of
-//    a whole wipe beside the line-time bound (640 exchanges of 6 bytes), and
-//    the tool's CPU time as a share of it.
+// 1. The real voriridod and a bare C client (bare-wipe: one write and two
+//    1-byte reads per exchange, one port opening per pass) wiping the same
+//    device, in interleaved pairs: against tuvak-sim pacing at 115200 8N1
+//    (beside the line-time bound of 640 exchanges of 6 bytes), and against
+//    one that answers at once. Wall time and the child's CPU time.
 // 2. The framework in-process against a simulator that answers at once:
-//    wall and CPU time per write exchange, i.e. the host's own cost, beside
-//    the round trip of a bare pty that no host can beat.
+//    wall and CPU time per write exchange, beside the round trip of a bare
+//    pty that no host can beat.
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,39 +28,33 @@
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_serial.h"
 #include "sim/control/sim_process.h"
+#include "sim/control/spawn.h"
 
 namespace {
 
 constexpr double kBoundSeconds = 5.0 * 128 * 6 * 10 / 115200;  // 0.333 s
-constexpr int kWipeRuns = 7;
+constexpr int kPairs = 15;
 constexpr int kExchangeRounds = 40;  // of 128 write exchanges each
 
 double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 struct Run {
     double wall = 0, cpu = 0;
-    int status = -1;
+    bool ok = false;
 };
 
-// Runs voriridod once; wall time and the child's user + system time.
-Run runTool(const std::string& registry, const std::string& id) {
+// One run of a program, its output discarded; process start included.
+Run timed(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     Run run;
+    sim::Child child;
+    std::string error;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("HWDS_REGISTRY", registry.c_str(), 1);
-        if (std::freopen("/dev/null", "w", stdout) == nullptr ||
-            std::freopen("/dev/null", "w", stderr) == nullptr)
-            _exit(126);
-        execl(VORIRIDOD_PATH, "voriridod", id.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
+    if (!sim::spawn(argv, env, sim::kNull, sim::kNull, &child, &error)) return run;
     rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return run;
+    const int status = child.wait(platform::Deadline::max(), &usage);
     run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
 }
 
@@ -129,31 +123,57 @@ PerExchange ptyRoundTrip(int exchanges) {
     return {1e6 * total / exchanges, 1e6 * cpu / exchanges};
 }
 
+struct Pair {
+    std::vector<double> toolWall, toolCpu, bareWall, bareCpu;
+};
+
+// voriridod and bare-wipe in turn, the first of each pair alternating.
+bool pairs(const std::string& id, const std::vector<std::string>& simArgs, Pair* out) {
+    sim::SimProcess device(TUVAK_SIM_PATH);
+    if (!startSim(device, simArgs)) return false;
+    const std::vector<std::string> tool{VORIRIDOD_PATH, id};
+    const std::vector<std::string> env{"HWDS_REGISTRY=" + device.registryFile};
+    const std::vector<std::string> bare{BARE_WIPE_PATH, device.devices().at(0).pty};
+    for (int i = 0; i < kPairs; ++i) {
+        Run a, b;
+        if (i % 2 == 0) {
+            a = timed(tool, env);
+            b = timed(bare, {});
+        } else {
+            b = timed(bare, {});
+            a = timed(tool, env);
+        }
+        if (!a.ok || !b.ok) {
+            std::fprintf(stderr, "%s failed\n", a.ok ? "bare-wipe" : "voriridod");
+            return false;
+        }
+        out->toolWall.push_back(a.wall);
+        out->toolCpu.push_back(a.cpu);
+        out->bareWall.push_back(b.wall);
+        out->bareCpu.push_back(b.cpu);
+    }
+    return device.stop();
+}
+
+void report(const char* title, const Pair& p, bool bound) {
+    const double tw = median(p.toolWall), tc = median(p.toolCpu), bw = median(p.bareWall), bc = median(p.bareCpu);
+    std::printf("%s (median of %d interleaved pairs, process start included)\n", title, kPairs);
+    std::printf("  voriridod   wall %.4f s   cpu %.4f s\n", tw, tc);
+    std::printf("  bare-wipe   wall %.4f s   cpu %.4f s\n", bw, bc);
+    std::printf("  ratio       wall %.3fx    cpu %.3fx", tw / bw, tc / bc);
+    if (bound) std::printf("   (line bound %.3f s: voriridod %.3fx)", kBoundSeconds, tw / kBoundSeconds);
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main() {
     const std::string id = "AB12CD34E";
 
-    sim::SimProcess paced(TUVAK_SIM_PATH);
-    if (!startSim(paced, {"--pace", id})) return 1;
-    std::vector<double> walls, cpus;
-    for (int i = 0; i < kWipeRuns; ++i) {
-        const Run run = runTool(paced.registryFile, id);
-        if (run.status != 0) {
-            std::fprintf(stderr, "voriridod failed (status %d)\n", run.status);
-            return 1;
-        }
-        walls.push_back(run.wall);
-        cpus.push_back(run.cpu);
-    }
-    paced.stop();
-    const double wall = median(walls);
-    const double cpu = median(cpus);
-    std::printf("wipe at 115200 8N1 (median of %d runs of the real tool, process start included)\n",
-                kWipeRuns);
-    std::printf("  wall %.3f s   line bound %.3f s   ratio %.3f\n", wall, kBoundSeconds,
-                wall / kBoundSeconds);
-    std::printf("  host cpu %.4f s = %.1f%% of the wipe's wall time\n", cpu, 100.0 * cpu / wall);
+    Pair paced, unpaced;
+    if (!pairs(id, {"--pace", id}, &paced) || !pairs(id, {id}, &unpaced)) return 1;
+    report("five-pass wipe at 115200 8N1, paced simulator", paced, true);
+    report("five-pass wipe, simulator answering at once", unpaced, false);
 
     sim::SimProcess prompt(TUVAK_SIM_PATH);
     if (!startSim(prompt, {id})) return 1;
@@ -161,7 +181,7 @@ int main() {
     platform::PosixSerialPorts serial([&](std::string_view com, std::string* node) {
         return registry->resolveComName(com, node);
     });
-    platform::ScopedServices services({registry.get(), &serial, nullptr, nullptr, nullptr, nullptr});
+    platform::ScopedServices services({.registry = registry.get(), .serial = &serial});
     HwDataSource* source = nullptr;
     if (hwdsOpen(&source, "TUVAK", id.c_str()) != CE_OK) return 1;
     const uint8_t pattern[128] = {};

@@ -103,9 +103,10 @@ inline constexpr uint32_t kPurgeRxClear = 0x8;
 // will: a healthy device answers within a few milliseconds, and a silent one
 // must not hold the operator for long.
 inline constexpr uint32_t kSerialReadTimeoutMs = 1000;
-// How long to look for a byte that nobody asked for after the last reply:
-// enough for a late byte to cross the adapter, little enough to go unnoticed.
-inline constexpr uint32_t kSerialLateByteMs = 3;
+// The least time to look for a byte that nobody asked for after the last
+// reply (a slower link gets longer): a USB adapter holds a byte up to its
+// 1 ms latency timer.
+inline constexpr uint32_t kSerialLateByteMs = 1;
 
 class SerialPorts {
 public:

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Wipes a simulated Тувак device with the real voriridod: tuvak-sim serves the
 # device on a pseudo-terminal and describes it in a regedit file, which the
-# tool reads in place of the Windows registry.
+# tool reads in place of the Windows registry. Run as root, it first installs
+# the Debian packages that configuring the default build needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${DEMO_BUILD:-build/default}
 if [ ! -x "$build/tool/voriridod" ] || [ ! -x "$build/sim/tuvak-sim" ]; then
+    # The default preset configures the whole tree: the front end wants CLI11,
+    # the tests GoogleTest and nlohmann-json, the packaging gzip.
+    . scripts/ensure-packages.sh
+    ensure_packages cmake ninja-build g++ gzip libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
     echo "== building"
     cmake --preset default >/dev/null
     cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" --target voriridod tuvak-sim

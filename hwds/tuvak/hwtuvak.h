@@ -52,8 +52,8 @@ public:
 private:
     bool send(const uint8_t* frame, uint32_t length);
     bool receive(uint8_t* buffer, uint32_t length);
-    // True when no byte follows the last reply within a few milliseconds.
-    bool lineQuiet();
+    // True when no byte follows the last reply within waitMs.
+    bool lineQuiet(uint32_t waitMs);
 };
 
 // 0xFF minus the 8-bit sum: the check byte of requests and random blocks.

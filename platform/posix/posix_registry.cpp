@@ -1,28 +1,15 @@
 #include "platform/posix/posix_registry.h"
 
-#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <cstdlib>
 
 #include "platform/ascii.h"
 #include "platform/ftdi_keys.h"
+#include "platform/posix/files.h"
 #include "platform/posix/regedit_file.h"
 
 namespace platform {
-
-namespace {
-
-// What tells one state of the file from another without reading it.
-std::string stampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "missing";
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
-           ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ":" +
-           std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
-}
-
-}  // namespace
 
 std::unique_ptr<PosixRegistry> PosixRegistry::fromEnvironment() {
     const char* file = std::getenv("HWDS_REGISTRY");

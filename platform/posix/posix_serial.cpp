@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "platform/posix/fd_guard.h"
+#include "platform/posix/files.h"
 
 namespace platform {
 
@@ -33,6 +34,8 @@ struct Port {
     int fd = -1;
     bool exclusive = false;  // TIOCEXCL is ours to clear
     bool lowLatency = false;  // so is the low-latency flag
+    bool known = false;  // tio holds the line's settings as last read or set
+    termios tio{};
     size_t pos = 0;
     size_t len = 0;
     uint8_t ahead[kReadAhead];
@@ -52,18 +55,7 @@ auto retryOnEintr(F call) {
     return rc;
 }
 
-using Deadline = std::chrono::steady_clock::time_point;
-
-Deadline deadlineFromNow(uint32_t ms = kSerialReadTimeoutMs) {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-}
-
-// Rounded up, so that poll never wakes before the deadline and loops.
-int msLeft(Deadline deadline) {
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= decltype(left)::zero()) return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
+Deadline deadlineFromNow(uint32_t ms = kSerialReadTimeoutMs) { return deadlineIn(std::chrono::milliseconds(ms)); }
 
 // 1 with *revents set, 0 on time-out, -1 on error.
 int waitFor(int fd, short events, Deadline deadline, short* revents) {
@@ -243,8 +235,9 @@ uint32_t PosixSerialPorts::open(const char* path, PortHandle* port) {
 bool PosixSerialPorts::getSettings(PortHandle port, LineSettings* settings) {
     Port* p = portOf(port);
     if (p == nullptr || settings == nullptr) return false;
-    termios tio{};
-    if (::tcgetattr(p->fd, &tio) != 0) return false;
+    if (!p->known && ::tcgetattr(p->fd, &p->tio) != 0) return false;
+    p->known = true;
+    const termios& tio = p->tio;
 
     LineSettings s;
     speed_t code = ::cfgetospeed(&tio);
@@ -309,8 +302,8 @@ bool PosixSerialPorts::setSettings(PortHandle port, const LineSettings& settings
         default: return false;  // one and a half
     }
 
-    termios tio{};
-    if (::tcgetattr(p->fd, &tio) != 0) return false;
+    if (!p->known && ::tcgetattr(p->fd, &p->tio) != 0) return false;
+    termios tio = p->tio;
     // The protocol carries every byte value: nothing may be translated,
     // stripped, marked, echoed or taken as a control character.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP |
@@ -330,15 +323,20 @@ bool PosixSerialPorts::setSettings(PortHandle port, const LineSettings& settings
     if (::cfsetispeed(&tio, speed->code) != 0 || ::cfsetospeed(&tio, speed->code) != 0) {
         return false;
     }
+    // A line already set so (a port opened again, as every operation does)
+    // costs no system call.
+    p->known = p->known && std::memcmp(&tio, &p->tio, sizeof tio) == 0;
+    if (p->known) return true;
     if (retryOnEintr([&] { return ::tcsetattr(p->fd, TCSANOW, &tio); }) != 0) return false;
 
     // tcsetattr succeeds when any one change took; make sure all of them did.
-    termios now{};
     constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB;
     constexpr tcflag_t kLocal = ECHO | ICANON | ISIG | IEXTEN;
-    return ::tcgetattr(p->fd, &now) == 0 && ::cfgetospeed(&now) == speed->code &&
-           (now.c_cflag & kLine) == (tio.c_cflag & kLine) && (now.c_lflag & kLocal) == 0 &&
-           (now.c_oflag & OPOST) == 0;
+    termios& now = p->tio;
+    p->known = ::tcgetattr(p->fd, &now) == 0 && ::cfgetospeed(&now) == speed->code &&
+               (now.c_cflag & kLine) == (tio.c_cflag & kLine) && (now.c_lflag & kLocal) == 0 &&
+               (now.c_oflag & OPOST) == 0;
+    return p->known;
 }
 
 bool PosixSerialPorts::purge(PortHandle port, uint32_t flags) {

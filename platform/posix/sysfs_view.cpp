@@ -1,8 +1,7 @@
 #include "platform/posix/sysfs_view.h"
 
 #include "platform/ftdi_keys.h"
-
-#include <sys/stat.h>
+#include "platform/posix/files.h"
 
 #include <algorithm>
 #include <fstream>
@@ -24,15 +23,11 @@ using ftdi::kEnumKey;
 using ftdi::kSerialCommKey;
 constexpr const char* kDriverKey = ftdi::kServiceKey;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // The first line of a sysfs attribute, without surrounding white space; empty
 // when the file is missing or unreadable. Attributes are short, so the read
 // is bounded.
 std::string readAttribute(const fs::path& file) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file.c_str(), "rb"));
+    const File f(std::fopen(file.c_str(), "rb"));
     if (!f) return {};
     char buffer[256];
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, f.get());
@@ -109,14 +104,6 @@ std::optional<std::string> instancePathOf(const fs::path& link) {
 
 fs::path driverDirOf(const std::string& sysfsRoot) {
     return fs::path(sysfsRoot) / "bus" / "usb-serial" / "drivers" / "ftdi_sio";
-}
-
-// Size and time of a file, or "-" when it cannot be read.
-std::string stampOf(const fs::path& file) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return "-";
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
-           ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
 // Whether a line of modules.builtin, or the part before ':' of a line of

@@ -2,13 +2,11 @@
 // simulator's devices, stop, collect files and output.
 #pragma once
 
-#include <sys/types.h>
-
-#include <array>
-#include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "sim/control/memory_dump.h"
+#include "sim/control/spawn.h"
 
 namespace sim {
 
@@ -29,7 +27,7 @@ public:
     // *error says why, with the simulator's standard error.
     bool start(const std::vector<std::string>& args, std::string* error);
     const std::vector<Device>& devices() const { return devices_; }
-    bool running() const { return pid_ > 0; }
+    bool running() const { return child_.running(); }
 
     // SIGTERM, then waits for the exit (SIGKILL after 10 s). True when the
     // simulator exited with status 0. Collects the rest of its output.
@@ -48,8 +46,7 @@ private:
     void kill();
 
     std::string binary_;
-    pid_t pid_ = -1;
-    int stdout_ = -1;
+    Child child_;
     std::vector<Device> devices_;
     std::string output_;
 };
@@ -66,11 +63,6 @@ struct RunResult {
 // environment, waiting at most timeoutMs.
 RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                      int timeoutMs = 30000);
-
-// The device memories of a dump: an ID line, then 8 lines of 16 bytes
-// ("00: ff ff ..."), per device. Empty when the text is malformed; a repeated
-// ID keeps the last memory.
-std::map<std::string, std::array<uint8_t, 128>> parseDump(const std::string& text);
 
 // The whole file, or false.
 bool readTextFile(const std::string& path, std::string* text);

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "platform/posix/files.h"
 
 namespace tuvaksim {
 
@@ -16,9 +16,6 @@ int64_t monotonicNs();
 // strerror(errno).
 std::string errnoText();
 
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using platform::File;
 
 }  // namespace tuvaksim

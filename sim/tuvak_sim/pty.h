@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "sim/control/fd.h"
 #include "sim/model/tuvak_device.h"
+#include "platform/posix/fd_guard.h"
 #include "sim/tuvak_sim/options.h"
 
 namespace tuvaksim {
 
-using sim::Fd;
+using Fd = platform::FdGuard;
 
 struct Reply {
     int64_t due;

@@ -76,23 +76,4 @@ std::string registryText(const std::vector<std::unique_ptr<Device>>& devices) {
     return file.text();
 }
 
-std::string dumpText(const std::vector<std::unique_ptr<Device>>& devices) {
-    std::string text;
-    for (const auto& device : devices) {
-        text += device->id + "\n";
-        const auto& memory = device->model.memory();
-        for (std::size_t row = 0; row < memory.size(); row += 16) {
-            char line[24];
-            std::snprintf(line, sizeof line, "%02zx:", row);
-            text += line;
-            for (std::size_t i = row; i < row + 16; ++i) {
-                std::snprintf(line, sizeof line, " %02x", memory[i]);
-                text += line;
-            }
-            text += "\n";
-        }
-    }
-    return text;
-}
-
 }  // namespace tuvaksim

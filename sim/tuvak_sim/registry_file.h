@@ -14,7 +14,5 @@ namespace tuvaksim {
 bool replaceFile(const std::string& path, const std::string& text, std::string* error);
 // The driver key, Enum entries, "PortName" and SERIALCOMM of the devices.
 std::string registryText(const std::vector<std::unique_ptr<Device>>& devices);
-// Each device's ID, then its memory, 16 bytes a line.
-std::string dumpText(const std::vector<std::unique_ptr<Device>>& devices);
 
 }  // namespace tuvaksim

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "sim/control/memory_dump.h"
 #include "sim/tuvak_sim/registry_file.h"
 
 namespace tuvaksim {
@@ -29,6 +30,12 @@ constexpr int64_t kIdleCheckNs = 500 * kNsPerMs;
 constexpr std::size_t kMaxBacklog = 1 << 16;
 
 int signalPipe = -1;
+
+std::string dumpText(const std::vector<std::unique_ptr<Device>>& devices) {
+    std::string text;
+    for (const auto& device : devices) text += sim::dumpText(device->id, device->model.memory());
+    return text;
+}
 
 extern "C" void onSignal(int signo) {
     const int savedErrno = errno;

@@ -26,7 +26,7 @@
 
 #include "platform/regedit.h"
 #include "sim/control/sim_process.h"
-#include "sim/control/fd.h"
+#include "platform/posix/fd_guard.h"
 #include "tests/e2e/wine_host.h"
 #include "tests/fakes/ftdi_registry.h"
 #include "tests/fakes/temp_dir.h"
@@ -48,7 +48,7 @@ constexpr char kOtherCom[] = "COM37";
 
 using fakes::TempDir;
 
-using sim::Fd;
+using Fd = platform::FdGuard;
 using e2e::WineHost;
 
 // Puts a file's mode back whatever the test's outcome.

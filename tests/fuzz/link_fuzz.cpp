@@ -41,9 +41,7 @@ public:
         return ok;
     }
     bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override {
-        const bool ok = InProcessPorts::read(port, data, length, got);
-        consumed.insert(consumed.end(), data, data + *got);
-        return ok;
+        return readFor(port, data, length, 0, got);
     }
     bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
         const bool ok = InProcessPorts::readFor(port, data, length, ms, got);
@@ -52,16 +50,11 @@ public:
     }
     // Bytes that arrive right after the next purge, whichever operation makes it.
     void strayAtPurge(const Bytes& bytes) {
-        if (bytes.empty()) return;
-        strayAfterPurge(kPort, bytes);
-        ++queued_;
+        if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_;
     }
     bool purge(platform::PortHandle port, uint32_t flags) override {
         const bool ok = InProcessPorts::purge(port, flags);
-        if (ok && queued_ > 0) {
-            --queued_;
-            strayed = true;
-        }
+        if (ok && queued_ > 0) --queued_, strayed = true;
         return ok;
     }
 
@@ -81,7 +74,7 @@ bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes
     auto take = [&](std::size_t n) {
         if (consumed.size() - at < n) return Bytes();
         at += n;
-        return Bytes(consumed.begin() + static_cast<std::ptrdiff_t>(at - n), consumed.begin() + static_cast<std::ptrdiff_t>(at));
+        return Bytes(&consumed[at - n], &consumed[at - n] + n);
     };
     for (const Bytes& request : requests) {
         if (request.empty()) return false;
@@ -113,12 +106,11 @@ bool touches(int64_t after, uint64_t first, uint64_t count) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     platform::TreeRegistry registry;
-    registry.tree().addKey("SYSTEM\\CurrentControlSet\\Services\\FTSER2K");
+    const std::string instance = "FTDIBUS\\VID_0403+PID_6001+ID1\\0000";
     registry.tree().setDword("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "Count", 1);
-    registry.tree().setString("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "0",
-                              "FTDIBUS\\VID_0403+PID_6001+ID1\\0000");
-    registry.tree().setString("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+ID1\\0000\\Device Parameters",
-                              "PortName", "COM3");
+    registry.tree().setString("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "0", instance);
+    registry.tree().setString("SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters", "PortName",
+                              "COM3");
     sim::TuvakDevice device(input.ConsumeIntegral<uint64_t>());
     NoisyPorts ports(input);
     ports.attach(kPort, &device);
@@ -138,9 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         faults.badCheckAfter = threshold();
         faults.silentAfter = threshold();
         if (input.ConsumeIntegralInRange<int>(0, 7) == 0) faults.unplugAfter = threshold();
-        if (input.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        if (input.ConsumeIntegralInRange<int>(0, 7) == 0)
             ports.strayAtPurge(input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange<std::size_t>(1, 3)));
-        }
 
         const int kind = input.ConsumeIntegralInRange<int>(0, 2);
         const uint32_t offset = input.ConsumeIntegralInRange<uint32_t>(0, 130);
@@ -159,8 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (kind == 0) status = source.write(buffer.data(), length, offset);
         if (kind == 1) status = source.read(buffer.data(), length, offset);
         if (kind == 2) status = source.getRandom(buffer.data(), length);
-        const auto allRequests = ports.writes();
-        const std::vector<Bytes> requests(allRequests.begin() + static_cast<std::ptrdiff_t>(requestsBefore), allRequests.end());
+        std::vector<Bytes> requests = ports.writes();
+        requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(requestsBefore));
         const uint64_t sent = requests.size();
 
         if (kind != 2 && static_cast<uint64_t>(offset) + length > TUVAK_MEMORY_SIZE) {
@@ -179,9 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         // bytes the cache holds need nothing sent), one request per byte.
         if (status == HWDS_OK && sent > 0) require(formed);
         if (status == HWDS_OK && kind != 2) require(sent == length);
-        if (kind == 0 && status == HWDS_OK && clean) {
+        if (kind == 0 && status == HWDS_OK && clean)
             require(std::equal(written.begin(), written.end(), device.memory().begin() + offset));
-        }
         if (kind == 1 && status == HWDS_OK) {
             require(values == buffer);
             if (clean) require(std::equal(buffer.begin(), buffer.end(), device.memory().begin() + offset));

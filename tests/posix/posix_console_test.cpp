@@ -13,7 +13,7 @@
 
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_terminal.h"
-#include "sim/control/fd.h"
+#include "platform/posix/fd_guard.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace platform {
@@ -118,9 +118,9 @@ public:
     PipedInput() {
         int fds[2];
         if (::pipe(fds) != 0) return;
-        read_ = sim::Fd(fds[0]);
-        write_ = sim::Fd(fds[1]);
-        saved_ = sim::Fd(::dup(STDIN_FILENO));
+        read_ = platform::FdGuard(fds[0]);
+        write_ = platform::FdGuard(fds[1]);
+        saved_ = platform::FdGuard(::dup(STDIN_FILENO));
         ::dup2(read_.get(), STDIN_FILENO);
     }
     ~PipedInput() {
@@ -136,7 +136,7 @@ public:
     void hangUp() { write_.reset(); }
 
 private:
-    sim::Fd read_, write_, saved_;
+    platform::FdGuard read_, write_, saved_;
 };
 
 TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {

@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/fd_guard.h"
 #include "platform/posix/posix_serial.h"
 #include "tests/fakes/temp_dir.h"
 
@@ -24,63 +26,56 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
-long long msSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start)
-        .count();
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
 }
 
 class PosixSerialTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(::grantpt(master_), 0);
-        ASSERT_EQ(::unlockpt(master_), 0);
         char name[128];
-        ASSERT_EQ(::ptsname_r(master_, name, sizeof name), 0);
+        ASSERT_TRUE(master_.valid() && ::grantpt(master_.get()) == 0 && ::unlockpt(master_.get()) == 0 &&
+                    ::ptsname_r(master_.get(), name, sizeof name) == 0);
         node_ = name;
-        ASSERT_FALSE(temp_.path.empty());
-        dir_ = temp_.path;
         std::ofstream(dir_ / "plain") << "not a tty";
     }
-    void TearDown() override { hangUp(); }
-    void hangUp() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
     void sendFromDevice(const Bytes& b) {
-        ASSERT_EQ(::write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+        ASSERT_EQ(::write(master_.get(), b.data(), b.size()), static_cast<ssize_t>(b.size()));
     }
     // What the device receives within `ms`.
     Bytes receiveAtDevice(size_t max, int ms) {
         Bytes out;
-        auto start = std::chrono::steady_clock::now();
-        while (out.size() < max && msSince(start) < ms) {
-            pollfd p{master_, POLLIN, 0};
+        for (const auto start = Clock::now(); out.size() < max && msSince(start) < ms;) {
+            pollfd p{master_.get(), POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0) continue;
             uint8_t buf[4096];
-            ssize_t n = ::read(master_, buf, std::min(sizeof buf, max - out.size()));
+            const ssize_t n = ::read(master_.get(), buf, std::min(sizeof buf, max - out.size()));
             if (n <= 0) break;
             out.insert(out.end(), buf, buf + n);
         }
         return out;
     }
-    PortHandle openPort(const char* path = "\\\\.\\COM7") {
+    PortHandle openRaw(const char* path = "\\\\.\\COM7") {
         PortHandle h = kInvalidPort;
         EXPECT_EQ(ports_.open(path, &h), kErrSuccess) << path;
-        return h;
-    }
-    PortHandle openRaw() {
-        PortHandle h = openPort();
         EXPECT_TRUE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
         return h;
     }
+    // The tty's exclusive flag as another opener sees it; -1 when refused.
+    int exclusiveSeenByOthers() {
+        const FdGuard fd(::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        int excl = -1;
+        if (fd.valid()) EXPECT_EQ(::ioctl(fd.get(), TIOCGEXCL, &excl), 0);
+        else EXPECT_EQ(errno, EBUSY);
+        return excl;
+    }
 
-    int master_ = -1;
+    FdGuard master_{::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)};
     std::string node_;
     fakes::TempDir temp_;
-    std::filesystem::path dir_;
+    std::filesystem::path dir_ = temp_.path;
     PosixSerialPorts ports_{[this](std::string_view com, std::string* node) {
         if (com == "COM7") *node = node_;
         else if (com == "COM8") *node = (dir_ / "missing").string();
@@ -91,19 +86,19 @@ protected:
 };
 
 TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
-    PortHandle h = openPort("COM7");  // bare name too
-    ASSERT_NE(h, kInvalidPort);
+    PortHandle h = openRaw("COM7");  // bare name too
     // A pty keeps the rate and stop bits; it forces 8 bits without parity.
     for (LineSettings want : {LineSettings{115200, 8, 0, 0}, LineSettings{9600, 8, 0, 2},
-                              LineSettings{230400, 8, 0, 0}}) {
+                              LineSettings{230400, 8, 0, 0}, LineSettings{230400, 8, 0, 0}}) {
         ASSERT_TRUE(ports_.setSettings(h, want));
         LineSettings got;
         ASSERT_TRUE(ports_.getSettings(h, &got));
-        EXPECT_EQ(got.baudRate, want.baudRate);
-        EXPECT_EQ(got.byteSize, want.byteSize);
-        EXPECT_EQ(got.parity, want.parity);
-        EXPECT_EQ(got.stopBits, want.stopBits);
+        EXPECT_EQ(std::tie(got.baudRate, got.byteSize, got.parity, got.stopBits),
+                  std::tie(want.baudRate, want.byteSize, want.parity, want.stopBits));
     }
+    termios now{};
+    ASSERT_EQ(::tcgetattr(master_.get(), &now), 0);
+    EXPECT_EQ(::cfgetospeed(&now), B230400) << "applied to the line, not only remembered";
     EXPECT_FALSE(ports_.setSettings(h, LineSettings{12345, 8, 0, 0}));
     EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 9, 0, 0}));
     EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 1}));
@@ -112,28 +107,21 @@ TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
 
 TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
     {  // Leave the line cooked, as an earlier program might.
-        int fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fd, 0);
+        const FdGuard fd(::open(node_.c_str(), O_RDWR | O_NOCTTY));
         termios t{};
-        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        ASSERT_EQ(::tcgetattr(fd.get(), &t), 0);
         t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | ISTRIP | PARMRK;
         t.c_oflag |= OPOST | ONLCR;
         t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
-        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
-        ::close(fd);
+        ASSERT_EQ(::tcsetattr(fd.get(), TCSANOW, &t), 0);
     }
     PortHandle h = openRaw();
-    Bytes all(256);
+    Bytes all(256), in(256);
     for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-
     sendFromDevice(all);
-    Bytes in(256);
-    uint32_t got = 0;
+    uint32_t got = 0, written = 0;
     EXPECT_TRUE(ports_.read(h, in.data(), 256, &got));
-    EXPECT_EQ(got, 256u);
     EXPECT_EQ(in, all);
-
-    uint32_t written = 0;
     EXPECT_TRUE(ports_.write(h, all.data(), 256, &written));
     EXPECT_EQ(written, 256u);
     EXPECT_EQ(receiveAtDevice(257, 300), all);  // nothing added, no echo
@@ -143,36 +131,31 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
 TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     PortHandle h = openRaw();
     std::thread device([this] {
-        sendFromDevice({1, 2});
-        std::this_thread::sleep_for(milliseconds(80));
-        sendFromDevice({3, 4, 5});
-        std::this_thread::sleep_for(milliseconds(80));
-        sendFromDevice({6, 7, 8, 9, 10, 11, 12});
+        for (const Bytes& piece : {Bytes{1, 2}, Bytes{3, 4, 5}, Bytes{6, 7, 8, 9, 10, 11, 12}}) {
+            sendFromDevice(piece);
+            std::this_thread::sleep_for(milliseconds(80));
+        }
     });
     Bytes in(8);
     uint32_t got = 0;
     EXPECT_TRUE(ports_.read(h, in.data(), 8, &got));
     device.join();
-    EXPECT_EQ(got, 8u);
     EXPECT_EQ(in, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-
     // 9..12 may already sit in the read-ahead: they come first and whole.
     EXPECT_TRUE(ports_.read(h, in.data(), 2, &got));
-    EXPECT_EQ(got, 2u);
-    EXPECT_EQ(in[0], 9);
-    EXPECT_EQ(in[1], 10);
-
-    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Bytes(in.begin(), in.begin() + got), (Bytes{9, 10}));
+    auto start = Clock::now();
     EXPECT_TRUE(ports_.read(h, in.data(), 5, &got));
-    EXPECT_EQ(got, 2u);
-    EXPECT_EQ(in[0], 11);
-    EXPECT_EQ(in[1], 12);
-    EXPECT_GE(msSince(start), kSerialReadTimeoutMs - 50);
-    EXPECT_LT(msSince(start), kSerialReadTimeoutMs * 5);
-
+    EXPECT_EQ(Bytes(in.begin(), in.begin() + got), (Bytes{11, 12}));
+    EXPECT_GE(msSince(start), 950);
+    // readFor waits its own time, not the reply time-out.
+    start = Clock::now();
+    EXPECT_TRUE(ports_.readFor(h, in.data(), 1, 5, &got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_LT(msSince(start), 500);
     // A purge drops what was read ahead.
     sendFromDevice({20, 21, 22});
-    EXPECT_TRUE(ports_.read(h, in.data(), 1, &got));
+    EXPECT_TRUE(ports_.readFor(h, in.data(), 1, 1000, &got));
     EXPECT_EQ(in[0], 20);
     EXPECT_TRUE(ports_.purge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear));
     EXPECT_TRUE(ports_.read(h, in.data(), 1, &got));
@@ -180,41 +163,16 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.close(h));
 }
 
-TEST_F(PosixSerialTest, ReadForWaitsItsOwnTimeNotTheReplyTimeOut) {
-    PortHandle h = openRaw();
-    uint8_t byte = 0;
-    uint32_t got = 9;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(ports_.readFor(h, &byte, 1, kSerialLateByteMs, &got));
-    EXPECT_EQ(got, 0u);
-    EXPECT_LT(msSince(start), kSerialReadTimeoutMs / 2);
-    sendFromDevice({0x42});
-    EXPECT_TRUE(ports_.readFor(h, &byte, 1, kSerialReadTimeoutMs, &got));
-    EXPECT_EQ(got, 1u);
-    EXPECT_EQ(byte, 0x42);
-    EXPECT_TRUE(ports_.close(h));
-}
-
 // A driver flag as the kernel keeps it, per open file's tty, with every change
 // recorded. Real adapters are not at hand and ptys have no such flag, so this
 // proves the open and close logic, not the ioctls behind the kernel's flag.
-class FakeLowLatency : public LowLatencyFlag {
-public:
-    bool supported = true;
-    bool refuseSet = false;
-    bool on = false;
+struct FakeLowLatency : LowLatencyFlag {
+    bool supported = true, refuseSet = false, on = false;
     std::vector<bool> sets;
-
-    bool get(int, bool* state) override {
-        if (!supported) return false;
-        *state = on;
-        return true;
-    }
+    bool get(int, bool* state) override { return supported && (*state = on, true); }
     bool set(int, bool state) override {
         sets.push_back(state);
-        if (!supported || refuseSet) return false;
-        on = state;
-        return true;
+        return supported && !refuseSet && (on = state, true);
     }
 };
 
@@ -224,8 +182,7 @@ TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
         bool supported, refuseSet, before;
         std::vector<bool> sets;
         bool whileOpen;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"off before", true, false, false, {true, false}, true},
         {"on before", true, false, true, {}, true},
         {"no such flag", false, false, false, {}, false},
@@ -234,13 +191,8 @@ TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeLowLatency flag;
-        flag.supported = c.supported;
-        flag.refuseSet = c.refuseSet;
-        flag.on = c.before;
-        PosixSerialPorts ports([this](std::string_view, std::string* node) {
-            *node = node_;
-            return true;
-        }, &flag);
+        flag.supported = c.supported, flag.refuseSet = c.refuseSet, flag.on = c.before;
+        PosixSerialPorts ports([this](std::string_view, std::string* node) { return *node = node_, true; }, &flag);
         PortHandle h = kInvalidPort;
         ASSERT_EQ(ports.open("\\\\.\\COM7", &h), kErrSuccess);
         EXPECT_EQ(flag.on, c.whileOpen);
@@ -251,45 +203,23 @@ TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
 }
 
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
-    PortHandle h = openPort();
-    PortHandle second = kInvalidPort;
+    PortHandle h = openRaw(), second = kInvalidPort;
     EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
     EXPECT_EQ(second, kInvalidPort);
-
-    // Unprivileged: the exclusive flag refuses the open. Root passes it, but
-    // can read the flag.
-    int fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        EXPECT_EQ(errno, EBUSY);
-    } else {
-        int excl = 0;
-        EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
-        EXPECT_EQ(excl, 1);
-        ::close(fd);
-    }
+    // Unprivileged, the exclusive flag refuses the open; root passes it.
+    EXPECT_NE(exclusiveSeenByOthers(), 0);
     EXPECT_TRUE(ports_.close(h));
-
-    fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0) << "exclusive flag outlived close";
-    int excl = 1;
-    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
-    EXPECT_EQ(excl, 0);
-    ::close(fd);
-
-    h = openPort();
-    EXPECT_NE(h, kInvalidPort);
-    EXPECT_TRUE(ports_.close(h));
+    EXPECT_EQ(exclusiveSeenByOthers(), 0) << "exclusive flag outlived close";
+    EXPECT_TRUE(ports_.close(openRaw()));
 
     // Another program's exclusive hold refuses us, root or not, and survives us.
-    fd = ::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
+    const FdGuard other(::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_EQ(::ioctl(other.get(), TIOCEXCL), 0);
     EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
-    excl = 0;
-    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
+    int excl = 0;
+    EXPECT_EQ(::ioctl(other.get(), TIOCGEXCL, &excl), 0);
     EXPECT_EQ(excl, 1);
-    ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
+    ::ioctl(other.get(), TIOCNXCL);
 }
 
 TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
@@ -300,8 +230,7 @@ TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
     EXPECT_EQ(ports_.open("\\\\.\\", &h), kErrFileNotFound);
     EXPECT_EQ(ports_.open(nullptr, &h), kErrInvalidParameter);
     EXPECT_EQ(PosixSerialPorts(nullptr).open("COM7", &h), kErrFileNotFound);
-
-    h = openPort("\\\\.\\COM9");
+    ASSERT_EQ(ports_.open("\\\\.\\COM9", &h), kErrSuccess);
     LineSettings s;
     EXPECT_FALSE(ports_.getSettings(h, &s));
     EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
@@ -313,19 +242,17 @@ TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
     std::thread device([this] {
         sendFromDevice({7, 7});
         std::this_thread::sleep_for(milliseconds(100));
-        hangUp();
+        master_.reset();
     });
     Bytes in(5);
-    uint32_t got = 0;
-    auto start = std::chrono::steady_clock::now();
+    uint32_t got = 0, written = 0;
+    const auto start = Clock::now();
     EXPECT_FALSE(ports_.read(h, in.data(), 5, &got));
     device.join();
     EXPECT_EQ(got, 2u);
-    EXPECT_LT(msSince(start), kSerialReadTimeoutMs);  // reported, not waited out
-
+    EXPECT_LT(msSince(start), 900);  // reported, not waited out
     EXPECT_FALSE(ports_.read(h, in.data(), 1, &got));
     EXPECT_EQ(got, 0u);
-    uint32_t written = 0;
     EXPECT_FALSE(ports_.write(h, in.data(), 1, &written));
     ports_.close(h);
 }

@@ -1,12 +1,8 @@
 // The simulated device and the in-process serial ports that carry it.
 #include <gtest/gtest.h>
 
-#include <numeric>
-#include <random>
-#include <thread>
-
-#include "sim/model/tuvak_device.h"
 #include "sim/model/inprocess_ports.h"
+#include "sim/model/tuvak_device.h"
 
 namespace {
 
@@ -31,90 +27,64 @@ bool readReplyPasses(const Bytes& reply) {
 }
 
 TEST(SimCheckByte, IsTheComplementOfTheByteSum) {
-    const uint8_t write[2] = {0x10, 0xAA};
+    const uint8_t write[2] = {0x10, 0xAA}, read[1] = {0x10};
     EXPECT_EQ(sim::checkByte(write, 2), 0x45);
-    const uint8_t read[1] = {0x10};
     EXPECT_EQ(sim::checkByte(read, 1), 0xEF);
     EXPECT_EQ(sim::checkByte(nullptr, 0), 0xFF);
-
-    // 127 × 0x24 + 0x58 = 0x1234, whose low byte 0x34 needs 0xCB.
-    std::array<uint8_t, 128> block;
-    block.fill(0x24);
+    Bytes block(128, 0x24);  // 127 × 0x24 + 0x58 = 0x1234, whose low byte 0x34 needs 0xCB
     block[127] = 0x58;
-    ASSERT_EQ(std::accumulate(block.begin(), block.end(), 0u), 0x1234u);
     EXPECT_EQ(sim::checkByte(block.data(), block.size()), 0xCB);
 }
 
 TEST(SimDevice, FramesSplitAcrossCallsAreAnsweredWhenComplete) {
     sim::TuvakDevice device;
     const Bytes write = writeFrame(0x10, 0xAA);
-    for (std::size_t i = 0; i + 1 < write.size(); ++i) {
-        EXPECT_TRUE(send(device, {write[i]}).empty()) << "answered after byte " << i;
-    }
+    for (std::size_t i = 0; i + 1 < write.size(); ++i) EXPECT_TRUE(send(device, {write[i]}).empty()) << i;
     EXPECT_EQ(send(device, {write.back()}), (Bytes{0x07, 0x07}));
     EXPECT_EQ(device.memory()[0x10], 0xAA);
-
     EXPECT_TRUE(send(device, {0x08, 0x10}).empty());
     EXPECT_EQ(send(device, {0xEF}), (Bytes{0x08, 0xAA, 0x55}));
-
-    EXPECT_EQ(device.framesAnswered(), 2u);
-    ASSERT_EQ(device.frameLog().size(), 2u);
-    EXPECT_EQ(device.frameLog()[0], write);
-    EXPECT_EQ(device.frameLog()[1], readFrame(0x10));
+    EXPECT_EQ(device.frameLog(), (std::vector<Bytes>{write, readFrame(0x10)}));
 }
 
 TEST(SimDevice, RequestsWithABadCheckOrAddressAreRefusedInAWayTheHostRejects) {
     sim::TuvakDevice device;
     device.memory().fill(0x5A);
-
     Bytes badCheck = writeFrame(3, 0x00);
     badCheck[3] ^= 0x01;
-    Bytes reply = send(device, badCheck);
-    ASSERT_EQ(reply.size(), 2u);
-    EXPECT_EQ(reply[0], 0x07);
-    EXPECT_NE(reply[1], 0x07);
-
-    const uint8_t high[2] = {0x80, 0x00};
-    reply = send(device, {0x07, 0x80, 0x00, sim::checkByte(high, 2)});
-    ASSERT_EQ(reply.size(), 2u);
-    EXPECT_NE(reply[1], 0x07);
-
-    for (uint8_t address : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0xFF}}) {
+    for (const Bytes& frame : {badCheck, writeFrame(0x80, 0x00)}) {
+        const Bytes reply = send(device, frame);
+        ASSERT_EQ(reply.size(), 2u);
+        EXPECT_EQ(reply[0], 0x07);
+        EXPECT_NE(reply[1], 0x07);
+    }
+    for (uint8_t address : {0x00, 0x7F, 0xFF}) {
         Bytes read = readFrame(address);
         if (address < 0x80) read[2] ^= 0x80;
-        reply = send(device, read);
+        const Bytes reply = send(device, read);
         EXPECT_EQ(reply.size(), 3u);
-        EXPECT_EQ(reply[0], 0x08);
-        EXPECT_FALSE(readReplyPasses(reply)) << "address " << int(address);
+        EXPECT_FALSE(readReplyPasses(reply)) << int(address);
     }
-
-    std::array<uint8_t, sim::kMemorySize> untouched;
-    untouched.fill(0x5A);
-    EXPECT_EQ(device.memory(), untouched);
+    for (uint8_t b : device.memory()) ASSERT_EQ(b, 0x5A);
     EXPECT_EQ(device.frameLog().size(), 5u);
 }
-
-// ---- Faults ---------------------------------------------------------------
 
 TEST(SimDevice, ForgottenAddressesAcknowledgeWritesButKeepTheirOldBytes) {
     sim::TuvakDevice device;
     device.memory().fill(0x5A);
     device.faults().forget.set(3);
     device.faults().forget.set(0x7F);
-
     for (uint8_t address = 0; address < sim::kMemorySize; ++address) {
         ASSERT_EQ(send(device, writeFrame(address, 0x00)), (Bytes{0x07, 0x07})) << int(address);
     }
     for (uint8_t address = 0; address < sim::kMemorySize; ++address) {
-        const bool forgotten = address == 3 || address == 0x7F;
-        EXPECT_EQ(device.memory()[address], forgotten ? 0x5A : 0x00) << int(address);
+        const uint8_t kept = address == 3 || address == 0x7F ? 0x5A : 0x00;
         const Bytes reply = send(device, readFrame(address));
+        EXPECT_EQ(device.memory()[address], kept) << int(address);
         ASSERT_TRUE(readReplyPasses(reply)) << int(address);
-        EXPECT_EQ(reply[1], forgotten ? 0x5A : 0x00) << int(address);
+        EXPECT_EQ(reply[1], kept) << int(address);
     }
 }
-
-// ---- The in-process serial ports --------------------------------------------
 
 const std::string kCom3 = "\\\\.\\COM3";
 
@@ -124,20 +94,6 @@ struct FakePortTest : ::testing::Test {
         EXPECT_EQ(ports.open(path.c_str(), &h), platform::kErrSuccess);
         return h;
     }
-    // Sends a request and reads `want` bytes back in one call.
-    bool exchange(platform::PortHandle h, const Bytes& request, std::size_t want, Bytes* reply) {
-        uint32_t written = 0;
-        if (!ports.write(h, request.data(), static_cast<uint32_t>(request.size()), &written) ||
-            written != request.size()) {
-            return false;
-        }
-        reply->assign(want, 0);
-        uint32_t got = 0;
-        const bool ok = ports.read(h, reply->data(), static_cast<uint32_t>(want), &got);
-        reply->resize(got);
-        return ok;
-    }
-
     sim::InProcessPorts ports;
     sim::TuvakDevice device;
 };
@@ -146,7 +102,6 @@ TEST_F(FakePortTest, OpensOnlyAttachedPathsAndOnlyOnce) {
     platform::PortHandle h{};
     EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrFileNotFound);
     EXPECT_EQ(h, platform::kInvalidPort);
-
     ports.attach(kCom3, &device);
     const platform::PortHandle first = openOk(kCom3);
     EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrSharingViolation);
@@ -155,13 +110,10 @@ TEST_F(FakePortTest, OpensOnlyAttachedPathsAndOnlyOnce) {
     EXPECT_TRUE(ports.close(first));
     EXPECT_FALSE(ports.close(first));
     EXPECT_EQ(ports.openPorts(), 0);
-
     ports.failOpen(kCom3, platform::kErrAccessDenied);
     EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrAccessDenied);
     ports.failOpen(kCom3, 0);
-    const platform::PortHandle again = openOk(kCom3);
-    EXPECT_NE(again, platform::kInvalidPort);
-
+    EXPECT_NE(openOk(kCom3), platform::kInvalidPort);
     EXPECT_EQ(ports.openCount(), 5);
     EXPECT_EQ(ports.closeCount(), 2);
     EXPECT_EQ(ports.openedPaths(), std::vector<std::string>(5, kCom3));
@@ -170,24 +122,21 @@ TEST_F(FakePortTest, OpensOnlyAttachedPathsAndOnlyOnce) {
 TEST_F(FakePortTest, AnUnpluggedDeviceFailsReadsWritesAndOpens) {
     device.faults().unplugAfter = 1;
     ports.attach(kCom3, &device);
-    const platform::PortHandle h = openOk(kCom3);
-    uint32_t written = 0;
+    platform::PortHandle h = openOk(kCom3);
+    uint32_t written = 0, got = 0;
     const Bytes write = writeFrame(0, 1);
     ASSERT_TRUE(ports.write(h, write.data(), 4, &written));
     // The last reply is still there to be read in full.
     uint8_t byte = 0;
-    uint32_t got = 0;
     EXPECT_TRUE(ports.read(h, &byte, 1, &got));
     EXPECT_EQ(got, 1u);
     EXPECT_FALSE(ports.read(h, &byte, 2, &got));
     EXPECT_EQ(got, 1u);
     EXPECT_EQ(byte, 0x07);
-
     EXPECT_FALSE(ports.write(h, write.data(), 4, &written));
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(ports.close(h));
-    platform::PortHandle again{};
-    EXPECT_EQ(ports.open(kCom3.c_str(), &again), platform::kErrFileNotFound);
+    EXPECT_EQ(ports.open(kCom3.c_str(), &h), platform::kErrFileNotFound);
 }
 
 }  // namespace

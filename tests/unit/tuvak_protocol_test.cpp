@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "hwds/tuvak/hwtuvak.h"
 #include "platform/regtree.h"
-#include "sim/model/tuvak_device.h"
 #include "sim/model/inprocess_ports.h"
+#include "sim/model/tuvak_device.h"
 #include "tests/fakes/ftdi_registry.h"
 
 namespace {
@@ -22,7 +21,7 @@ class ProtocolTest : public ::testing::Test {
 protected:
     platform::TreeRegistry registry;
     sim::InProcessPorts serial;
-    platform::ScopedServices services{{&registry, &serial, nullptr, nullptr, nullptr, nullptr}};
+    platform::ScopedServices services{{.registry = &registry, .serial = &serial}};
     sim::TuvakDevice device{42};
     HwTuvak source{"ID1"};
 
@@ -31,72 +30,63 @@ protected:
         serial.attach(kPort, &device);
     }
     void TearDown() override { EXPECT_EQ(serial.openPorts(), 0); }
+    void replaceDevice(sim::TuvakDevice* other) {
+        serial.detach(kPort);
+        serial.attach(kPort, other);
+    }
 
-    // The blocks a device seeded alike hands out, in order.
-    static std::vector<Bytes> blocks(uint64_t seed, int n) {
+    // The random bytes (without echo and check) a device seeded alike hands out.
+    static Bytes randomBytes(uint64_t seed, int blocks) {
         sim::TuvakDevice twin(seed);
-        std::vector<Bytes> out;
-        for (int i = 0; i < n; ++i) {
+        Bytes out;
+        for (int i = 0; i < blocks; ++i) {
             Bytes reply;
-            const uint8_t request = TUVAK_CMD_RANDOM;
-            twin.receive(&request, 1, &reply);
-            out.emplace_back(reply.begin() + 1, reply.begin() + 129);
+            twin.receive(&TUVAK_CMD_RANDOM, 1, &reply);
+            out.insert(out.end(), reply.begin() + 1, reply.begin() + 129);
         }
         return out;
     }
 };
 
 TEST(TuvakCheck, ComplementOfTheByteSum) {
-    const uint8_t write[] = {0x10, 0xAA};
+    const uint8_t write[] = {0x10, 0xAA}, read[] = {0x10}, wraps[] = {0xFF, 0xFF, 0x03};
     EXPECT_EQ(tuvakCheck(write, 2), 0x45);
-    const uint8_t read[] = {0x10};
     EXPECT_EQ(tuvakCheck(read, 1), 0xEF);
-    const uint8_t wraps[] = {0xFF, 0xFF, 0x03};  // 0x201: only the low byte counts
-    EXPECT_EQ(tuvakCheck(wraps, 3), 0xFE);
+    EXPECT_EQ(tuvakCheck(wraps, 3), 0xFE);  // 0x201: only the low byte counts
 }
 
-TEST_F(ProtocolTest, FramesOnTheWire) {
+TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
     const uint8_t value = 0xAA;
-    ASSERT_EQ(source.write(&value, 1, 0x10), HWDS_OK);
     uint8_t back = 0;
+    ASSERT_EQ(source.write(&value, 1, 0x10), HWDS_OK);
     ASSERT_EQ(source.read(&back, 1, 0x10), HWDS_OK);
     EXPECT_EQ(back, 0xAA);
-    const auto writes = serial.writes();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0], (Bytes{0x07, 0x10, 0xAA, 0x45}));
-    EXPECT_EQ(writes[1], (Bytes{0x08, 0x10, 0xEF}));
+    EXPECT_EQ(serial.writes(), (std::vector<Bytes>{{0x07, 0x10, 0xAA, 0x45}, {0x08, 0x10, 0xEF}}));
     // Write reply as two single bytes; read reply as the echo, then data and check together.
     EXPECT_EQ(serial.readSizes(), (std::vector<uint32_t>{1, 1, 1, 2}));
-}
 
-TEST_F(ProtocolTest, WholeMemoryInOneOpeningThenReadBack) {
-    Bytes pattern(128);
+    Bytes pattern(128), all(128), middle(5);
     std::iota(pattern.begin(), pattern.end(), 0x80);
     ASSERT_EQ(source.write(pattern.data(), 128, 0), HWDS_OK);
-    EXPECT_EQ(serial.openCount(), 1);
     EXPECT_EQ(Bytes(device.memory().begin(), device.memory().end()), pattern);
-    EXPECT_EQ(device.frameLog().size(), 128u);
-
-    Bytes back(128, 0);
-    ASSERT_EQ(source.read(back.data(), 128, 0), HWDS_OK);
-    EXPECT_EQ(back, pattern);
-    EXPECT_EQ(serial.openCount(), 2);
-
-    Bytes middle(5, 0);
+    ASSERT_EQ(source.read(all.data(), 128, 0), HWDS_OK);
     ASSERT_EQ(source.read(middle.data(), 5, 100), HWDS_OK);
-    EXPECT_EQ(middle, Bytes(pattern.begin() + 100, pattern.begin() + 105));
+    EXPECT_EQ(all, pattern);
+    EXPECT_EQ(middle, (Bytes{0xE4, 0xE5, 0xE6, 0xE7, 0xE8}));
+    EXPECT_EQ(serial.openCount(), 5);
 }
 
 TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
     uint8_t buffer[2] = {};
-    EXPECT_EQ(source.write(buffer, 1, 128), HWDS_BAD_RANGE);
-    EXPECT_EQ(source.read(buffer, 2, 127), HWDS_BAD_RANGE);
-    EXPECT_EQ(source.write(buffer, 2, 0xFFFFFFFFu), HWDS_BAD_RANGE);  // no wrap-around
-    EXPECT_EQ(source.read(buffer, 0xFFFFFFFFu, 1), HWDS_BAD_RANGE);
-    EXPECT_EQ(source.write(nullptr, 1, 0), HWDS_BAD_RANGE);
-    EXPECT_EQ(source.read(nullptr, 1, 0), HWDS_BAD_RANGE);
+    const struct {
+        uint8_t* data;
+        uint32_t length, offset;
+    } cases[] = {{buffer, 1, 128}, {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu}, {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0}};
+    for (const auto& c : cases) {  // no wrap-around either
+        EXPECT_EQ(source.write(c.data, c.length, c.offset), HWDS_BAD_RANGE);
+        EXPECT_EQ(source.read(c.data, c.length, c.offset), HWDS_BAD_RANGE);
+    }
     EXPECT_EQ(serial.openCount(), 0);
-
     // Nothing to transfer at the very end: only connects and disconnects.
     EXPECT_EQ(source.write(buffer, 0, 128), HWDS_OK);
     EXPECT_EQ(serial.openCount(), 1);
@@ -109,19 +99,20 @@ TEST_F(ProtocolTest, StrayBytesAfterThePurgeFailTheOperationWithoutExtraTraffic)
     fakeBlock.insert(fakeBlock.end(), 128, 0x11);
     fakeBlock.push_back(tuvakCheck(fakeBlock.data() + 1, 128));
     Bytes data(128, 0x3C);
+    const auto write = [&] { return source.write(data.data(), 128, 0); };
+    const auto read = [&] { return source.read(data.data(), 128, 0); };
     struct Case {
         const char* what;
         Bytes stray;
         std::function<int32_t()> run;
         int32_t status;
         std::size_t frames;
-    };
-    const Case cases[] = {
-        {"write", {0x07, 0x07}, [&] { return source.write(data.data(), 128, 0); }, HWDS_WRITE_ERROR, 128},
-        {"read", {0x08, 0x00, 0xFF}, [&] { return source.read(data.data(), 128, 0); }, HWDS_IO_ERROR, 128},
+    } const cases[] = {
+        {"write", {0x07, 0x07}, write, HWDS_WRITE_ERROR, 128},
+        {"read", {0x08, 0x00, 0xFF}, read, HWDS_IO_ERROR, 128},
         {"random", fakeBlock, [&] { return source.getRandom(data.data(), 1); }, HWDS_IO_ERROR, 1},
-        {"quiet write", {}, [&] { return source.write(data.data(), 128, 0); }, HWDS_OK, 128},
-        {"quiet read", {}, [&] { return source.read(data.data(), 128, 0); }, HWDS_OK, 128},
+        {"quiet write", {}, write, HWDS_OK, 128},
+        {"quiet read", {}, read, HWDS_OK, 128},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -137,35 +128,30 @@ TEST_F(ProtocolTest, StrayBytesAfterThePurgeFailTheOperationWithoutExtraTraffic)
     EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY) << "the block that was not the device's is not cached";
 }
 
-TEST_F(ProtocolTest, UnacknowledgedWriteStopsWithEarlierBytesKept) {
-    device.faults().badAckAfter = 2;
+TEST_F(ProtocolTest, BrokenWriteExchangesStopWithEarlierBytesKept) {
     const uint8_t data[4] = {1, 2, 3, 4};
+    device.faults().badAckAfter = 2;
     EXPECT_EQ(source.write(data, 4, 0), HWDS_WRITE_ERROR);
-    EXPECT_EQ(device.memory()[0], 1);
     EXPECT_EQ(device.memory()[1], 2);
+    EXPECT_EQ(device.memory()[3], 0);
     EXPECT_EQ(serial.writes().size(), 3u);  // nothing after the failed byte
-}
 
-TEST_F(ProtocolTest, EveryBrokenWriteExchangeIsAWriteError) {
-    const uint8_t data[3] = {9, 9, 9};
-    device.faults().badEchoAfter = 1;
-    EXPECT_EQ(source.write(data, 3, 0), HWDS_WRITE_ERROR);
-
-    sim::TuvakDevice silent;
-    silent.faults().silentAfter = 0;
-    serial.detach(kPort);
-    serial.attach(kPort, &silent);
-    EXPECT_EQ(source.write(data, 3, 0), HWDS_WRITE_ERROR);
-
-    sim::TuvakDevice unplugged;
-    unplugged.faults().unplugAfter = 1;
-    serial.detach(kPort);
-    serial.attach(kPort, &unplugged);
-    EXPECT_EQ(source.write(data, 3, 0), HWDS_WRITE_ERROR);
-    EXPECT_EQ(unplugged.memory()[0], 9);
-    EXPECT_EQ(unplugged.memory()[1], 0);
-    // Gone for good: the next operation finds no port.
-    EXPECT_EQ(source.write(data, 3, 0), HWDS_NOT_PRESENT);
+    const std::function<void(sim::Faults&)> faults[] = {
+        [](sim::Faults& f) { f.badEchoAfter = 1; },
+        [](sim::Faults& f) { f.silentAfter = 0; },
+        [](sim::Faults& f) { f.unplugAfter = 1; },
+    };
+    for (const auto& fault : faults) {
+        sim::TuvakDevice other;
+        fault(other.faults());
+        replaceDevice(&other);
+        EXPECT_EQ(source.write(data, 3, 0), HWDS_WRITE_ERROR);
+        // An unplugged device is gone for good: the next operation finds no port.
+        if (other.unplugged()) {
+            EXPECT_EQ(source.write(data, 3, 0), HWDS_NOT_PRESENT);
+        }
+        replaceDevice(&device);
+    }
 }
 
 TEST_F(ProtocolTest, BrokenReadKeepsWhatWasReadAndNoMore) {
@@ -174,7 +160,6 @@ TEST_F(ProtocolTest, BrokenReadKeepsWhatWasReadAndNoMore) {
     uint8_t data[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(source.read(data, 5, 0), HWDS_IO_ERROR);
     EXPECT_EQ(Bytes(data, data + 5), (Bytes{1, 2, 0xEE, 0xEE, 0xEE}));
-
     device.faults().badCheckAfter = -1;
     device.faults().badEchoAfter = device.framesAnswered();
     EXPECT_EQ(source.read(data, 1, 0), HWDS_IO_ERROR);
@@ -192,109 +177,77 @@ TEST_F(ProtocolTest, FailedConnectIsReturnedAndThePortNotLeft) {
 }
 
 TEST_F(ProtocolTest, RandomBytesComeThroughTheCache) {
-    const auto expected = blocks(42, 3);
-    Bytes first(10);
+    const Bytes expected = randomBytes(42, 4);
+    Bytes first(10), second(200), rest(46), whole(256);
     ASSERT_EQ(source.getRandom(first.data(), 10), HWDS_OK);
-    EXPECT_EQ(first, Bytes(expected[0].begin(), expected[0].begin() + 10));
     EXPECT_EQ(source.randomPos, 11u);
-    EXPECT_EQ(serial.openCount(), 1);
     EXPECT_EQ(serial.readSizes(), (std::vector<uint32_t>{1, 129}));
-
-    Bytes second(200);
+    ASSERT_EQ(source.getRandom(nullptr, 0), HWDS_OK);  // a presence test that takes nothing
     ASSERT_EQ(source.getRandom(second.data(), 200), HWDS_OK);
-    Bytes want(expected[0].begin() + 10, expected[0].end());
-    want.insert(want.end(), expected[1].begin(), expected[1].begin() + 82);
-    EXPECT_EQ(second, want);
     EXPECT_EQ(source.randomPos, 83u);
-    EXPECT_EQ(serial.openCount(), 2);
-
+    EXPECT_EQ(serial.openCount(), 3);
     // The rest of the block is served with the device gone.
     serial.detach(kPort);
-    Bytes rest(46);
-    ASSERT_EQ(source.getRandom(rest.data(), 46), HWDS_OK);
-    EXPECT_EQ(rest, Bytes(expected[1].begin() + 82, expected[1].end()));
-    EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY);
-    EXPECT_EQ(serial.openCount(), 2);
-    uint8_t more = 0;
-    EXPECT_EQ(source.getRandom(&more, 1), HWDS_NOT_PRESENT);
-}
-
-TEST_F(ProtocolTest, WholeBlocksLeaveTheCacheEmpty) {
-    Bytes data(256);
-    ASSERT_EQ(source.getRandom(data.data(), 256), HWDS_OK);
-    EXPECT_EQ(serial.openCount(), 2);
-    EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY);
-    const auto expected = blocks(42, 2);
-    EXPECT_EQ(Bytes(data.begin(), data.begin() + 128), expected[0]);
-    EXPECT_EQ(Bytes(data.begin() + 128, data.end()), expected[1]);
-}
-
-TEST_F(ProtocolTest, ZeroLengthRandomIsAPresenceTest) {
-    Bytes some(10);
-    ASSERT_EQ(source.getRandom(some.data(), 10), HWDS_OK);
-    const size_t frames = device.frameLog().size();
-    EXPECT_EQ(source.getRandom(nullptr, 0), HWDS_OK);
-    EXPECT_EQ(device.frameLog().size(), frames);
-    EXPECT_EQ(source.randomPos, 11u);
-    EXPECT_EQ(serial.openCount(), 2);
-
-    serial.detach(kPort);
     EXPECT_EQ(source.getRandom(nullptr, 0), HWDS_NOT_PRESENT);
+    ASSERT_EQ(source.getRandom(rest.data(), 46), HWDS_OK);
+    EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY);
+    EXPECT_EQ(source.getRandom(rest.data(), 1), HWDS_NOT_PRESENT);
+    serial.attach(kPort, &device);
+    ASSERT_EQ(source.getRandom(whole.data(), 256), HWDS_OK);
+    EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY) << "whole blocks leave the cache empty";
+
+    Bytes got = first;
+    for (const Bytes* part : {&second, &rest, &whole}) got.insert(got.end(), part->begin(), part->end());
+    EXPECT_EQ(got, expected);
 }
 
 TEST_F(ProtocolTest, GarbledBlockIsNeverServed) {
-    Bytes data(100);
+    Bytes data(100), more(60, 0xEE);
     ASSERT_EQ(source.getRandom(data.data(), 100), HWDS_OK);  // 28 bytes stay cached
     device.faults().badCheckAfter = device.framesAnswered();
-    Bytes more(60, 0xEE);
     EXPECT_EQ(source.getRandom(more.data(), 60), HWDS_IO_ERROR);
-    const auto expected = blocks(42, 1);
-    EXPECT_EQ(Bytes(more.begin(), more.begin() + 28), Bytes(expected[0].begin() + 100, expected[0].end()));
+    const Bytes expected = randomBytes(42, 1);
+    EXPECT_EQ(Bytes(more.begin(), more.begin() + 28), Bytes(expected.begin() + 100, expected.end()));
     EXPECT_EQ(source.randomPos, TUVAK_RANDOM_EMPTY);
-
     // The next request starts with a fresh fetch.
     device.faults().badCheckAfter = -1;
-    const int opens = serial.openCount();
     uint8_t one = 0;
     ASSERT_EQ(source.getRandom(&one, 1), HWDS_OK);
-    EXPECT_EQ(serial.openCount(), opens + 1);
     EXPECT_EQ(one, device.lastRandomBlock()[0]);
 }
 
-// Replies exactly as scripted, for the check-byte rules the device model
-// never breaks by itself.
+// Replies exactly as scripted, each read `delayMs` late, for the rules the
+// device model never breaks by itself.
 class ScriptedPort : public platform::SerialPorts {
 public:
     std::deque<uint8_t> replies;
-    uint32_t open(const char*, platform::PortHandle* port) override {
-        *port = platform::makeHandle<platform::PortHandle>(7);
-        return platform::kErrSuccess;
-    }
+    int delayMs = 0;
+    uint32_t lateByteWaitMs = 0;
+
+    uint32_t open(const char*, platform::PortHandle* port) override { return *port = platform::makeHandle<platform::PortHandle>(7), platform::kErrSuccess; }
     bool getSettings(platform::PortHandle, platform::LineSettings*) override { return true; }
     bool setSettings(platform::PortHandle, const platform::LineSettings&) override { return true; }
     bool purge(platform::PortHandle, uint32_t) override { return true; }
     bool write(platform::PortHandle, const uint8_t*, uint32_t length, uint32_t* written) override {
-        *written = length;
-        return true;
+        return *written = length, true;
     }
     bool read(platform::PortHandle, uint8_t* data, uint32_t length, uint32_t* got) override {
-        *got = 0;
-        while (*got < length && !replies.empty()) {
-            data[(*got)++] = replies.front();
-            replies.pop_front();
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        for (*got = 0; *got < length && !replies.empty(); replies.pop_front()) data[(*got)++] = replies.front();
         return true;
     }
-    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t, uint32_t* got) override {
-        return read(port, data, length, got);
+    bool readFor(platform::PortHandle, uint8_t*, uint32_t, uint32_t timeoutMs, uint32_t* got) override {
+        lateByteWaitMs = timeoutMs;
+        return *got = 0, true;
     }
     bool close(platform::PortHandle) override { return true; }
 };
 
-TEST_F(ProtocolTest, ReadReplyCheckIsDataAndCheckBeingDisjoint) {
+TEST_F(ProtocolTest, ReplyChecks) {
     ScriptedPort port;
-    platform::ScopedServices scripted({nullptr, &port, nullptr, nullptr, nullptr, nullptr});
+    platform::ScopedServices scripted({.serial = &port});
     uint8_t byte = 0;
+    // A read reply is good when data and check byte share no bit.
     port.replies = {0x08, 0x3C, 0xC3};
     EXPECT_EQ(source.read(&byte, 1, 0), HWDS_OK);
     EXPECT_EQ(byte, 0x3C);
@@ -302,28 +255,34 @@ TEST_F(ProtocolTest, ReadReplyCheckIsDataAndCheckBeingDisjoint) {
     EXPECT_EQ(source.read(&byte, 1, 0), HWDS_OK);
     port.replies = {0x08, 0x3C, 0xC7};
     EXPECT_EQ(source.read(&byte, 1, 0), HWDS_IO_ERROR);
-}
 
-TEST_F(ProtocolTest, RandomBlockCheckCoversAllItsBytes) {
-    ScriptedPort port;
-    platform::ScopedServices scripted({nullptr, &port, nullptr, nullptr, nullptr, nullptr});
-    // 128 bytes summing to 0x1234: check byte 0xFF - 0x34 = 0xCB.
-    Bytes block(128, 0x24);
+    // A random block's check covers all its bytes: 128 bytes summing to
+    // 0x1234 have the check byte 0xFF - 0x34 = 0xCB.
+    Bytes block(128, 0x24), out(128);
     block[0] = 0x58;
-    ASSERT_EQ(std::accumulate(block.begin(), block.end(), 0u), 0x1234u);
-    port.replies = {0x05};
-    port.replies.insert(port.replies.end(), block.begin(), block.end());
-    port.replies.push_back(0xCB);
-    Bytes out(128);
-    EXPECT_EQ(source.getRandom(out.data(), 128), HWDS_OK);
+    for (uint8_t check : {0xCB, 0xCA}) {
+        port.replies = {0x05};
+        port.replies.insert(port.replies.end(), block.begin(), block.end());
+        port.replies.push_back(check);
+        EXPECT_EQ(source.getRandom(out.data(), 128), check == 0xCB ? HWDS_OK : HWDS_IO_ERROR);
+    }
     EXPECT_EQ(out, block);
-
-    port.replies = {0x05};
-    port.replies.insert(port.replies.end(), block.begin(), block.end());
-    port.replies.push_back(0xCA);
-    EXPECT_EQ(source.getRandom(out.data(), 1), HWDS_IO_ERROR);
     port.replies = {0x05, 0x01};  // short block
     EXPECT_EQ(source.getRandom(out.data(), 1), HWDS_IO_ERROR);
+}
+
+TEST_F(ProtocolTest, LateByteWaitFollowsTheLinksPace) {
+    ScriptedPort port;
+    platform::ScopedServices scripted({.serial = &port});
+    const uint8_t data[2] = {1, 2};
+    port.replies = {0x07, 0x07, 0x07, 0x07};
+    ASSERT_EQ(source.write(data, 2, 0), HWDS_OK);
+    EXPECT_GE(port.lateByteWaitMs, 1u);
+    // Replies 20 ms late (40 ms an exchange): a stray one could take as long.
+    port.delayMs = 20;
+    port.replies = {0x07, 0x07, 0x07, 0x07};
+    ASSERT_EQ(source.write(data, 2, 0), HWDS_OK);
+    EXPECT_GE(port.lateByteWaitMs, 40u);
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+/* The least a host can do for a wipe: per pass one port opening and, per
+ * byte, one write of the request and two 1-byte reads of the reply. No
+ * framework, no checks beyond the echo; the yardstick of wipe-bench. */
+#include <fcntl.h>
+#include <stdint.h>
+#include <termios.h>
+#include <unistd.h>
+
+static int pass(const char* node, uint8_t value) {
+    const int fd = open(node, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    struct termios tio;
+    if (fd < 0 || tcgetattr(fd, &tio) != 0) return 0;
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B115200);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    int ok = tcsetattr(fd, TCSANOW, &tio) == 0;
+    for (int i = 0; ok && i < 128; ++i) {
+        const uint8_t frame[4] = {0x07, (uint8_t)i, value, (uint8_t)(0xFF - (uint8_t)(i + value))};
+        uint8_t echo = 0, ack = 0;
+        ok = write(fd, frame, 4) == 4 && read(fd, &echo, 1) == 1 && read(fd, &ack, 1) == 1 && echo == 0x07 &&
+             ack == 0x07;
+    }
+    return close(fd) == 0 && ok;
+}
+
+int main(int argc, char** argv) {
+    static const uint8_t patterns[] = {0xFF, 0x00, 0x55, 0xAA, 0x00};
+    if (argc != 2) return 2;
+    for (unsigned p = 0; p < sizeof patterns; ++p)
+        if (!pass(argv[1], patterns[p])) return 1;
+    return 0;
+}
