@@ -67,12 +67,14 @@ for compiler in gcc clang; do
         exit 1
     fi
 done
-# 32-bit x86: the portable tests under qemu-i386, against simulated driver
-# libraries with cdecl and with stdcall entry points.
-echo "== i686 build (tests under qemu-i386)"
+# 32-bit x86: the portable unit tests under qemu-i386, against simulated
+# driver libraries with cdecl and with stdcall entry points (the preset
+# leaves out the few whose threads contend for a native mutex: they hang
+# under the emulator).
+echo "== i686 build (unit tests under qemu-i386)"
 ensure_packages g++-i686-linux-gnu qemu-user googletest
 cmake --preset i686 >/dev/null
-cmake --build --preset i686 -j "$jobs" --target unit_tests concurrency_tests
+cmake --build --preset i686 -j "$jobs" --target unit_tests
 ctest --preset i686 -j "$jobs"
 ./scripts/check-consumer.sh build/default
 ./scripts/check-package.sh build/default
