@@ -3,7 +3,8 @@
 #include "hwds/mutex_guard.h"
 
 namespace {
-TmDriverBinding binding;
+// Constant-initialised: sources may be opened from other static initialisers.
+constinit TmDriverBinding binding;
 }  // namespace
 
 const TmDriverBinding& tmDriver() { return binding; }
