@@ -16,22 +16,15 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The process heap, with a record of what was asked of it.
-class RecordingHeap : public platform::Heap {
-public:
+struct RecordingHeap : platform::Heap {
     bool refuse = false;
     std::vector<size_t> sizes;
     int outstanding = 0;
-
     void* allocate(std::size_t bytes) override {
         sizes.push_back(bytes);
-        if (refuse) return nullptr;
-        ++outstanding;
-        return std::calloc(bytes, 1);
+        return refuse ? nullptr : (++outstanding, std::calloc(bytes, 1));
     }
-    void release(void* block) override {
-        --outstanding;
-        std::free(block);
-    }
+    void release(void* block) override { --outstanding, std::free(block); }
 };
 
 class SobolTest : public ::testing::TestWithParam<fakes::DriverBuild> {
@@ -64,13 +57,10 @@ TEST_P(SobolTest, OpenChecksTheIdentifierForFormThenTheCard) {
         {nullptr, "card=0", CE_HW_NOT_FOUND, "sbisCard"},
         {nullptr, "fail", CE_HW_NOT_FOUND, "sbisCard sbGetRand(32)"},
         {nullptr, "", CE_OK, "sbisCard sbGetRand(32)"},  // only an identifier of null finds this one
-        {"1F", "", CE_OK, "sbisCard sbGetRand(32)"},
-        {"0x1f", "", CE_OK, "sbisCard sbGetRand(32)"},
-        {"", "", CE_OK, "sbisCard sbGetRand(32)"},
-        {" 1f", "", CE_OK, "sbisCard sbGetRand(32)"},
-        {"1G", "", CE_BAD_PARAM, ""},  // refused without touching the driver
-        {"12 ", "", CE_BAD_PARAM, ""},
-        {" ", "", CE_BAD_PARAM, ""},
+        {"1F", "", CE_OK, "sbisCard sbGetRand(32)"},   {"0x1f", "", CE_OK, "sbisCard sbGetRand(32)"},
+        {"", "", CE_OK, "sbisCard sbGetRand(32)"},     {" 1f", "", CE_OK, "sbisCard sbGetRand(32)"},
+        // Refused without touching the driver.
+        {"1G", "", CE_BAD_PARAM, ""}, {"12 ", "", CE_BAD_PARAM, ""}, {" ", "", CE_BAD_PARAM, ""},
         {"0x", "", CE_BAD_PARAM, ""},
     };
     for (const Case& c : cases) {
