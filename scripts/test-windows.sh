@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The Windows build and its tests on Linux: cross-builds the mingw preset
+# The Windows builds and their tests on Linux: cross-builds the mingw preset
 # (voriridod.exe, the driver DLLs, the example and the test programs), runs
 # the Windows unit tests under Wine, then the end-to-end cases against the
 # Windows programs under Wine: tuvak-sim's ptys as COM ports, the console in
-# CP866, the drivers in System32. Wine keeps its prefix under build/mingw/wine. Run as root, it first installs the Debian packages that are
+# CP866, the drivers in System32. Wine keeps its prefix under build/mingw/wine.
+# The 32-bit mingw32 build is only compiled and checked file by file: nothing
+# here can run a 32-bit program. Both builds' ZIP packages are made and
+# checked. Run as root, it first installs the Debian packages that are
 # missing. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev googletest locales \
-    g++-mingw-w64-x86-64-posix wine wine64
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 unzip
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build=$PWD/build/mingw
@@ -18,6 +21,12 @@ build=$PWD/build/mingw
 echo "== mingw build"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
+echo "== mingw32 build (compiled and checked, not run)"
+cmake --preset mingw32 >/dev/null
+cmake --build --preset mingw32 -j "$jobs"
+./scripts/check-win32.sh build/mingw32
+./scripts/check-windows-package.sh build/mingw win64
+./scripts/check-windows-package.sh build/mingw32 win32
 # The end-to-end program and the simulator are Linux programs; the program
 # drives the Windows build when HWDS_E2E_WINE names it.
 cmake --preset default >/dev/null

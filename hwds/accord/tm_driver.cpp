@@ -3,7 +3,8 @@
 #include "hwds/mutex_guard.h"
 
 namespace {
-TmDriverBinding binding;
+// Constant-initialised: sources may be opened from other static initialisers.
+constinit TmDriverBinding binding;
 }  // namespace
 
 const TmDriverBinding& tmDriver() { return binding; }
@@ -17,13 +18,13 @@ CeResult loadTmDriver() {
         const platform::LibraryHandle library = libs.load(TM_DRIVER_LIBRARY);
         if (library == platform::kNoLibrary) return CE_HW_NOT_FOUND;
         TmDriverBinding b;
-        b.driverPresent = platform::resolve<TmDriverPresentFn>(libs, library, "TmDriverPresent");
-        b.present = platform::resolve<TmPresentFn>(libs, library, "TmPresent");
-        b.getRandomBytes = platform::resolve<TmGetRandomBytesFn>(libs, library, "TmGetRandomBytes");
-        b.getId = platform::resolve<TmGetIdFn>(libs, library, "TmGetId");
-        b.rawReadPage = platform::resolve<TmReadPageFn>(libs, library, "TmRawReadPage");
-        b.checkReadPage = platform::resolve<TmReadPageFn>(libs, library, "TmCheckReadPage");
-        b.checkWritePage = platform::resolve<TmWritePageFn>(libs, library, "TmCheckWritePage");
+        b.driverPresent = platform::driverEntry<TmDriverPresentFn>(libs, library, "TmDriverPresent");
+        b.present = platform::driverEntry<TmPresentFn>(libs, library, "TmPresent");
+        b.getRandomBytes = platform::driverEntry<TmGetRandomBytesFn>(libs, library, "TmGetRandomBytes");
+        b.getId = platform::driverEntry<TmGetIdFn>(libs, library, "TmGetId");
+        b.rawReadPage = platform::driverEntry<TmReadPageFn>(libs, library, "TmRawReadPage");
+        b.checkReadPage = platform::driverEntry<TmReadPageFn>(libs, library, "TmCheckReadPage");
+        b.checkWritePage = platform::driverEntry<TmWritePageFn>(libs, library, "TmCheckWritePage");
         if (!b.driverPresent || !b.present || !b.getRandomBytes || !b.getId || !b.rawReadPage ||
             !b.checkReadPage || !b.checkWritePage) {
             // Leave the binding empty, so that the next open tries again.

@@ -6,14 +6,15 @@
 #include <cstdint>
 
 #include "hwds/hwds.h"
+#include "platform/driver_call.h"
 
-// The driver's call interface.
-using TmDriverPresentFn = int (*)();
-using TmPresentFn = int (*)();
-using TmGetIdFn = int (*)(unsigned char* id);
-using TmReadPageFn = int (*)(uint32_t page, unsigned char* buf32);
-using TmWritePageFn = int (*)(uint32_t page, const unsigned char* buf32);
-using TmGetRandomBytesFn = int (*)(unsigned char* buf, uint32_t count);
+// The driver's call interface, called whichever convention the driver uses.
+using TmDriverPresentFn = platform::DriverEntry<int()>;
+using TmPresentFn = platform::DriverEntry<int()>;
+using TmGetIdFn = platform::DriverEntry<int(unsigned char* id)>;
+using TmReadPageFn = platform::DriverEntry<int(uint32_t page, unsigned char* buf32)>;
+using TmWritePageFn = platform::DriverEntry<int(uint32_t page, const unsigned char* buf32)>;
+using TmGetRandomBytesFn = platform::DriverEntry<int(unsigned char* buf, uint32_t count)>;
 
 inline constexpr char TM_DRIVER_LIBRARY[] = "tmdrv32.dll";
 

@@ -21,7 +21,7 @@ public:
     bool loaded() const { return handle_ != platform::kNoLibrary; }
     template <class Fn>
     Fn entry(const char* name) {
-        return platform::resolve<Fn>(libs_, handle_, name);
+        return platform::driverEntry<Fn>(libs_, handle_, name);
     }
 
 private:

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 
-using SbIsCardFn = int (*)();
-using SbGetRandFn = int (*)(unsigned char* buf, uint32_t count);
+#include "platform/driver_call.h"
+
+// Called whichever convention the driver uses.
+using SbIsCardFn = platform::DriverEntry<int()>;
+using SbGetRandFn = platform::DriverEntry<int(unsigned char* buf, uint32_t count)>;
 
 inline constexpr char SNELLOCK_LIBRARY[] = "snellock.dll";
 

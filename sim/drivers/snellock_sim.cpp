@@ -48,14 +48,14 @@ void note(const std::string& entry) {
 
 }  // namespace
 
-SIM_EXPORT int sbisCard(void) {
+SIM_ENTRY int sbisCard(void) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("sbisCard");
     return state.card ? 0 : 1;
 }
 
-SIM_EXPORT int sbGetRand(unsigned char* buf, uint32_t count) {
+SIM_ENTRY int sbGetRand(unsigned char* buf, uint32_t count) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("sbGetRand(" + std::to_string(count) + ")");

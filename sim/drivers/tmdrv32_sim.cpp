@@ -111,21 +111,21 @@ int readPage(const char* call, uint32_t page, unsigned char* buf32) {
 
 }  // namespace
 
-SIM_EXPORT int TmDriverPresent(void) {
+SIM_ENTRY int TmDriverPresent(void) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("TmDriverPresent");
     return reader.driver ? 1 : 0;
 }
 
-SIM_EXPORT int TmPresent(void) {
+SIM_ENTRY int TmPresent(void) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("TmPresent");
     return keyThere() ? 1 : 0;
 }
 
-SIM_EXPORT int TmGetId(unsigned char* id) {
+SIM_ENTRY int TmGetId(unsigned char* id) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("TmGetId");
@@ -136,14 +136,14 @@ SIM_EXPORT int TmGetId(unsigned char* id) {
     return reader.okStatus;
 }
 
-SIM_EXPORT int TmRawReadPage(uint32_t page, unsigned char* buf32) { return readPage("TmRawReadPage", page, buf32); }
+SIM_ENTRY int TmRawReadPage(uint32_t page, unsigned char* buf32) { return readPage("TmRawReadPage", page, buf32); }
 
-SIM_EXPORT int TmCheckReadPage(uint32_t page, unsigned char* buf32) {
+SIM_ENTRY int TmCheckReadPage(uint32_t page, unsigned char* buf32) {
     return readPage("TmCheckReadPage", page, buf32);
 }
 
 #ifndef TMDRV32_SIM_BROKEN
-SIM_EXPORT int TmCheckWritePage(uint32_t page, const unsigned char* buf32) {
+SIM_ENTRY int TmCheckWritePage(uint32_t page, const unsigned char* buf32) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("TmCheckWritePage", page);
@@ -154,7 +154,7 @@ SIM_EXPORT int TmCheckWritePage(uint32_t page, const unsigned char* buf32) {
 }
 #endif
 
-SIM_EXPORT int TmGetRandomBytes(unsigned char* buf, uint32_t count) {
+SIM_ENTRY int TmGetRandomBytes(unsigned char* buf, uint32_t count) {
     std::lock_guard<std::mutex> hold(mutex);
     begin();
     note("TmGetRandomBytes", count);

@@ -1,15 +1,42 @@
 // The simulated driver libraries through the real loader: a Libraries
 // service that takes the driver names from one folder and counts loads and
-// frees, and a test's own handle on a simulated library for its controls.
+// frees, a test's own handle on a simulated library for its controls, and
+// the builds of the libraries a test runs against.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
 namespace fakes {
+
+// A build of the simulated drivers: cdecl entry points, and on 32-bit x86
+// stdcall ones too, which the sources must call just as well.
+struct DriverBuild {
+    const char* convention;
+    const char* folder;
+    const char* broken;  // tmdrv32 without TmCheckWritePage
+};
+
+inline std::vector<DriverBuild> driverBuilds() {
+    return {
+        {"cdecl", SIM_DRIVERS_DIR, SIM_BROKEN_DRIVERS_DIR},
+#ifdef SIM_STDCALL_DRIVERS_DIR
+        {"stdcall", SIM_STDCALL_DRIVERS_DIR, SIM_STDCALL_BROKEN_DRIVERS_DIR},
+#endif
+    };
+}
+
+inline void PrintTo(const DriverBuild& build, std::ostream* out) { *out << build.convention; }
+
+// Runs a TestWithParam<DriverBuild> suite once for every build.
+#define SIM_DRIVER_SUITE(suite)                                                      \
+    INSTANTIATE_TEST_SUITE_P(Drivers, suite, ::testing::ValuesIn(fakes::driverBuilds()), \
+                             [](const auto& info) { return std::string(info.param.convention); })
 
 class DriverFolder : public platform::Libraries {
 public:

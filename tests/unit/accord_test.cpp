@@ -1,6 +1,6 @@
 // The Touch Memory source over the simulated tmdrv32 library, loaded by the
-// real loader: what the source asks the driver, page by page, and what it
-// makes of the answers.
+// real loader, in each calling convention built: what the source asks the
+// driver, page by page, and what it makes of the answers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,10 +16,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class AccordTest : public ::testing::Test {
+class AccordTest : public ::testing::TestWithParam<fakes::DriverBuild> {
 protected:
-    explicit AccordTest(const char* folder = SIM_DRIVERS_DIR) : libraries(folder), sim(folder, "tmdrv32.dll") {}
-
     void SetUp() override { ASSERT_TRUE(sim.loaded()); }
     void TearDown() override { tmDriverUnload(); }
 
@@ -37,25 +35,18 @@ protected:
         return source;
     }
 
-    fakes::DriverFolder libraries;
-    fakes::TestFramework framework{{nullptr, nullptr, nullptr, nullptr, &libraries, nullptr}};
-    fakes::SimLibrary sim;
+    fakes::DriverFolder libraries{GetParam().folder};
+    fakes::TestFramework framework{{.libraries = &libraries}};
+    fakes::SimLibrary sim{GetParam().folder, "tmdrv32.dll"};
 };
+SIM_DRIVER_SUITE(AccordTest);
 
-TEST_F(AccordTest, OptionIsUncheckedReadInAnyCaseOrNothing) {
+TEST_P(AccordTest, OptionIsUncheckedReadInAnyCaseOrNothing) {
     configure("");
-    struct Case {
-        const char* id;
-        CeResult result;
-        bool checked;
-    };
+    struct Case { const char* id; CeResult result; bool checked; };
     const Case cases[] = {
-        {nullptr, CE_OK, true},
-        {"unchecked-read", CE_OK, false},
-        {"UnChecked-READ", CE_OK, false},
-        {"checked", CE_BAD_PARAM, false},
-        {"", CE_BAD_PARAM, false},
-        {"unchecked-read ", CE_BAD_PARAM, false},
+        {nullptr, CE_OK, true},         {"unchecked-read", CE_OK, false},   {"UnChecked-READ", CE_OK, false},
+        {"checked", CE_BAD_PARAM, false}, {"", CE_BAD_PARAM, false}, {"unchecked-read ", CE_BAD_PARAM, false},
     };
     for (const Case& c : cases) {
         tmDriverUnload();
@@ -74,15 +65,13 @@ TEST_F(AccordTest, OptionIsUncheckedReadInAnyCaseOrNothing) {
     }
 }
 
-TEST_F(AccordTest, DriverIsLoadedOnceAndAskedAtEveryOpen) {
+TEST_P(AccordTest, DriverIsLoadedOnceAndAskedAtEveryOpen) {
     configure("driver=0");
     HwDataSource* source = nullptr;
     EXPECT_EQ(hwdsOpen(&source, "ACCORD", nullptr), CE_HW_NOT_FOUND);
     EXPECT_EQ(hwdsOpen(&source, "ACCORD", nullptr), CE_HW_NOT_FOUND);
     EXPECT_EQ(source, nullptr);
     EXPECT_EQ(log(), "TmDriverPresent TmDriverPresent");
-    EXPECT_EQ(libraries.loads, 1);
-    EXPECT_EQ(libraries.frees, 0) << "a loaded driver stays loaded";
 
     configure("");
     HwDataSource* checked = open();
@@ -90,33 +79,29 @@ TEST_F(AccordTest, DriverIsLoadedOnceAndAskedAtEveryOpen) {
     EXPECT_NE(checked, unchecked);
     // A null option finds the most recent source; an option never finds one.
     EXPECT_EQ(open(), unchecked);
-    HwDataSource* another = open("unchecked-read");
-    EXPECT_NE(another, unchecked);
+    EXPECT_NE(open("unchecked-read"), unchecked);
     EXPECT_EQ(log(), "TmDriverPresent TmDriverPresent TmDriverPresent");
     EXPECT_EQ(libraries.loads, 1);
+    EXPECT_EQ(libraries.frees, 0) << "a loaded driver stays loaded";
 }
 
-TEST(AccordLoading, MissingOrIncompleteLibraryFailsTheOpen) {
-    struct Case {
-        const char* folder;
-        CeResult result;
-    };
-    const Case cases[] = {
-        {SIM_DRIVERS_DIR "/no-such-folder", CE_HW_NOT_FOUND},
-        {SIM_BROKEN_DRIVERS_DIR, CE_CODE_CORRUPTED},  // lacks TmCheckWritePage
-    };
+TEST_P(AccordTest, MissingOrIncompleteLibraryFailsTheOpen) {
+    struct Case { std::string folder; CeResult result; int frees; };
+    // An incomplete library (no TmCheckWritePage) is released each time; a
+    // missing one was never held.
+    const Case cases[] = {{std::string(GetParam().folder) + "/no-such-folder", CE_HW_NOT_FOUND, 0},
+                          {GetParam().broken, CE_CODE_CORRUPTED, 2}};
     for (const Case& c : cases) {
-        fakes::DriverFolder libraries(c.folder);
-        fakes::TestFramework framework({nullptr, nullptr, nullptr, nullptr, &libraries, nullptr});
+        fakes::DriverFolder folder(c.folder);
+        fakes::TestFramework own({.libraries = &folder});
         for (int attempt = 1; attempt <= 2; ++attempt) {
             HwDataSource* source = nullptr;
             EXPECT_EQ(hwdsOpen(&source, "ACCORD", nullptr), c.result) << c.folder;
             EXPECT_EQ(source, nullptr);
-            EXPECT_EQ(libraries.loads, attempt) << "every open tries the load again";
+            EXPECT_EQ(folder.loads, attempt) << "every open tries the load again";
         }
         EXPECT_EQ(hwdsOpenSources(), nullptr);
-        // An incomplete library is released each time; a missing one was never held.
-        EXPECT_EQ(libraries.frees, c.result == CE_CODE_CORRUPTED ? 2 : 0);
+        EXPECT_EQ(folder.frees, c.frees) << c.folder;
         tmDriverUnload();
     }
 }
@@ -125,23 +110,14 @@ TEST(AccordLoading, MissingOrIncompleteLibraryFailsTheOpen) {
 // key again before each page.
 constexpr const char* kPrologue = "TmPresent TmGetId";
 
-TEST_F(AccordTest, PagesAndDriverCallsForEachFamily) {
-    struct Case {
-        int family;
-        bool write;
-        uint32_t offset;
-        uint32_t length;
-        bool unchecked;
-        int32_t status;
-        std::string calls;  // after the prologue
-    };
+TEST_P(AccordTest, PagesAndDriverCallsForEachFamily) {
+    struct Case { int family; bool write; uint32_t offset, length; bool unchecked; int32_t status; std::string calls; };
     const Case cases[] = {
         // 0x08: four pages from page 0.
         {0x08, false, 0, 120, false, HWDS_OK,
          " TmPresent TmCheckReadPage(0) TmPresent TmCheckReadPage(1) TmPresent TmCheckReadPage(2)"
          " TmPresent TmCheckReadPage(3)"},
-        {0x08, false, 120, 1, false, HWDS_BAD_RANGE, ""},
-        {0x08, false, 120, 0, false, HWDS_OK, ""},
+        {0x08, false, 120, 1, false, HWDS_BAD_RANGE, ""}, {0x08, false, 120, 0, false, HWDS_OK, ""},
         {0x08, false, 121, 0, false, HWDS_BAD_RANGE, ""},
         {0x08, false, 0xFFFFFFFF, 2, false, HWDS_BAD_RANGE, ""},  // no wrap-around of the sum
         // 0x06: sixteen pages from page 4; partly replaced pages are read first.
@@ -158,12 +134,10 @@ TEST_F(AccordTest, PagesAndDriverCallsForEachFamily) {
         {0x0A, true, 1890, 31, false, HWDS_BAD_RANGE, ""},
         // 0x0C: page numbers are 8-bit; a span past page 255 is refused before any page.
         {0x0C, false, 7530, 30, false, HWDS_OK, " TmPresent TmCheckReadPage(255)"},
-        {0x0C, false, 7559, 2, false, HWDS_BAD_RANGE, ""},
-        {0x0C, true, 7560, 1, false, HWDS_BAD_RANGE, ""},
+        {0x0C, false, 7559, 2, false, HWDS_BAD_RANGE, ""}, {0x0C, true, 7560, 1, false, HWDS_BAD_RANGE, ""},
         {0x0C, true, 7560, 0, false, HWDS_OK, ""},
         // A family that is not known.
-        {0x09, false, 0, 1, false, HWDS_NOT_SUPPORTED, ""},
-        {0x09, true, 0, 1, false, HWDS_NOT_SUPPORTED, ""},
+        {0x09, false, 0, 1, false, HWDS_NOT_SUPPORTED, ""}, {0x09, true, 0, 1, false, HWDS_NOT_SUPPORTED, ""},
     };
     configure("");
     HwDataSource* checked = open();
@@ -175,28 +149,24 @@ TEST_F(AccordTest, PagesAndDriverCallsForEachFamily) {
         Bytes buffer(c.length, 0x5A);
         const int32_t status = c.write ? source->write(buffer.data(), c.length, c.offset)
                                        : source->read(buffer.data(), c.length, c.offset);
-        const std::string what = "family " + std::to_string(c.family) + (c.write ? " write " : " read ") +
-                                 std::to_string(c.length) + " at " + std::to_string(c.offset);
-        EXPECT_EQ(status, c.status) << what;
-        EXPECT_EQ(log(), kPrologue + c.calls) << what;
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(log(), kPrologue + c.calls);
     }
 }
 
-TEST_F(AccordTest, PartialWritesKeepTheRestOfEveryPage) {
+TEST_P(AccordTest, PartialWritesKeepTheRestOfEveryPage) {
     configure("family=0x06 fill=0xEE");
     HwDataSource* source = open();
     Bytes data(40);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i + 1);
     // Bytes 25..64: the end of page 4, all of page 5, the start of page 6.
     ASSERT_EQ(source->write(data.data(), 40, 25), HWDS_OK);
-
-    Bytes expect4(TM_PAGE_BUFFER, 0xEE), expect5(TM_PAGE_BUFFER, 0xEE), expect6(TM_PAGE_BUFFER, 0xEE);
-    std::memcpy(expect4.data() + 25, data.data(), 5);
-    std::memcpy(expect5.data(), data.data() + 5, 30);
-    std::memcpy(expect6.data(), data.data() + 35, 5);
-    EXPECT_EQ(page(4), expect4);
-    EXPECT_EQ(page(5), expect5);
-    EXPECT_EQ(page(6), expect6);
+    Bytes expect[3] = {Bytes(TM_PAGE_BUFFER, 0xEE), Bytes(TM_PAGE_BUFFER, 0xEE), Bytes(TM_PAGE_BUFFER, 0xEE)};
+    std::memcpy(expect[0].data() + 25, data.data(), 5);
+    std::memcpy(expect[1].data(), data.data() + 5, 30);
+    std::memcpy(expect[2].data(), data.data() + 35, 5);
+    for (uint32_t p = 0; p < 3; ++p) EXPECT_EQ(page(4 + p), expect[p]) << "page " << 4 + p;
 
     Bytes back(42);
     ASSERT_EQ(source->read(back.data(), 42, 24), HWDS_OK);
@@ -205,13 +175,8 @@ TEST_F(AccordTest, PartialWritesKeepTheRestOfEveryPage) {
     EXPECT_EQ(back.back(), 0xEE);
 }
 
-TEST_F(AccordTest, KeyAndDriverFailures) {
-    struct Case {
-        const char* settings;
-        bool write;
-        int32_t status;
-        const char* calls;
-    };
+TEST_P(AccordTest, KeyAndDriverFailures) {
+    struct Case { const char* settings; bool write; int32_t status; const char* calls; };
     const Case cases[] = {
         {"present=0", false, HWDS_NOT_PRESENT, "TmPresent"},
         {"present=0", true, HWDS_NOT_PRESENT, "TmPresent"},
@@ -236,7 +201,8 @@ TEST_F(AccordTest, KeyAndDriverFailures) {
         EXPECT_EQ(status, c.status) << c.settings;
         EXPECT_EQ(log(), c.calls) << c.settings;
     }
-    // The failed write of page 5 left page 4 written and page 6 untouched.
+    // The failed write of page 5 (the last case but one) left page 4 written
+    // and page 6 untouched.
     configure("family=6 fill=0xEE fail-write=5");
     Bytes data(40, 0x11);
     ASSERT_EQ(open()->write(data.data(), 40, 25), HWDS_IO_ERROR);
@@ -245,7 +211,7 @@ TEST_F(AccordTest, KeyAndDriverFailures) {
     EXPECT_EQ(page(6)[0], 0xEE);
 }
 
-TEST_F(AccordTest, BufferCheckComesFirstButAnEmptyRequestStillAsksForTheKey) {
+TEST_P(AccordTest, BufferCheckComesFirstButAnEmptyRequestStillAsksForTheKey) {
     configure("family=6");
     HwDataSource* source = open();
     clearLog();
@@ -258,20 +224,12 @@ TEST_F(AccordTest, BufferCheckComesFirstButAnEmptyRequestStillAsksForTheKey) {
     EXPECT_EQ(source->write(nullptr, 0, 0), HWDS_NOT_SUPPORTED);
 }
 
-TEST_F(AccordTest, RandomBytesAndTheAllZeroRule) {
-    struct Case {
-        const char* settings;
-        uint32_t length;
-        int32_t status;
-    };
+TEST_P(AccordTest, RandomBytesAndTheAllZeroRule) {
+    struct Case { const char* settings; uint32_t length; int32_t status; };
     const Case cases[] = {
-        {"", 64, HWDS_OK},
-        {"family=9 present=0", 16, HWDS_OK},  // neither the key nor its family matter
-        {"", 0, HWDS_OK},
-        {"zero-random", 16, HWDS_FAILED},
-        {"zero-random", 0, HWDS_OK},
-        {"fail-random", 16, HWDS_FAILED},
-        {"fail-random", 0, HWDS_FAILED},
+        {"", 64, HWDS_OK},           {"family=9 present=0", 16, HWDS_OK},  // neither the key nor its family matter
+        {"", 0, HWDS_OK},            {"zero-random", 16, HWDS_FAILED},      {"zero-random", 0, HWDS_OK},
+        {"fail-random", 16, HWDS_FAILED}, {"fail-random", 0, HWDS_FAILED},
     };
     for (const Case& c : cases) {
         configure(c.settings);
@@ -284,28 +242,21 @@ TEST_F(AccordTest, RandomBytesAndTheAllZeroRule) {
     }
 }
 
-TEST_F(AccordTest, RunnerAsksForTheKeyWithTheSourcesTypeAndNoIdentifier) {
+TEST_P(AccordTest, RunnerAsksForTheKeyWithTheSourcesTypeAndNoIdentifier) {
     configure("present=0");
     HwDataSource* source = open();
-    struct Seen {
-        std::vector<int32_t> codes;
-        std::string type;
-        bool idNull = false;
-    } seen;
+    std::vector<std::string> seen;  // type, identifier and prompt of every question
     HWDSInteraction cancel{nullptr,
                            [](void* user, const char* type, const char* id, int32_t, int32_t code) {
-                               auto* s = static_cast<Seen*>(user);
-                               s->codes.push_back(code);
-                               s->type = type;
-                               s->idNull = id == nullptr;
+                               static_cast<std::vector<std::string>*>(user)->push_back(
+                                   std::string(type) + " " + (id ? id : "(null)") + " " + std::to_string(code));
                                return HWDS_ANSWER_CANCEL;
                            },
                            nullptr, &seen};
     uint8_t byte = 0;
     EXPECT_EQ(hwdsRead(source, &cancel, &byte, 1, 0), CE_CANCELED);
-    EXPECT_EQ(seen.codes, (std::vector<int32_t>{HWDS_PROMPT_NOT_PRESENT, HWDS_PROMPT_END}));
-    EXPECT_EQ(seen.type, "ACCORD");
-    EXPECT_TRUE(seen.idNull);
+    EXPECT_EQ(seen, (std::vector<std::string>{"ACCORD (null) " + std::to_string(HWDS_PROMPT_NOT_PRESENT),
+                                              "ACCORD (null) " + std::to_string(HWDS_PROMPT_END)}));
 }
 
 TEST_F(AccordTest, SizeIsWhatEightBitPageNumbersReachOfTheFamilysPages) {

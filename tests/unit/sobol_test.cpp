@@ -1,5 +1,5 @@
 // The random card source over the simulated snellock library, loaded by the
-// real loader for every use.
+// real loader for every use, in each calling convention built.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,27 +16,25 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The process heap, with a record of what was asked of it.
-class RecordingHeap : public platform::Heap {
-public:
+struct RecordingHeap : platform::Heap {
     bool refuse = false;
     std::vector<size_t> sizes;
     int outstanding = 0;
-
     void* allocate(std::size_t bytes) override {
         sizes.push_back(bytes);
-        if (refuse) return nullptr;
-        ++outstanding;
-        return std::calloc(bytes, 1);
+        return refuse ? nullptr : (++outstanding, std::calloc(bytes, 1));
     }
-    void release(void* block) override {
-        --outstanding;
-        std::free(block);
-    }
+    void release(void* block) override { --outstanding, std::free(block); }
 };
 
-class SobolTest : public ::testing::Test {
+class SobolTest : public ::testing::TestWithParam<fakes::DriverBuild> {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.loaded()); }
+    // Every use released what it loaded, library and scratch buffer.
+    void TearDown() override {
+        EXPECT_EQ(libraries.frees, libraries.loads.load());
+        EXPECT_EQ(heap.outstanding, 0);
+    }
 
     void configure(const std::string& settings) { sim.entry<void (*)(const char*)>("SbSimConfigure")(settings.c_str()); }
     std::string log() { return sim.entry<const char* (*)()>("SbSimLog")(); }
@@ -46,111 +44,76 @@ protected:
         return source;
     }
 
-    fakes::DriverFolder libraries{SIM_DRIVERS_DIR};
+    fakes::DriverFolder libraries{GetParam().folder};
     RecordingHeap heap;
-    fakes::TestFramework framework{{nullptr, nullptr, nullptr, nullptr, &libraries, nullptr, &heap}};
-    fakes::SimLibrary sim{SIM_DRIVERS_DIR, "snellock.dll"};
+    fakes::TestFramework framework{{.libraries = &libraries, .heap = &heap}};
+    fakes::SimLibrary sim{GetParam().folder, "snellock.dll"};
 };
+SIM_DRIVER_SUITE(SobolTest);
 
-TEST_F(SobolTest, IdentifierIsCheckedForFormOnly) {
-    struct Case {
-        const char* id;
-        CeResult result;
-    };
+TEST_P(SobolTest, OpenChecksTheIdentifierForFormThenTheCard) {
+    struct Case { const char* id; const char* settings; CeResult result; const char* calls; };
     const Case cases[] = {
-        {nullptr, CE_OK}, {"1F", CE_OK},         {"0x1f", CE_OK},        {"", CE_OK},
-        {" 1f", CE_OK},   {"1G", CE_BAD_PARAM}, {"12 ", CE_BAD_PARAM}, {" ", CE_BAD_PARAM},
-        {"0x", CE_BAD_PARAM},
+        {nullptr, "card=0", CE_HW_NOT_FOUND, "sbisCard"},
+        {nullptr, "fail", CE_HW_NOT_FOUND, "sbisCard sbGetRand(32)"},
+        {nullptr, "", CE_OK, "sbisCard sbGetRand(32)"},  // only an identifier of null finds this one
+        {"1F", "", CE_OK, "sbisCard sbGetRand(32)"},   {"0x1f", "", CE_OK, "sbisCard sbGetRand(32)"},
+        {"", "", CE_OK, "sbisCard sbGetRand(32)"},     {" 1f", "", CE_OK, "sbisCard sbGetRand(32)"},
+        // Refused without touching the driver.
+        {"1G", "", CE_BAD_PARAM, ""}, {"12 ", "", CE_BAD_PARAM, ""}, {" ", "", CE_BAD_PARAM, ""},
+        {"0x", "", CE_BAD_PARAM, ""},
     };
     for (const Case& c : cases) {
-        configure("");
+        const std::string what = std::string(c.id ? c.id : "(null)") + " " + c.settings;
+        configure(c.settings);
         const int loadsBefore = libraries.loads;
         HwDataSource* source = nullptr;
-        EXPECT_EQ(hwdsOpen(&source, "sobol", c.id), c.result) << (c.id ? c.id : "(null)");
-        if (c.result == CE_OK) {
-            ASSERT_NE(source, nullptr);
+        EXPECT_EQ(hwdsOpen(&source, "sobol", c.id), c.result) << what;
+        EXPECT_EQ(source != nullptr, c.result == CE_OK) << what;
+        if (source != nullptr) {
             EXPECT_EQ(source->id, nullptr) << "the identifier is not kept";
-            EXPECT_EQ(log(), "sbisCard sbGetRand(32)");
-            EXPECT_EQ(libraries.loads, loadsBefore + 1);
-        } else {
-            EXPECT_EQ(source, nullptr);
-            EXPECT_EQ(libraries.loads, loadsBefore) << "the driver is not touched";
         }
-        EXPECT_EQ(libraries.frees, libraries.loads.load());
+        EXPECT_EQ(log(), c.calls) << what;
+        EXPECT_EQ(libraries.loads, loadsBefore + (*c.calls ? 1 : 0)) << what;
     }
-}
 
-TEST_F(SobolTest, CardMustAnswerAndDeliverTheTestRequest) {
-    struct Case {
-        const char* settings;
-        const char* calls;
-    };
-    const Case cases[] = {
-        {"card=0", "sbisCard"},
-        {"fail", "sbisCard sbGetRand(32)"},
-    };
-    for (const Case& c : cases) {
-        configure(c.settings);
-        HwDataSource* source = nullptr;
-        EXPECT_EQ(hwdsOpen(&source, "SOBOL", nullptr), CE_HW_NOT_FOUND) << c.settings;
-        EXPECT_EQ(source, nullptr);
-        EXPECT_EQ(log(), c.calls);
-    }
-    EXPECT_EQ(libraries.frees, libraries.loads.load());
-    EXPECT_EQ(hwdsOpenSources(), nullptr);
-
-    fakes::DriverFolder empty(SIM_DRIVERS_DIR "/no-such-folder");
-    fakes::TestFramework without({nullptr, nullptr, nullptr, nullptr, &empty, nullptr, &heap});
+    fakes::DriverFolder empty(std::string(GetParam().folder) + "/no-such-folder");
+    fakes::TestFramework without({.libraries = &empty, .heap = &heap});
     HwDataSource* source = nullptr;
     EXPECT_EQ(hwdsOpen(&source, "SOBOL", nullptr), CE_HW_NOT_FOUND);
 }
 
-TEST_F(SobolTest, RequestAsksTheDriverForOneByteMoreIntoAZeroedScratchBuffer) {
-    configure("seed=99");
-    HwDataSource* source = open();
-    configure("seed=99");  // the request's bytes are the sim's first block again
-    heap.sizes.clear();
-    const int loadsBefore = libraries.loads;
-
-    Bytes data(17, 0);
-    ASSERT_EQ(hwdsRandom(source, nullptr, data.data(), 16), CE_OK);
-    EXPECT_EQ(log(), "sbGetRand(17)");
-    EXPECT_EQ(heap.sizes, std::vector<size_t>{18});
-    EXPECT_EQ(heap.outstanding, 0);
-    EXPECT_EQ(libraries.loads, loadsBefore + 1);
-    EXPECT_EQ(libraries.frees, libraries.loads.load());
-    simdrv::Xorshift expected(99);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(data[i], expected.next()) << i;
-    EXPECT_EQ(data[16], 0) << "written past the request";
-}
-
-TEST_F(SobolTest, RequestOutcomes) {
-    struct Case {
-        const char* settings;
-        uint32_t length;
-        int32_t status;
-    };
+TEST_P(SobolTest, RequestAsksTheDriverForOneByteMoreIntoAZeroedScratchBuffer) {
+    struct Case { const char* settings; uint32_t length; int32_t status; };
     const Case cases[] = {
-        {"", 0, HWDS_OK},           {"fail", 0, HWDS_FAILED},   {"zero", 16, HWDS_FAILED},
-        {"zero", 0, HWDS_OK},       {"fail", 16, HWDS_FAILED}, {"", 1000, HWDS_OK},
+        {"", 16, HWDS_OK},        {"", 0, HWDS_OK},      {"fail", 0, HWDS_FAILED},  {"zero", 16, HWDS_FAILED},
+        {"zero", 0, HWDS_OK},     {"fail", 16, HWDS_FAILED}, {"", 1000, HWDS_OK},
     };
     configure("");
     HwDataSource* source = open();
     for (const Case& c : cases) {
         configure(c.settings);
+        heap.sizes.clear();
+        const int loadsBefore = libraries.loads;
         Bytes data(c.length + 1, 0xA5);
         EXPECT_EQ(source->getRandom(data.data(), c.length), c.status) << c.settings << " " << c.length;
         EXPECT_EQ(log(), "sbGetRand(" + std::to_string(c.length + 1) + ")");
+        EXPECT_EQ(heap.sizes, std::vector<size_t>{c.length + 2});
+        EXPECT_EQ(libraries.loads, loadsBefore + 1) << "loaded for every use";
+        EXPECT_EQ(data.back(), 0xA5) << "written past the request";
         if (c.status != HWDS_OK) {  // the zeroed scratch buffer is what the caller gets
             for (uint32_t i = 0; i < c.length; ++i) ASSERT_EQ(data[i], 0) << c.settings;
         }
-        EXPECT_EQ(data.back(), 0xA5) << "written past the request";
     }
-    EXPECT_EQ(heap.outstanding, 0);
-    EXPECT_EQ(libraries.frees, libraries.loads.load());
+    // The bytes are the driver's: the first block of a seed, again after a new configuration.
+    configure("seed=99");
+    Bytes data(16);
+    ASSERT_EQ(hwdsRandom(source, nullptr, data.data(), 16), CE_OK);
+    simdrv::Xorshift expected(99);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(data[i], expected.next()) << i;
 }
 
-TEST_F(SobolTest, WhatFailsBeforeTheDriverIsAsked) {
+TEST_P(SobolTest, WhatFailsBeforeTheDriverIsAsked) {
     configure("");
     HwDataSource* source = open();
     configure("");
@@ -163,6 +126,7 @@ TEST_F(SobolTest, WhatFailsBeforeTheDriverIsAsked) {
     for (uint32_t length : {0x1FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu})
         EXPECT_EQ(source->getRandom(&byte, length), HWDS_FAILED) << length;
     EXPECT_EQ(source->getRandom(nullptr, 4), HWDS_BAD_RANGE);
+    heap.sizes.clear();
     heap.refuse = true;
     EXPECT_EQ(source->getRandom(&byte, 1), HWDS_FAILED);
     EXPECT_EQ(libraries.loads, loadsBefore);
@@ -170,7 +134,7 @@ TEST_F(SobolTest, WhatFailsBeforeTheDriverIsAsked) {
     EXPECT_EQ(heap.sizes, std::vector<size_t>{3}) << "only the refused scratch buffer was asked for";
 }
 
-TEST_F(SobolTest, AnOpenSourceOutlivesItsCard) {
+TEST_P(SobolTest, AnOpenSourceOutlivesItsCard) {
     configure("");
     HwDataSource* first = open();
     HwDataSource* second = open("1f");  // an identifier never finds a source
