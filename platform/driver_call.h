@@ -67,7 +67,7 @@ private:
 // The entry point `name` of `library` as Entry, a DriverEntry; empty when
 // absent.
 template <class Entry>
-Entry driverEntry(Libraries& libraries, Handle library, const char* name) {
+Entry driverEntry(Libraries& libraries, LibraryHandle library, const char* name) {
     return Entry(libraries.symbol(library, name));
 }
 
