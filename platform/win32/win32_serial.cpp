@@ -10,6 +10,9 @@ namespace platform {
 
 namespace {
 
+// A read time-out that no call ever sets: the port's are not ours yet.
+constexpr uint32_t kTimeoutUnset = UINT32_MAX;
+
 struct Port {
     HANDLE handle;
     uint32_t readTimeoutMs;  // what the port's read time-out is set to now
@@ -47,16 +50,12 @@ uint32_t Win32SerialPorts::open(const char* path, Handle* port) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
-    // A port keeps the time-outs its last user left, possibly none at all: a
-    // device that never answers would then hold the read for ever. Reads and
-    // writes end after the same total time as on every other system.
-    std::unique_ptr<Port> p(new (std::nothrow) Port{h, kSerialReadTimeoutMs});
-    if (!p || !setReadTimeout(h, kSerialReadTimeoutMs)) {
-        const uint32_t err = p ? lastError() : ERROR_NOT_ENOUGH_MEMORY;
+    Port* p = new (std::nothrow) Port{h, kTimeoutUnset};
+    if (p == nullptr) {
         CloseHandle(h);
-        return err;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    *port = reinterpret_cast<Handle>(p.release());
+    *port = reinterpret_cast<Handle>(p);
     return kErrSuccess;
 }
 
@@ -91,7 +90,14 @@ bool Win32SerialPorts::setSettings(Handle port, const LineSettings& settings) {
     dcb.fInX = FALSE;
     dcb.fNull = FALSE;
     dcb.fErrorChar = FALSE;
-    return SetCommState(p->handle, &dcb) != FALSE;
+    if (!SetCommState(p->handle, &dcb)) return false;
+    // A port keeps the time-outs its last user left, possibly none at all: a
+    // device that never answers would then hold the read for ever. Reads and
+    // writes end after the same total time as on every other system. They
+    // are line settings: one that cannot be written fails like the rest.
+    if (!setReadTimeout(p->handle, kSerialReadTimeoutMs)) return false;
+    p->readTimeoutMs = kSerialReadTimeoutMs;
+    return true;
 }
 
 bool Win32SerialPorts::purge(Handle port, uint32_t flags) {
