@@ -226,40 +226,5 @@ TEST_F(Win32TerminalTest, AnswerWithinTheTimeLimitOrNone) {
     EXPECT_EQ(terminal.readLine(100, &line), LineRead::Closed);
 }
 
-// A console of the test's own, its input fed with key events: keys that type
-// nothing must not end the wait, after which the read would have no limit.
-TEST(Win32TerminalConsole, OnlyAKeyThatTypesEndsTheWait) {
-    const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-    HANDLE saved[3];
-    for (int i = 0; i < 3; ++i) saved[i] = GetStdHandle(streams[i]);
-    DWORD mode = 0;
-    if (GetConsoleMode(saved[0], &mode)) GTEST_SKIP() << "run at a console of its own";
-    if (!AllocConsole()) GTEST_SKIP() << "no console can be made here";
-    const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
-    SetStdHandle(STD_INPUT_HANDLE, input);
-    const auto press = [&](WORD key, wchar_t typed) {
-        INPUT_RECORD records[2] = {};
-        for (int i = 0; i < 2; ++i) {
-            records[i].EventType = KEY_EVENT;
-            records[i].Event.KeyEvent = {i == 0, 1, key, 0, {typed}, 0};
-        }
-        DWORD written = 0;
-        WriteConsoleInputW(input, records, 2, &written);
-    };
-    Win32Terminal terminal;
-    std::string line;
-    press(VK_SHIFT, 0);
-    press(VK_LEFT, 0);
-    EXPECT_EQ(terminal.readLine(200, &line), LineRead::TimedOut);
-    press('Y', L'y');
-    press(VK_RETURN, L'\r');
-    EXPECT_EQ(terminal.readLine(200, &line), LineRead::Line);
-    EXPECT_EQ(line, "y");
-    for (int i = 0; i < 3; ++i) SetStdHandle(streams[i], saved[i]);  // AllocConsole took them
-    CloseHandle(input);
-    FreeConsole();
-}
-
 }  // namespace
 }  // namespace platform
