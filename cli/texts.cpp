@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/cli.h"
+#include "platform/hints.h"
 
 namespace cli {
 
@@ -151,7 +152,7 @@ std::string describeResult(CeResult result) {
         case CE_HW_FAIL: return "the device or its driver failed";
         case CE_HW_NEED_INTERACTION: return "the device needs attention";
         case CE_HW_ACCESS_DENIED:
-            return "access to the device was refused (is the user in group dialout?)";
+            return std::string("access to the device was refused (") + platform::accessDeniedHint() + ")";
         case CE_HW_WRITE_FAILED: return "the device did not confirm a write";
         case CE_BAD_PARAM: return "the source refuses this identifier";
         case CE_NO_MEM: return "out of memory";

@@ -3,11 +3,12 @@
 # (voriridod.exe, the driver DLLs, the example and the test programs), runs
 # the Windows unit tests under Wine, then the end-to-end cases against the
 # Windows programs under Wine: tuvak-sim's ptys as COM ports, the console in
-# CP866, the drivers in System32. Wine keeps its prefix under build/mingw/wine.
-# The 32-bit mingw32 build is only compiled and checked file by file: nothing
-# here can run a 32-bit program. Both builds' ZIP packages are made and
-# checked. Run as root, it first installs the Debian packages that are
-# missing. Exits non-zero on any failure.
+# CP866 under a Russian and an English system locale, the drivers in System32.
+# Wine keeps its prefix under build/mingw/wine. The 32-bit mingw32 build is
+# only compiled and checked file by file: nothing here can run a 32-bit
+# program. Both builds' ZIP packages are made and checked. Run as root, it
+# first installs the Debian packages that are missing. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,11 +33,14 @@ cmake --build --preset mingw32 -j "$jobs"
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs" --target e2e_tests tuvak-sim
 
-# A Russian locale of our own, so that Wine's console code page is CP866;
-# nothing is installed system-wide.
+# Locales of our own, nothing installed system-wide: a Russian one (ANSI
+# 1251, OEM 866, as the tool's users have) and an English one (1252, 437),
+# under which the console bytes must be the same.
 locales=$build/locale
 mkdir -p "$locales"
-[ -d "$locales/ru_RU.UTF-8" ] || localedef -i ru_RU -f UTF-8 "$locales/ru_RU.UTF-8"
+for locale in ru_RU en_US; do
+    [ -d "$locales/$locale.UTF-8" ] || localedef -i $locale -f UTF-8 "$locales/$locale.UTF-8"
+done
 
 export WINEPREFIX=$build/wine WINEDEBUG=-all
 stop_wine() { wineserver -k 2>/dev/null || true; }
@@ -50,6 +54,8 @@ wineboot -i </dev/null >"$build/wineboot.log" 2>&1
 echo "== mingw tests (under Wine)"
 ctest --preset mingw -j "$jobs"
 
-echo "== voriridod.exe and hwds-example.exe end to end (under Wine)"
-LOCPATH=$locales HWDS_E2E_WINE=$build build/default/tests/e2e_tests
+for locale in ru_RU.UTF-8 en_US.UTF-8; do
+    echo "== voriridod.exe, hwds.exe and hwds-example.exe end to end (under Wine, $locale)"
+    LOCPATH=$locales HWDS_E2E_WINE=$build HWDS_E2E_WINE_LOCALE=$locale build/default/tests/e2e_tests
+done
 echo "== Windows tests passed"

@@ -45,9 +45,17 @@ public:
 
 class Win32Libraries : public Libraries {
 public:
+    // The loader's safe search where kernel32 has AddDllDirectory; without it
+    // (XP, Vista, 7 without its update) the library by full path from the
+    // program's folder, then System32. Tests force the latter.
+    explicit Win32Libraries(bool safeSearch = systemHasSafeSearch()) : safeSearch_(safeSearch) {}
+    static bool systemHasSafeSearch();
     LibraryHandle load(const char* name) override;
     Proc symbol(LibraryHandle library, const char* name) override;
     bool free(LibraryHandle library) override;
+
+private:
+    bool safeSearch_;
 };
 
 class Win32Heap : public Heap {

@@ -1,23 +1,14 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <memory>
-#include <new>
-
 #include "platform/win32/win32.h"
 
 namespace platform {
 
 namespace {
 
-struct Port {
-    HANDLE handle;
-    uint32_t readTimeoutMs;  // what the port's read time-out is set to now
-};
-
-Port* portOf(PortHandle h) {
-    if (h == kInvalidPort || h == PortHandle{}) return nullptr;
-    return objectOf<Port>(h);
+HANDLE handleOf(PortHandle port) {
+    return reinterpret_cast<HANDLE>(rawHandle(port));
 }
 
 // Reads end when all bytes are in or after timeoutMs in all; 0 returns at once
@@ -47,25 +38,15 @@ uint32_t Win32SerialPorts::open(const char* path, PortHandle* port) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
-    // A port keeps the time-outs its last user left, possibly none at all: a
-    // device that never answers would then hold the read for ever. Reads and
-    // writes end after the same total time as on every other system.
-    std::unique_ptr<Port> p(new (std::nothrow) Port{h, kSerialReadTimeoutMs});
-    if (!p || !setReadTimeout(h, kSerialReadTimeoutMs)) {
-        const uint32_t err = p ? lastError() : ERROR_NOT_ENOUGH_MEMORY;
-        CloseHandle(h);
-        return err;
-    }
-    *port = handleFor<PortHandle>(p.release());
+    *port = handleFor<PortHandle>(h);
     return kErrSuccess;
 }
 
 bool Win32SerialPorts::getSettings(PortHandle port, LineSettings* settings) {
-    Port* p = portOf(port);
-    if (p == nullptr || settings == nullptr) return false;
+    if (settings == nullptr) return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(p->handle, &dcb)) return false;
+    if (!GetCommState(handleOf(port), &dcb)) return false;
     settings->baudRate = dcb.BaudRate;
     settings->byteSize = dcb.ByteSize;
     settings->parity = dcb.Parity;
@@ -74,11 +55,9 @@ bool Win32SerialPorts::getSettings(PortHandle port, LineSettings* settings) {
 }
 
 bool Win32SerialPorts::setSettings(PortHandle port, const LineSettings& settings) {
-    Port* p = portOf(port);
-    if (p == nullptr) return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(p->handle, &dcb)) return false;
+    if (!GetCommState(handleOf(port), &dcb)) return false;
     dcb.BaudRate = settings.baudRate;
     dcb.ByteSize = settings.byteSize;
     dcb.Parity = settings.parity;
@@ -91,20 +70,23 @@ bool Win32SerialPorts::setSettings(PortHandle port, const LineSettings& settings
     dcb.fInX = FALSE;
     dcb.fNull = FALSE;
     dcb.fErrorChar = FALSE;
-    return SetCommState(p->handle, &dcb) != FALSE;
+    if (!SetCommState(handleOf(port), &dcb)) return false;
+    // A port keeps the time-outs its last user left, possibly none at all: a
+    // device that never answers would then hold the read for ever. Reads and
+    // writes end after the same total time as on every other system. They
+    // are line settings: one that cannot be written fails like the rest.
+    return setReadTimeout(handleOf(port), kSerialReadTimeoutMs);
 }
 
 bool Win32SerialPorts::purge(PortHandle port, uint32_t flags) {
-    Port* p = portOf(port);
-    return p != nullptr && PurgeComm(p->handle, flags) != FALSE;
+    return PurgeComm(handleOf(port), flags) != FALSE;
 }
 
 bool Win32SerialPorts::write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) {
     if (written != nullptr) *written = 0;
-    Port* p = portOf(port);
-    if (p == nullptr || written == nullptr || (data == nullptr && length != 0)) return false;
+    if (written == nullptr || (data == nullptr && length != 0)) return false;
     DWORD done = 0;
-    const BOOL ok = WriteFile(p->handle, data, length, &done, nullptr);
+    const BOOL ok = WriteFile(handleOf(port), data, length, &done, nullptr);
     *written = done;
     return ok != FALSE;
 }
@@ -115,24 +97,22 @@ bool Win32SerialPorts::read(PortHandle port, uint8_t* data, uint32_t length, uin
 
 bool Win32SerialPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) {
     if (got != nullptr) *got = 0;
-    Port* p = portOf(port);
-    if (p == nullptr || got == nullptr || (data == nullptr && length != 0)) return false;
-    if (p->readTimeoutMs != timeoutMs) {
-        if (!setReadTimeout(p->handle, timeoutMs)) return false;
-        p->readTimeoutMs = timeoutMs;
-    }
+    if (got == nullptr || (data == nullptr && length != 0)) return false;
+    // setSettings left the ordinary limit in force; another lasts for this
+    // read only, so ordinary reads cost no extra call.
+    const HANDLE h = handleOf(port);
+    const bool own = timeoutMs != kSerialReadTimeoutMs;
+    if (own && !setReadTimeout(h, timeoutMs)) return false;
     DWORD done = 0;
     // A read that times out succeeds, short.
-    const BOOL ok = ReadFile(p->handle, data, length, &done, nullptr);
+    const BOOL ok = ReadFile(h, data, length, &done, nullptr);
     *got = done;
+    if (own && !setReadTimeout(h, kSerialReadTimeoutMs)) return false;
     return ok != FALSE;
 }
 
 bool Win32SerialPorts::close(PortHandle port) {
-    Port* p = portOf(port);
-    if (p == nullptr) return false;
-    std::unique_ptr<Port> owned(p);
-    return CloseHandle(p->handle) != FALSE;
+    return port != kInvalidPort && CloseHandle(handleOf(port)) != FALSE;
 }
 
 }  // namespace platform

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/win32/win32.h"
 
@@ -21,8 +23,9 @@ bool isConsole(HANDLE handle) {
     return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) != 0;
 }
 
-// Waits until a key was pressed on the console, dropping mouse, focus and
-// other events that would otherwise wake the wait at once.
+// Waits until a key that types a character was pressed on the console,
+// dropping Shift, arrows, mouse, focus and other events that would otherwise
+// end the wait with nothing to read.
 bool keyWaiting(HANDLE input, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -31,9 +34,10 @@ bool keyWaiting(HANDLE input, DWORD timeoutMs) {
         if (WaitForSingleObject(input, timeoutMs - elapsed) != WAIT_OBJECT_0) return false;
         INPUT_RECORD record;
         DWORD count = 0;
-        if (!PeekConsoleInputA(input, &record, 1, &count) || count == 0) continue;
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return true;
-        ReadConsoleInputA(input, &record, 1, &count);
+        if (!PeekConsoleInputW(input, &record, 1, &count) || count == 0) continue;
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (record.EventType == KEY_EVENT && key.bKeyDown && key.uChar.UnicodeChar != 0) return true;
+        if (!ReadConsoleInputW(input, &record, 1, &count)) return false;
     }
 }
 
@@ -49,6 +53,29 @@ bool bytesWaiting(HANDLE input, DWORD timeoutMs) {
     }
 }
 
+// The output consoles whose mode was changed, and their modes before: put
+// back at exit and on Ctrl+C, Ctrl+Break or a closed window, whose default
+// handler ends the process without running the C runtime's exit.
+struct SavedMode {
+    std::atomic<HANDLE> handle{nullptr};
+    DWORD mode = 0;
+};
+SavedMode saved[2];
+std::atomic<bool> restoring{false};
+
+void restoreModes() {
+    for (SavedMode& s : saved) {
+        if (HANDLE h = s.handle.exchange(nullptr)) SetConsoleMode(h, s.mode);
+    }
+}
+
+BOOL WINAPI onControl(DWORD) {
+    restoreModes();
+    return FALSE;  // the next handler, in the end the system's, ends the process
+}
+
+void restoreAtExit() { restoreModes(); }
+
 }  // namespace
 
 bool Win32Terminal::interactive(Stream stream) {
@@ -56,8 +83,16 @@ bool Win32Terminal::interactive(Stream stream) {
     DWORD mode = 0;
     if (!isConsole(handle) || !GetConsoleMode(handle, &mode)) return false;
     // Cursor movement needs the console to read VT sequences (Windows 10 on).
-    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+    if (!SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+    SavedMode& s = saved[stream == Stream::Err ? 1 : 0];
+    s.mode = mode;
+    s.handle.store(handle);
+    if (!restoring.exchange(true)) {
+        std::atexit(restoreAtExit);
+        SetConsoleCtrlHandler(onControl, TRUE);
+    }
+    return true;
 }
 
 bool Win32Terminal::inputInteractive() { return isConsole(GetStdHandle(STD_INPUT_HANDLE)); }

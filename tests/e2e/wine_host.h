@@ -1,7 +1,9 @@
 // Running the Windows build's programs under Wine from the end-to-end tests,
 // which then check the Windows programs with the same cases as the Linux ones.
 // HWDS_E2E_WINE names the Windows build folder; WINEPREFIX the prefix to run
-// in; LOCPATH may name a folder holding the ru_RU.UTF-8 locale.
+// in; HWDS_E2E_WINE_LOCALE the locale, and so the system code pages, that
+// the programs run in (ru_RU.UTF-8 when unset), which must not change a
+// byte of their output; LOCPATH may name a folder holding that locale.
 #pragma once
 
 #include <iconv.h>
@@ -50,23 +52,18 @@ public:
     std::string system32() const { return prefix_ + "/drive_c/windows/system32"; }
 
     // Runs a program of the Windows build with `env` added, in `dir` when one
-    // is given. Text that a Russian Windows console shows comes out in CP866
-    // (see console), as the tool's does in the locale that toolEnvironment sets.
-    sim::RunResult run(const std::string& program, const std::vector<std::string>& args,
-                       std::vector<std::string> env = {}, const std::string& dir = {}) {
+    // is given. Text for the console comes out in CP866 (see console).
+    sim::RunResult run(const std::string& program, std::vector<std::string> args, std::vector<std::string> env = {},
+                       const std::string& dir = {}) {
         sim::RunResult failed;
         if (!start(&failed.err)) return failed;
-        std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh",
-                                         dir.empty() ? "." : dir, wine_, built(program)};
-        argv.insert(argv.end(), args.begin(), args.end());
-        env.push_back("WINEDEBUG=-all");
-        return sim::runProgram(argv, env);
+        args.insert(args.begin(), built(program));
+        return wine(args, std::move(env), dir);
     }
 
     // voriridod.exe with the driver data of a regedit file (see install).
     sim::RunResult runTool(const std::string& registryFile, const std::vector<std::string>& args) {
-        return runWithRegistry("tool/voriridod.exe", registryFile, args,
-                               {"LC_ALL=ru_RU.UTF-8", "LANG=ru_RU.UTF-8"});
+        return runWithRegistry("tool/voriridod.exe", registryFile, args);
     }
 
     // A program of the Windows build with the driver data of a regedit file.
@@ -86,14 +83,11 @@ public:
         running_ = false;
     }
 
-    // The bytes that a Russian Windows console receives for a UTF-8 text: its
-    // C runtime ends text lines in CR LF, its OEM code page is CP866.
+    // The bytes that the console receives for a UTF-8 text, whatever the
+    // system's code pages: CP866, lines ended in CR LF by the C runtime.
     static std::string console(const std::string& utf8) {
         std::string crlf;
-        for (char c : utf8) {
-            if (c == '\n') crlf += '\r';
-            crlf += c;
-        }
+        for (char c : utf8) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
         iconv_t cd = ::iconv_open("CP866", "UTF-8");
         if (cd == reinterpret_cast<iconv_t>(-1)) return "<no CP866 converter>";
         std::string out(crlf.size(), '\0');
@@ -111,7 +105,18 @@ private:
     explicit WineHost(std::string build) : build_(std::move(build)) {
         const char* prefix = std::getenv("WINEPREFIX");
         prefix_ = prefix != nullptr ? prefix : "";
-        wine_ = findInPath("wine").value_or("wine");
+        const char* locale = std::getenv("HWDS_E2E_WINE_LOCALE");
+        locale_ = locale != nullptr && *locale != '\0' ? locale : "ru_RU.UTF-8";
+    }
+
+    // `wine args...` in `dir` (else here), in the locale of the run.
+    sim::RunResult wine(const std::vector<std::string>& args, std::vector<std::string> env = {},
+                        const std::string& dir = {}) const {
+        std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$1\" && shift && exec wine \"$@\"", "sh",
+                                         dir.empty() ? "." : dir};
+        argv.insert(argv.end(), args.begin(), args.end());
+        env.insert(env.end(), {"WINEDEBUG=-all", "LC_ALL=" + locale_, "LANG=" + locale_});
+        return sim::runProgram(argv, env);
     }
 
     // The wineserver and the services that the first run starts outlive it and
@@ -135,15 +140,6 @@ private:
         return true;
     }
 
-    bool wineRun(const std::vector<std::string>& args, bool mustSucceed, std::string* error) {
-        std::vector<std::string> argv = {wine_};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const sim::RunResult r = sim::runProgram(argv, {"WINEDEBUG=-all"});
-        if (!mustSucceed || r.exitCode == 0) return true;
-        *error = "wine " + args.at(0) + " failed (" + std::to_string(r.exitCode) + "): " + r.err;
-        return false;
-    }
-
     // The file's keys are imported into the prefix's registry in place of the
     // previous file's (none when there is no file), and each COM name of its
     // SERIALCOMM key becomes a Wine COM port: a dosdevices link to the value's
@@ -155,12 +151,15 @@ private:
         installed_.reset();
         for (const char* key : {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K",
                                 "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"}) {
-            wineRun({"reg", "delete", key, "/f"}, false, error);  // absent is fine
+            wine({"reg", "delete", key, "/f"});  // absent is fine
         }
         if (!text.empty()) {
             platform::RegTree tree;
             if (!platform::parseRegedit(text, registryFile, &tree, error)) return false;
-            if (!wineRun({"reg", "import", registryFile}, true, error)) return false;
+            if (const sim::RunResult r = wine({"reg", "import", registryFile}); r.exitCode != 0) {
+                *error = "wine reg import failed (" + std::to_string(r.exitCode) + "): " + r.err;
+                return false;
+            }
             const platform::RegKey none;
             const platform::RegKey* serialComm = tree.findKey("HARDWARE\\DEVICEMAP\\SERIALCOMM");
             for (const auto& [node, value] : (serialComm != nullptr ? serialComm : &none)->values()) {
@@ -181,7 +180,7 @@ private:
         return true;
     }
 
-    std::string build_, prefix_, wine_;
+    std::string build_, prefix_, locale_;
     bool running_ = false;
     std::optional<std::string> installed_;
 };
