@@ -6,6 +6,7 @@
 #include <iterator>
 #include <set>
 
+#include "cli/check.h"
 #include "cli/cli.h"
 #include "cli/commands.h"
 
@@ -22,6 +23,7 @@ constexpr char kExitStatuses[] =
     "     device does not offer (reading a SOBOL card, a key of unknown family)\n"
     "  3  device not found or not connected; the operator canceled or did not answer\n"
     "  4  wipe --verify: the memory read back differs from the last pass\n"
+    "  5  check, random --check: a block failed a FIPS 140-2 test or repeated one\n"
     "  When several devices fail for different reasons, the status is 1.\n";
 
 constexpr double kDefaultTimeoutSeconds = 60;
@@ -144,6 +146,10 @@ int hwdsCliMain(int argc, char** argv) {
         ->required();
     random->add_option("--format", randomFormat, "raw (default) or hex")
         ->check(CLI::IsMember({"hex", "raw"}));
+    bool randomCheck = false;
+    random->add_flag("--check", randomCheck,
+                     "pass on only the blocks that pass the tests of hwds check; report to\n"
+                     "standard error; exit status 5 when a block failed or repeated");
     addTimeout(random, &timeout);
 
     std::vector<std::string> wipeIds;
@@ -164,6 +170,9 @@ int hwdsCliMain(int argc, char** argv) {
     wipe->add_flag("--json", wipeJsonOut, "a JSON array of the outcomes on standard output");
     addTimeout(wipe, &timeout);
 
+    CheckArgs checkArgs;
+    CLI::App* check = addCheckCommand(app, &checkArgs);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -173,6 +182,7 @@ int hwdsCliMain(int argc, char** argv) {
 
     Display display(static_cast<uint32_t>(timeout * 1000));
     if (list->parsed()) return listCommand(listJson);
+    if (check->parsed()) return checkCommand(checkArgs);
     if (dump->parsed()) return dumpCommand(dumpTarget.target(), display);
 
     if (read->parsed()) {
@@ -213,7 +223,7 @@ int hwdsCliMain(int argc, char** argv) {
         return writeCommand(args, display);
     }
     if (random->parsed()) {
-        RandomArgs args{randomTarget.target(), 0, randomFormat == "raw"};
+        RandomArgs args{randomTarget.target(), 0, randomFormat == "raw", randomCheck};
         if (!parseSize(randomBytes, &args.bytes)) {
             complain("--bytes '" + randomBytes +
                      "' is not a count of bytes (such as 4096, 64K or 1M)");

@@ -36,6 +36,7 @@ struct RandomArgs {
     Target target;
     uint64_t bytes = 0;
     bool raw = true;
+    bool check = false;  // only blocks that pass the health tests go out
 };
 
 int listCommand(bool json);

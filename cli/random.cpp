@@ -6,6 +6,7 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/fips.h"
 
 namespace cli {
 
@@ -43,6 +44,9 @@ int randomCommand(const RandomArgs& args, Display& display) {
     uint32_t shown = start;
     bool showing = false;
     std::vector<uint8_t> chunk(std::min<uint64_t>(kChunk, args.bytes));
+    HealthCheck health;
+    std::vector<uint8_t> out;  // with --check: the blocks that passed, not yet written
+    uint64_t written = 0;
     for (uint64_t done = 0; done < args.bytes;) {
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, args.bytes - done));
         const CeResult result = hwdsRandom(source, &interaction, chunk.data(), n);
@@ -52,13 +56,22 @@ int randomCommand(const RandomArgs& args, Display& display) {
                      " bytes: " + attention.explain(result) + " (" + resultName(result) + ")");
             return exitStatusFor(result);
         }
-        const std::string bytes = args.raw
-                                      ? std::string(reinterpret_cast<const char*>(chunk.data()), n)
-                                      : hexStream(chunk.data(), n, kHexPerLine);
+        const uint8_t* pass = chunk.data();
+        std::size_t count = n;
+        if (args.check) {
+            health.feed(chunk.data(), n, &out);
+            // Hexadecimal lines run on only across whole lines.
+            count = args.raw || done + n == args.bytes ? out.size() : out.size() / kHexPerLine * kHexPerLine;
+            pass = out.data();
+        }
+        const std::string bytes = args.raw ? std::string(reinterpret_cast<const char*>(pass), count)
+                                           : hexStream(pass, count, kHexPerLine);
         if (!writeOut(bytes)) {
             complain("cannot write to standard output");
             return kExitFailed;
         }
+        if (args.check) out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count));
+        written += count;
         done += n;
 
         const uint32_t now = clock.tickCount();
@@ -72,12 +85,14 @@ int randomCommand(const RandomArgs& args, Display& display) {
                            true);
         }
     }
-    if (!args.raw && args.bytes % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
+    if (!args.raw && written % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
     if (showing) {
         display.update(0, mebibytes(args.bytes) + " done", true);
         display.end();
     }
-    return kExitOk;
+    if (!args.check) return kExitOk;
+    if (!writeErr(healthReport(health.counts()))) return kExitFailed;
+    return health.counts().healthy() ? kExitOk : kExitUnhealthy;
 }
 
 }  // namespace cli
