@@ -79,7 +79,7 @@ bool allBytes(const std::array<uint8_t, 128>& memory, uint8_t value) {
 TEST_F(HwdsE2e, HelpOnEverySubcommandAndTheExitStatuses) {
     const std::vector<std::vector<std::string>> helps = {
         {"--help"}, {"list", "--help"}, {"read", "--help"}, {"write", "--help"},
-        {"dump", "--help"}, {"random", "--help"}, {"wipe", "--help"},
+        {"dump", "--help"}, {"random", "--help"}, {"check", "--help"}, {"wipe", "--help"},
     };
     for (const auto& args : helps) {
         const sim::RunResult r = hwds(args, dir.path + "/none.reg");

@@ -38,7 +38,7 @@ protected:
     }
 
     fakes::DriverFolder libraries;
-    fakes::TestFramework framework{{nullptr, nullptr, nullptr, nullptr, &libraries, nullptr}};
+    fakes::TestFramework framework{{.libraries = &libraries}};
     fakes::SimLibrary sim;
 };
 
@@ -107,7 +107,7 @@ TEST(AccordLoading, MissingOrIncompleteLibraryFailsTheOpen) {
     };
     for (const Case& c : cases) {
         fakes::DriverFolder libraries(c.folder);
-        fakes::TestFramework framework({nullptr, nullptr, nullptr, nullptr, &libraries, nullptr});
+        fakes::TestFramework framework({.libraries = &libraries});
         for (int attempt = 1; attempt <= 2; ++attempt) {
             HwDataSource* source = nullptr;
             EXPECT_EQ(hwdsOpen(&source, "ACCORD", nullptr), c.result) << c.folder;

@@ -48,7 +48,7 @@ protected:
 
     fakes::DriverFolder libraries{SIM_DRIVERS_DIR};
     RecordingHeap heap;
-    fakes::TestFramework framework{{nullptr, nullptr, nullptr, nullptr, &libraries, nullptr, &heap}};
+    fakes::TestFramework framework{{.libraries = &libraries, .heap = &heap}};
     fakes::SimLibrary sim{SIM_DRIVERS_DIR, "snellock.dll"};
 };
 
@@ -100,7 +100,7 @@ TEST_F(SobolTest, CardMustAnswerAndDeliverTheTestRequest) {
     EXPECT_EQ(hwdsOpenSources(), nullptr);
 
     fakes::DriverFolder empty(SIM_DRIVERS_DIR "/no-such-folder");
-    fakes::TestFramework without({nullptr, nullptr, nullptr, nullptr, &empty, nullptr, &heap});
+    fakes::TestFramework without({.libraries = &empty, .heap = &heap});
     HwDataSource* source = nullptr;
     EXPECT_EQ(hwdsOpen(&source, "SOBOL", nullptr), CE_HW_NOT_FOUND);
 }
