@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
-#include <random>
-#include <thread>
 
 #include "sim/model/tuvak_device.h"
 #include "sim/model/inprocess_ports.h"
@@ -124,20 +122,6 @@ struct FakePortTest : ::testing::Test {
         EXPECT_EQ(ports.open(path.c_str(), &h), platform::kErrSuccess);
         return h;
     }
-    // Sends a request and reads `want` bytes back in one call.
-    bool exchange(platform::Handle h, const Bytes& request, std::size_t want, Bytes* reply) {
-        uint32_t written = 0;
-        if (!ports.write(h, request.data(), static_cast<uint32_t>(request.size()), &written) ||
-            written != request.size()) {
-            return false;
-        }
-        reply->assign(want, 0);
-        uint32_t got = 0;
-        const bool ok = ports.read(h, reply->data(), static_cast<uint32_t>(want), &got);
-        reply->resize(got);
-        return ok;
-    }
-
     sim::InProcessPorts ports;
     sim::TuvakDevice device;
 };
