@@ -15,6 +15,7 @@ constexpr char kExitStatuses[] =
     "     device does not offer (reading a SOBOL card, a key of unknown family)\n"
     "  3  device not found or not connected; the operator canceled or did not answer\n"
     "  4  wipe --verify: the memory read back differs from the last pass\n"
+    "  5  check, random --check: a block failed a FIPS 140-2 test or repeated one\n"
     "  When several devices fail for different reasons, the status is 1.\n";
 
 using Unit = std::unique_ptr<cli::Subcommand> (*)();
@@ -22,7 +23,7 @@ using Unit = std::unique_ptr<cli::Subcommand> (*)();
 // In the order --help lists them.
 constexpr Unit kSubcommands[] = {
     cli::listSubcommand, cli::readSubcommand,   cli::writeSubcommand,
-    cli::dumpSubcommand, cli::randomSubcommand, cli::wipeSubcommand,
+    cli::dumpSubcommand, cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/fips.h"
 #include "cli/subcommand.h"
 
 namespace cli {
@@ -23,7 +24,7 @@ std::string mebibytes(uint64_t bytes) {
     return text;
 }
 
-int randomBytes(const Target& target, uint64_t total, bool raw, Display& display) {
+int randomBytes(const Target& target, uint64_t total, bool raw, bool check, Display& display) {
     int status = kExitOk;
     HwDataSource* source = openTarget(target, &status);
     if (source == nullptr) return status;
@@ -38,6 +39,9 @@ int randomBytes(const Target& target, uint64_t total, bool raw, Display& display
     uint32_t shown = start;
     bool showing = false;
     std::vector<uint8_t> chunk(std::min<uint64_t>(kChunk, total));
+    HealthCheck health;
+    std::vector<uint8_t> out;  // with --check: the blocks that passed, not yet written
+    uint64_t written = 0;
     for (uint64_t done = 0; done < total;) {
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, total - done));
         const CeResult result = hwdsRandom(source, &interaction, chunk.data(), n);
@@ -47,13 +51,22 @@ int randomBytes(const Target& target, uint64_t total, bool raw, Display& display
                      " bytes: " + attention.explain(result) + " (" + resultName(result) + ")");
             return exitStatusFor(result);
         }
-        const std::string bytes = raw
-                                      ? std::string(reinterpret_cast<const char*>(chunk.data()), n)
-                                      : hexStream(chunk.data(), n, kHexPerLine);
+        const uint8_t* pass = chunk.data();
+        std::size_t count = n;
+        if (check) {
+            health.feed(chunk.data(), n, &out);
+            // Hexadecimal lines run on only across whole lines.
+            count = raw || done + n == total ? out.size() : out.size() / kHexPerLine * kHexPerLine;
+            pass = out.data();
+        }
+        const std::string bytes = raw ? std::string(reinterpret_cast<const char*>(pass), count)
+                                      : hexStream(pass, count, kHexPerLine);
         if (!writeOut(bytes)) {
             complain("cannot write to standard output");
             return kExitFailed;
         }
+        if (check) out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count));
+        written += count;
         done += n;
 
         const uint32_t now = clock.tickCount();
@@ -67,12 +80,14 @@ int randomBytes(const Target& target, uint64_t total, bool raw, Display& display
                            true);
         }
     }
-    if (!raw && total % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
+    if (!raw && written % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
     if (showing) {
         display.update(0, mebibytes(total) + " done", true);
         display.end();
     }
-    return kExitOk;
+    if (!check) return kExitOk;
+    if (!writeErr(healthReport(health.counts()))) return kExitFailed;
+    return health.counts().healthy() ? kExitOk : kExitUnhealthy;
 }
 
 class Random : public Subcommand {
@@ -87,6 +102,9 @@ public:
             ->required();
         random->add_option("--format", format_, "raw (default) or hex")
             ->check(CLI::IsMember({"hex", "raw"}));
+        random->add_flag("--check", check_,
+                         "pass on only the blocks that pass the tests of hwds check; report to\n"
+                         "standard error; exit status 5 when a block failed or repeated");
         addTimeout(random, timeout);
         return random;
     }
@@ -97,12 +115,13 @@ public:
             complain("--bytes '" + bytes_ + "' is not a count of bytes (such as 4096, 64K or 1M)");
             return kExitUsage;
         }
-        return randomBytes(target_.target(), total, format_ == "raw", display);
+        return randomBytes(target_.target(), total, format_ == "raw", check_, display);
     }
 
 private:
     TargetOptions target_;
     std::string bytes_, format_ = "raw";
+    bool check_ = false;
 };
 
 }  // namespace

@@ -29,6 +29,7 @@ std::unique_ptr<Subcommand> writeSubcommand();
 std::unique_ptr<Subcommand> dumpSubcommand();
 std::unique_ptr<Subcommand> randomSubcommand();
 std::unique_ptr<Subcommand> wipeSubcommand();
+std::unique_ptr<Subcommand> checkSubcommand();
 
 // ---- What several subcommands share ------------------------------------------
 

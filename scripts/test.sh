@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev util-linux \
-    libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian
+    libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian rng-tools5
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # A fixed locale, so that the console text the tests compare is the same everywhere.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "sim/drivers/sim_carry.h"
 #include "sim/drivers/sim_driver.h"
 
 namespace {
@@ -28,15 +29,28 @@ struct Reader {
     int okStatus = 0;  // what success looks like; only its low 16 bits must be zero
     uint32_t seed = 1;
     std::string file;  // pages kept here across processes
+    sim::RandomFaults faults;
+    std::string stateFile;  // the generator's place, kept across processes
+    std::string settings;   // the text these came from
+    sim::RandomPlace place;
 
     uint8_t pages[kPages][kPageBuffer] = {};
     long pageOps = 0;
     std::string log;
 };
 
+constexpr char kCarry[] = "TMDRV32_SIM_PLACE";
+
 std::mutex mutex;
 Reader reader;
 bool configured = false;
+
+// At unload, the generator's place goes where the next load finds it.
+struct Carry {
+    ~Carry() {
+        if (configured) simdrv::carryPlace(kCarry, reader.settings, reader.place);
+    }
+} carry;
 
 int failure() { return reader.okStatus | 0x0005; }
 
@@ -63,10 +77,14 @@ void loadFile() {
     }
 }
 
-void configure(const char* text) {
+// `loading`: the generator goes on from where the last load of this
+// process left it, unless the settings changed.
+void configure(const char* text, bool loading) {
     reader = Reader{};
+    reader.settings = text != nullptr ? text : "";
     simdrv::forEachSetting(text, [](const std::string& key, const std::string& value) {
         const long n = simdrv::number(value);
+        if (simdrv::randomSetting(key, value, &reader.faults, &reader.stateFile)) return;
         if (key == "driver") reader.driver = n != 0;
         else if (key == "present") reader.present = n != 0;
         else if (key == "family") reader.family = static_cast<uint8_t>(n);
@@ -83,12 +101,15 @@ void configure(const char* text) {
     });
     std::memset(reader.pages, reader.fill, sizeof reader.pages);
     if (!reader.file.empty()) loadFile();
+    reader.place = sim::RandomPlace{reader.seed};
+    if (loading) simdrv::carriedPlace(kCarry, reader.settings, &reader.place);
+    if (!reader.stateFile.empty()) sim::loadPlace(reader.stateFile, &reader.place);
     configured = true;
 }
 
 // Every entry point starts here, under the lock.
 void begin() {
-    if (!configured) configure(std::getenv("TMDRV32_SIM"));
+    if (!configured) configure(std::getenv("TMDRV32_SIM"), true);
 }
 
 bool keyThere() { return reader.present; }
@@ -159,9 +180,9 @@ SIM_ENTRY int TmGetRandomBytes(unsigned char* buf, uint32_t count) {
     begin();
     note("TmGetRandomBytes", count);
     if (reader.failRandom) return failure();
-    simdrv::Xorshift rng(reader.seed);
-    for (uint32_t i = 0; i < count; ++i) buf[i] = reader.zeroRandom ? 0 : rng.next();
-    reader.seed = reader.seed * 2654435761u + 1;  // the next call gives other bytes
+    sim::drawRandom(reader.faults, reader.seed, &reader.place, buf, count, simdrv::xorshiftRequest);
+    if (reader.zeroRandom) std::memset(buf, 0, count);
+    if (!reader.stateFile.empty()) sim::savePlace(reader.stateFile, reader.place);
     return reader.okStatus;
 }
 
@@ -170,7 +191,7 @@ SIM_ENTRY int TmGetRandomBytes(unsigned char* buf, uint32_t count) {
 // Starts afresh with these settings (null: those of TMDRV32_SIM).
 SIM_EXPORT void TmSimConfigure(const char* settings) {
     std::lock_guard<std::mutex> hold(mutex);
-    configure(settings != nullptr ? settings : std::getenv("TMDRV32_SIM"));
+    configure(settings != nullptr ? settings : std::getenv("TMDRV32_SIM"), false);
 }
 
 // The calls since the last configuration, blank-separated, page numbers and

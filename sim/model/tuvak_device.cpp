@@ -25,7 +25,27 @@ uint8_t checkByte(const uint8_t* bytes, std::size_t n) {
     return static_cast<uint8_t>(0xFF - (sum & 0xFF));
 }
 
-TuvakDevice::TuvakDevice(uint64_t seed) : rngState_(seed) {}
+namespace {
+
+// splitmix64: cheap, and the same seed gives the same blocks everywhere.
+void splitmix(uint64_t* state, uint8_t* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 8) {
+        uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        for (std::size_t j = i; j < i + 8 && j < n; ++j, z >>= 8) out[j] = static_cast<uint8_t>(z);
+    }
+}
+
+}  // namespace
+
+TuvakDevice::TuvakDevice(uint64_t seed) : seed_(seed), random_{seed} {}
+
+void TuvakDevice::keepRandomIn(const std::string& path) {
+    randomFile_ = path;
+    loadPlace(path, &random_);
+}
 
 bool TuvakDevice::active(int64_t after) const {
     return after >= 0 && answered_ >= static_cast<uint64_t>(after);
@@ -85,25 +105,13 @@ void TuvakDevice::answer(const std::vector<uint8_t>& frame, std::vector<uint8_t>
         reply->push_back(value);
         reply->push_back(check);
     } else {
-        for (std::size_t i = 0; i < kMemorySize; i += 8) {
-            uint64_t bits = nextRandom();
-            for (std::size_t j = 0; j < 8; ++j, bits >>= 8) {
-                lastRandom_[i + j] = static_cast<uint8_t>(bits);
-            }
-        }
+        drawRandom(faults_.random, seed_, &random_, lastRandom_.data(), kMemorySize, splitmix);
+        if (!randomFile_.empty()) savePlace(randomFile_, random_);
         reply->insert(reply->end(), lastRandom_.begin(), lastRandom_.end());
         const uint8_t check = checkByte(lastRandom_.data(), lastRandom_.size());
         reply->push_back(badCheck ? spoil(check) : check);
     }
     ++answered_;
-}
-
-// splitmix64: cheap, and the same seed gives the same blocks everywhere.
-uint64_t TuvakDevice::nextRandom() {
-    uint64_t z = (rngState_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
 }
 
 }  // namespace sim

@@ -7,9 +7,11 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "hwds/tuvak/tuvak_devices.h"
+#include "sim/model/random_faults.h"
 
 namespace sim {
 
@@ -41,6 +43,7 @@ struct Faults {
     // Writes to these addresses are acknowledged but not kept: only reading
     // back can tell.
     std::bitset<kMemorySize> forget;
+    RandomFaults random;  // of the random blocks, each block one request
 };
 
 class TuvakDevice {
@@ -67,16 +70,20 @@ public:
     void clearFrameLog() { frameLog_.clear(); }
     // The 128 bytes of the last random block sent (zeros before the first).
     const std::array<uint8_t, kMemorySize>& lastRandomBlock() const { return lastRandom_; }
+    // The generator goes on from this file's place, and keeps it there after
+    // every block, so that it outlives the process.
+    void keepRandomIn(const std::string& path);
 
 private:
     bool active(int64_t after) const;
     void answer(const std::vector<uint8_t>& frame, std::vector<uint8_t>* reply);
-    uint64_t nextRandom();
 
     std::array<uint8_t, kMemorySize> memory_{};
     std::array<uint8_t, kMemorySize> lastRandom_{};
     Faults faults_;
-    uint64_t rngState_;
+    uint64_t seed_;
+    RandomPlace random_;
+    std::string randomFile_;
     uint64_t answered_ = 0;
     std::vector<uint8_t> pending_;
     std::vector<std::vector<uint8_t>> frameLog_;

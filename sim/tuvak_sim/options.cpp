@@ -17,6 +17,10 @@ const char* const kUsage =
     "  --fill BYTE            initial memory byte (0x.. hex or decimal; default 0x00)\n"
     "  --pattern ascending    memory[i] = i (overrides --fill)\n"
     "  --seed N               random-block seed\n"
+    "  --random-ones PERCENT  biased random blocks: this share of one-bits\n"
+    "  --random-stuck N       random blocks repeat the generator's first N bytes\n"
+    "  --random-restart-every N  the generator goes back to its seed every N blocks\n"
+    "  --random-state FILE    the generator goes on from FILE and keeps its place there\n"
     "  --pace                 answer at the line rate of 115200 8N1\n"
     "  --delay MS             wait MS before each reply\n"
     "  --unplug-after N | --silent-after N | --bad-echo-after N\n"
@@ -112,6 +116,19 @@ bool parseArgs(int argc, char** argv, Config* config, std::string* error, bool* 
             optionsPending = true;
         } else if (arg == "--seed") {
             if (!number(UINT64_MAX, &current.seed)) return false;
+            optionsPending = true;
+        } else if (arg == "--random-ones") {
+            if (!number(100, &n)) return false;
+            current.faults.random.onesPercent = static_cast<int>(n);
+            optionsPending = true;
+        } else if (arg == "--random-stuck") {
+            if (!number(1 << 24, &current.faults.random.stuckBytes)) return false;
+            optionsPending = true;
+        } else if (arg == "--random-restart-every") {
+            if (!number(UINT64_MAX, &current.faults.random.restartEvery)) return false;
+            optionsPending = true;
+        } else if (arg == "--random-state") {
+            if (!value(&current.randomState)) return false;
             optionsPending = true;
         } else if (arg == "--pace") {
             current.faults.pace = true;

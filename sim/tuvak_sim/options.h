@@ -16,6 +16,7 @@ struct DeviceOptions {
     uint8_t fill = 0;
     bool ascending = false;
     uint64_t seed = 1;
+    std::string randomState;  // file of the random generator's place
     sim::Faults faults;
 };
 

@@ -27,6 +27,7 @@ struct Device {
             memory[i] = setup.options.ascending ? static_cast<uint8_t>(i) : setup.options.fill;
         }
         model.faults() = setup.options.faults;
+        if (!setup.options.randomState.empty()) model.keepRandomIn(setup.options.randomState);
     }
 
     std::string id;

@@ -104,7 +104,7 @@ bool allBytes(const std::array<uint8_t, 128>& memory, uint8_t value) {
 
 TEST_F(HwdsE2e, HelpOnEverySubcommandAndTheExitStatuses) {
     const std::string none = dir.path + "/none.reg";
-    for (const char* command : {"", "list", "read", "write", "dump", "random", "wipe"}) {
+    for (const char* command : {"", "list", "read", "write", "dump", "random", "wipe", "check"}) {
         std::vector<std::string> args{command, "--help"};
         if (*command == '\0') args.erase(args.begin());
         const sim::RunResult r = hwds(args, none);

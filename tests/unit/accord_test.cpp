@@ -259,7 +259,7 @@ TEST_P(AccordTest, RunnerAsksForTheKeyWithTheSourcesTypeAndNoIdentifier) {
                                               "ACCORD (null) " + std::to_string(HWDS_PROMPT_END)}));
 }
 
-TEST_F(AccordTest, SizeIsWhatEightBitPageNumbersReachOfTheFamilysPages) {
+TEST_P(AccordTest, SizeIsWhatEightBitPageNumbersReachOfTheFamilysPages) {
     const std::pair<const char*, std::pair<CeResult, uint32_t>> cases[] = {
         {"family=8", {CE_OK, 120}},     {"family=6", {CE_OK, 480}},
         {"family=10", {CE_OK, 1920}},   {"family=12", {CE_OK, 7560}},

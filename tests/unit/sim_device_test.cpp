@@ -1,6 +1,8 @@
 // The simulated device and the in-process serial ports that carry it.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "sim/model/inprocess_ports.h"
 #include "sim/model/tuvak_device.h"
 
