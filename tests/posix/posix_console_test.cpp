@@ -22,18 +22,17 @@ const std::string kTuvak1251 = "\xD2\xF3\xE2\xE0\xEA";
 const std::string kTuvakUtf8 = "Тувак";
 
 TEST(PosixConsoleTest, OwnTableAgreesWithIconv) {
-    EXPECT_EQ(cp1251ToUtf8(kTuvak1251 + "\x01 ~\x7F"), kTuvakUtf8 + "\x01 ~\x7F");
-    EXPECT_EQ(cp1251ToUtf8("a\x98z"), "a?z");  // the unassigned byte
+    EXPECT_EQ(cp1251ToUtf8("\x01 ~\x7F" "a\x98z"), "\x01 ~\x7F" "a?z");  // 0x98 is unassigned
     // glibc's own converter as an independent reference.
     iconv_t cd = iconv_open("UTF-8", "CP1251");
     if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP1251";
     for (int b = 0x80; b <= 0xFF; ++b) {
-        if (b == 0x98) continue;
         char in = static_cast<char>(b), out[8];
         char *src = &in, *dst = out;
         size_t left = 1, room = sizeof out;
-        ASSERT_NE(iconv(cd, &src, &left, &dst, &room), static_cast<size_t>(-1)) << b;
-        EXPECT_EQ(cp1251ToUtf8(std::string(1, in)), std::string(out, dst)) << "byte " << b;
+        if (b != 0x98 && iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1)) {
+            EXPECT_EQ(cp1251ToUtf8(std::string(1, in)), std::string(out, dst)) << "byte " << b;
+        }
     }
     iconv_close(cd);
 }
@@ -57,15 +56,12 @@ template <typename F>
 std::string captureStdout(F body, int openFlags = O_RDWR) {
     fakes::TempDir dir;
     const std::string file = dir.write("stdout", "");
-    const int fd = ::open(file.c_str(), openFlags);
     std::fflush(stdout);
-    const int saved = ::dup(1);
-    ::dup2(fd, 1);
-    ::close(fd);
+    const sim::Fd fd(::open(file.c_str(), openFlags)), saved(::dup(1));
+    ::dup2(fd.get(), 1);
     body();
     __fpurge(stdout);  // what a failed write left buffered
-    ::dup2(saved, 1);
-    ::close(saved);
+    ::dup2(saved.get(), 1);
     std::clearerr(stdout);
     std::ostringstream text;
     text << std::ifstream(file).rdbuf();
@@ -74,45 +70,41 @@ std::string captureStdout(F body, int openFlags = O_RDWR) {
 
 TEST(PosixConsoleTest, WriteCountsCharactersOfTheSet) {
     int count = 0;
-    // One, one and two bytes a letter.
-    for (const char* set : {"UTF-8", "KOI8-R", "GB18030"}) {
+    for (const char* set : {"UTF-8", "KOI8-R", "GB18030"}) {  // one, one and two bytes a letter
         PosixConsole console(set);
         if (console.charset() != set) continue;
         const std::string bytes = console.convert(kTuvak1251 + "1");
         EXPECT_EQ(captureStdout([&] { count = console.write(Stream::Out, bytes); }), bytes) << set;
         EXPECT_EQ(count, 6) << set;
     }
-    EXPECT_EQ(PosixConsole("UTF-8").convert(kTuvak1251), kTuvakUtf8);
     // Standard output that cannot be written fails.
     captureStdout([&] { count = PosixConsole("UTF-8").write(Stream::Out, "x"); }, O_RDONLY);
     EXPECT_EQ(count, -1);
 }
 
 TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {
-    // Standard input from a pipe for the length of the test.
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     sim::Fd in(fds[0]), typing(fds[1]), savedStdin(::dup(STDIN_FILENO));
     ::dup2(in.get(), STDIN_FILENO);
-    auto type = [&](const std::string& text) {
-        ASSERT_EQ(::write(typing.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    };
     PosixTerminal terminal;
     EXPECT_FALSE(terminal.inputInteractive());
-
+    // What is typed before each read (empty: nothing), and what the read gives.
+    const struct {
+        std::string_view typed;
+        LineRead read;
+        std::string line;
+    } steps[] = {{"", LineRead::TimedOut, ""},
+                 {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
+                 {"", LineRead::Line, "second line"},
+                 {"", LineRead::TimedOut, "unfinished"},
+                 {"\n", LineRead::Line, ""}};
     std::string line = "stale";
-    EXPECT_EQ(terminal.readLine(20, &line), LineRead::TimedOut);
-    EXPECT_EQ(line, "");
-    type("q\r\nsecond line\nunfinished");
-    const std::pair<LineRead, std::string> expected[] = {
-        {LineRead::Line, "q"}, {LineRead::Line, "second line"}, {LineRead::TimedOut, "unfinished"}};
-    for (const auto& [read, text] : expected) {
-        EXPECT_EQ(terminal.readLine(50, &line), read) << text;
-        EXPECT_EQ(line, text);
+    for (const auto& step : steps) {
+        ASSERT_EQ(::write(typing.get(), step.typed.data(), step.typed.size()), ssize_t(step.typed.size()));
+        EXPECT_EQ(terminal.readLine(50, &line), step.read) << step.line;
+        EXPECT_EQ(line, step.line);
     }
-    type("\n");
-    EXPECT_EQ(terminal.readLine(50, &line), LineRead::Line);
-    EXPECT_EQ(line, "");
     typing.reset();
     EXPECT_EQ(terminal.readLine(1000, &line), LineRead::Closed);
     ::dup2(savedStdin.get(), STDIN_FILENO);
