@@ -45,12 +45,11 @@ protected:
         fakes::addFtdiDriver(registry.tree(), adapters);
         framework.emplace(platform::Services{.registry = &registry, .serial = &serial});
     }
-    void TearDown() override { framework.reset(); }
 
     platform::TreeRegistry registry;
     sim::InProcessPorts serial;
     std::vector<std::unique_ptr<sim::TuvakDevice>> devices;
-    std::optional<fakes::TestFramework> framework;
+    std::optional<fakes::TestFramework> framework;  // goes first
 };
 
 TEST_F(ThreadsTest, OpensAgreeAndRequestsOnOneSourceNeverInterleave) {

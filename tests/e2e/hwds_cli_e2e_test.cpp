@@ -230,6 +230,7 @@ TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
         {{"wipe", "NOPE"}, 3, "TUVAK NOPE: pass 1 of 5: the adapter driver lists no device"},
         {{"read", "FOO", kId}, 2, "FOO"},
         {{"read", "TUVAK"}, 2, "TUVAK needs the identifier of a device"},
+        {{"write", "TUVAK", "", "--offset", "0", "--hex", "00"}, 2, "TUVAK needs the identifier"},
         {{"read", "TUVAK", kId, "--offset", "129"}, 2, "reach past the end of its 128-byte memory"},
         {{"read", "TUVAK", kId, "--offset", "100", "--length", "29"}, 2, "offset 100 and length 29"},
         {{"read", "TUVAK", kId, "--offset", "ten"}, 2, "offset 'ten' is not a number"},

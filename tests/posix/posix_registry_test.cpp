@@ -83,7 +83,8 @@ TEST(Regedit, ParsesEveryDataForm) {
         "\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+AB12CD34EA\\\\0000\"\r\n"
         "@=\"say \\\"hi\\\"\"\r\n"
         "[hklm\\Other]\r\n"
-        "\"Bin\"=hex:de,ad,00\r\n"
+        "\"Bin\"=hex:\\\r\n"  // all its bytes on the next line, as after a long name
+        "  de,ad,00\r\n"
         "\"Multi\"=hex(7):41,00,42,00,\\\r\n"
         "    00,00\r\n"
         "\"Empty\"=hex:\r\n";
