@@ -58,7 +58,7 @@ accord-page-255          unit        hwds/accord/hwaccord.cpp  if (lastPage >= T
 accord-first-page        unit        hwds/accord/hwaccord.cpp  span->page = family->firstPage + offset / TM_PAGE_DATA;  =>  span->page = offset / TM_PAGE_DATA;
 accord-in-page           unit        hwds/accord/hwaccord.cpp  span->inPage = offset % TM_PAGE_DATA;  =>  span->inPage = 0;
 accord-family-start      unit        hwds/accord/hwaccord.cpp  {0x06, 16, 4},  =>  {0x06, 16, 3},
-accord-present-per-page  unit        hwds/accord/hwaccord.cpp  // The key can be taken away between pages.¶        if (tm.present() == 0) return HWDS_IO_ERROR;  =>  // The key can be taken away between pages.
+accord-present-per-page  unit        hwds/accord/hwaccord.cpp  // The key can be taken away between pages.¶        if (tm.present() == 0)  =>  // The key can be taken away between pages.¶        if (false && tm.present() == 0)
 accord-partial-page      unit        hwds/accord/hwaccord.cpp  if (chunk < TM_PAGE_DATA && !tmSucceeded  =>  if (chunk > TM_PAGE_DATA && !tmSucceeded
 accord-unchecked-swap    unit        hwds/accord/hwaccord.cpp  return checked ? tmDriver().checkReadPage : tmDriver().rawReadPage;  =>  return checked ? tmDriver().rawReadPage : tmDriver().checkReadPage;
 accord-option-ignored    unit        hwds/accord/hwaccord.cpp  if (id != nullptr && !platform::asciiIEquals(id, OPTION_UNCHECKED_READ)) return CE_BAD_PARAM;  =>
@@ -84,7 +84,7 @@ tuvak-random-cache       unit        hwds/tuvak/protocol.cpp   if (n < TUVAK_MEM
 tuvak-random-probe       unit        hwds/tuvak/protocol.cpp   if (length == 0) return probe();  =>  if (length == 0) return HWDS_OK;
 walk-skips-highest       unit        hwds/tuvak/adapters.cpp   for (uint32_t k = count; k-- > 0;) {  =>  for (uint32_t k = count - 1; k-- > 0;) {
 walk-entry-prefix        unit        hwds/tuvak/adapters.cpp   &&¶           data[kInstancePrefix.size() + id.size()] == '\\';  =>  ;
-port-unreadable-entry    unit        hwds/tuvak/connection.cpp if (unreadable) return HWDS_FAILED;  =>  if (unreadable && !found) return HWDS_FAILED;
+port-unreadable-entry    unit        hwds/tuvak/connection.cpp if (!entry.readable) return unreadable = true;  =>  if (!entry.readable) return unreadable = false;
 port-no-entries          unit        hwds/tuvak/connection.cpp case tuvak::AdapterWalk::NoEntries: return HWDS_NOT_PRESENT;  =>  case tuvak::AdapterWalk::NoEntries: return HWDS_FAILED;
 port-com-prefix          unit        hwds/tuvak/connection.cpp if (portNameSize < 3 || std::memcmp(portName, "COM", 3) != 0) return HWDS_FAILED;  =>  if (portNameSize < 3) return HWDS_FAILED;
 port-err-2               unit        hwds/tuvak/connection.cpp case platform::kErrFileNotFound:  =>  case platform::kErrGenFailure:
@@ -228,7 +228,7 @@ run_tests() {
 }
 
 failed_tests() {
-    sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$work/test.log" | head -3 | paste -sd' '
+    sed -n '/tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$work/test.log" | head -3 | paste -sd' '
 }
 
 main() {
@@ -296,7 +296,9 @@ main() {
             printf '%-26s SURVIVED  (%s, %s tests, %d s)\n' "$name" "$path" "$scope" $((SECONDS - start))
             survived=$((survived + 1))
         else
-            printf '%-26s killed    (%d s) by %s\n' "$name" $((SECONDS - start)) "$(failed_tests)"
+            local by
+            by=$(failed_tests)
+            printf '%-26s killed    (%d s) by %s\n' "$name" $((SECONDS - start)) "${by:-the time limit}"
             killed=$((killed + 1))
         fi
         restore

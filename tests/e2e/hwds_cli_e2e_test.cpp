@@ -135,6 +135,10 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
     const sim::RunResult bad = hwds({"list"}, broken);
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.err.find(broken), std::string::npos) << bad.err;
+    // A Count too long for a number: the driver's data cannot be read.
+    const std::string longCount = dir.write("count.reg", "REGEDIT4\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n\"Count\"=hex:01,00,00,00,00\n");
+    EXPECT_EQ(hwds({"list"}, longCount).exitCode, 1);
 }
 
 TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {

@@ -162,6 +162,7 @@ TEST(Regedit, ErrorsNameFileAndLineAndChangeNothing) {
         {head + "\"a\"=hex:01,123\n", "reg.txt:3: bad hex byte \"123\""},
         {head + "\"a\"=hex:01,\\\n  02,,03\n", "reg.txt:4: empty byte"},
         {head + "\"a\"=hex:01,\\\n", "reg.txt:3: hex list continues past the end"},
+        {head + "\"a\"=hex:01,02,\n", "reg.txt:3: hex list ends with a comma"},
         {head + "\"a\"=dword:123456789\n", "reg.txt:3: bad dword value"},
         {head + "\"a\"=hex(x):01\n", "reg.txt:3: bad value type"},
         {head + "\"a\"=qword:1\n", "reg.txt:3: bad value data"},
