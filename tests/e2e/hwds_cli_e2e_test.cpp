@@ -154,6 +154,10 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
     const sim::RunResult bad = hwds({"list"}, broken);
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.err.find(broken), std::string::npos) << bad.err;
+    // A Count too long for a number: the driver's data cannot be read.
+    const std::string longCount = dir.write("count.reg", "REGEDIT4\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n\"Count\"=hex:01,00,00,00,00\n");
+    EXPECT_EQ(hwds({"list"}, longCount).exitCode, 1);
 }
 
 TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
@@ -220,6 +224,7 @@ TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
         {{"wipe", "NOPE"}, 3, "TUVAK NOPE: pass 1 of 5: the adapter driver lists no device"},
         {{"read", "FOO", kId}, 2, "FOO"},
         {{"read", "TUVAK"}, 2, "TUVAK needs the identifier of a device"},
+        {{"write", "TUVAK", "", "--offset", "0", "--hex", "00"}, 2, "TUVAK needs the identifier"},
         {{"read", "TUVAK", kId, "--offset", "129"}, 2, "reach past the end of its 128-byte memory"},
         {{"read", "TUVAK", kId, "--offset", "100", "--length", "29"}, 2, "offset 100 and length 29"},
         {{"read", "TUVAK", kId, "--offset", "ten"}, 2, "offset 'ten' is not a number"},

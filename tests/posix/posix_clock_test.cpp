@@ -13,31 +13,22 @@ namespace platform {
 namespace {
 
 std::atomic<int> signalsSeen{0};
-void countSignal(int) { ++signalsSeen; }
 
 TEST(PosixClockTest, SleepResumesAfterSignals) {
-    struct sigaction sa {};
-    struct sigaction old {};
-    sa.sa_handler = countSignal;  // no SA_RESTART: nanosleep sees EINTR
-    sigemptyset(&sa.sa_mask);
+    struct sigaction sa {}, old{};
+    sa.sa_handler = [](int) { ++signalsSeen; };  // no SA_RESTART: nanosleep sees EINTR
     ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
-    signalsSeen = 0;
-
-    pthread_t sleeper = pthread_self();
+    const pthread_t sleeper = pthread_self();
     std::atomic<bool> done{false};
     std::thread interrupter([&] {
-        while (!done) {
-            pthread_kill(sleeper, SIGUSR1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(20))) pthread_kill(sleeper, SIGUSR1);
     });
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     PosixClock().sleep(300);
-    auto slept = std::chrono::steady_clock::now() - start;
+    const auto slept = std::chrono::steady_clock::now() - start;
     done = true;
     interrupter.join();
     sigaction(SIGUSR1, &old, nullptr);
-
     EXPECT_GT(signalsSeen.load(), 1);
     EXPECT_GE(slept, std::chrono::milliseconds(300));
 }

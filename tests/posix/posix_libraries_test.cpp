@@ -1,5 +1,4 @@
 #include <dlfcn.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,7 +28,6 @@ TEST(PosixLibrariesTest, LoadsResolvesAndFreesByWindowsName) {
     EXPECT_EQ(pid(), getpid());
     EXPECT_EQ(libs.symbol(lib, "NoSuchEntryPoint"), nullptr);
     EXPECT_TRUE(libs.free(lib));
-
     EXPECT_EQ(libs.load("no_such_driver_library.dll"), kNoLibrary);
     EXPECT_EQ(libs.load(nullptr), kNoLibrary);
     EXPECT_FALSE(libs.free(kNoLibrary));

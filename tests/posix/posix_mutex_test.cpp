@@ -1,6 +1,6 @@
 // What only the POSIX mutexes do; re-entrancy and abandonment are checked
 // for both systems in the unit tests.
-#include <atomic>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,16 +13,16 @@ namespace {
 TEST(PosixMutexTest, CloseRefusedWhileAnotherThreadHoldsIt) {
     PosixMutexes mutexes;
     MutexHandle m = mutexes.create();
-    std::atomic<int> step{0};
+    std::promise<void> held, done;
     std::thread holder([&] {
         mutexes.wait(m);
-        step = 1;
-        while (step != 2) std::this_thread::yield();
+        held.set_value();
+        done.get_future().wait();
         mutexes.release(m);
     });
-    while (step != 1) std::this_thread::yield();
+    held.get_future().wait();
     EXPECT_FALSE(mutexes.close(m));
-    step = 2;
+    done.set_value();
     holder.join();
     ASSERT_EQ(mutexes.wait(m), WaitResult::Acquired);
     ASSERT_EQ(mutexes.wait(m), WaitResult::Acquired);

@@ -89,7 +89,7 @@ TEST(CliStatus, ResultsMapToDocumentedStatuses) {
 
     using V = std::vector<int>;
     const std::pair<V, int> combined[] = {
-        {{}, 0}, {{0, 0}, 0}, {{0, 3, 0}, 3}, {{4, 4}, 4}, {{3, 4}, 1}, {{0, 2, 3}, 1}, {{1}, 1},
+        {{}, 0}, {{0, 0}, 0}, {{0, 3, 0}, 3}, {{4, 4}, 4}, {{3, 4}, 1}, {{0, 2, 3}, 1}, {{3, 2}, 1}, {{1}, 1},
     };
     for (const auto& [statuses, status] : combined) EXPECT_EQ(cli::combinedExitStatus(statuses), status);
 }

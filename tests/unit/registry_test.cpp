@@ -158,7 +158,8 @@ TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
         "\"skipped\"=hex:01,\\\r\n"
         "  02\r\n"
         "[hklm\\Other]\r\n"
-        "\"Bin\"=hex:de,ad,00\r\n"
+        "\"Bin\"=hex:\\\r\n"  // all its bytes on the next line, as after a long name
+        "  de,ad,00\r\n"
         "\"Multi\"=hex(7):41,00,42,00,\\\r\n"
         "    00,00\r\n"
         "\"Empty\"=hex:\r\n";
