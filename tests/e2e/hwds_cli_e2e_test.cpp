@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <filesystem>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,70 +24,28 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
+using Memories = std::map<std::string, std::array<uint8_t, 128>>;
 using nlohmann::json;
 
 constexpr char kId[] = "AB12CD34E";
 
-class HwdsE2e : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // These cases drive the Linux hwds; the Windows one runs its portable tests under Wine.
-        if (e2e::WineHost::get()) GTEST_SKIP() << "hwds end to end runs the Linux build only";
-        ASSERT_FALSE(dir.path.empty()) << "no temporary directory";
-    }
-
-    void startSim(const std::vector<std::string>& args) {
-        std::string error;
-        ASSERT_TRUE(sim.start(args, &error)) << error;
-    }
-    sim::RunResult hwds(const std::vector<std::string>& args, const std::string& registry = "") {
-        std::vector<std::string> argv{HWDS_CLI_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> env = drivers;
-        env.push_back("LC_ALL=C.UTF-8");
-        env.push_back("HWDS_REGISTRY=" + (registry.empty() ? sim.registryFile : registry));
-        return sim::runProgram(argv, env);
-    }
-    std::map<std::string, std::array<uint8_t, 128>> memories() {
-        std::string text, error;
-        EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
-        return sim::parseDump(text);
-    }
-    std::string frames() {
-        std::string log;
-        sim::readTextFile(sim.logFile, &log);
-        return log;
-    }
-
-    // A run with the simulated drivers set so that fails as it says.
-    struct Failure {
-        std::vector<std::string> args;
-        std::string settings;
-        int status;
-        std::string says;
-    };
-    void expectFailure(const Failure& f, const std::vector<std::string>& settings) {
-        SCOPED_TRACE(f.args[0] + " " + f.args[1] + " " + f.settings);
-        drivers.resize(1);
-        drivers.insert(drivers.end(), settings.begin(), settings.end());
-        const sim::RunResult r = hwds(f.args);
-        EXPECT_EQ(r.exitCode, f.status) << r.err;
-        EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "");
-    }
-
-    fakes::TempDir dir;
-    sim::SimProcess sim{TUVAK_SIM_PATH};
-    // The simulated driver libraries, found through the loader's search.
-    std::vector<std::string> drivers{"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=present=0",
-                                     "SNELLOCK_SIM=card=0"};
-};
+::testing::AssertionResult has(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+}
 
 // Standard output must be one JSON array and nothing else.
 json jsonArray(const sim::RunResult& r) {
     json parsed = json::parse(r.out, nullptr, false);
     EXPECT_TRUE(parsed.is_array()) << r.out;
     return parsed.is_array() ? parsed : json::array();
+}
+
+Memories memories(sim::SimProcess& sim) {
+    std::string text, error;
+    EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
+    return sim::parseDump(text);
 }
 
 // What the simulated ACCORD driver gives as random bytes.
@@ -102,18 +60,60 @@ bool allBytes(const std::array<uint8_t, 128>& memory, uint8_t value) {
     return std::all_of(memory.begin(), memory.end(), [&](uint8_t b) { return b == value; });
 }
 
+class HwdsE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // These cases drive the Linux hwds; the Windows one runs its portable tests under Wine.
+        if (e2e::WineHost::get()) GTEST_SKIP() << "hwds end to end runs the Linux build only";
+        ASSERT_FALSE(dir.path.empty()) << "no temporary directory";
+    }
+    void startSim(const Strings& args) {
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
+    }
+    sim::RunResult hwds(Strings args, const std::string& registry = "") {
+        args.insert(args.begin(), HWDS_CLI_PATH);
+        Strings env = drivers;
+        env.insert(env.end(), {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + (registry.empty() ? sim.registryFile : registry)});
+        return sim::runProgram(args, env);
+    }
+    std::string frames() {
+        std::string log;
+        sim::readTextFile(sim.logFile, &log);
+        return log;
+    }
+
+    // Runs with the simulated drivers set to `prefix` + settings that fail as they say.
+    struct Failure { Strings args; std::string settings; int status; std::string says; };
+    void expectFailures(const std::vector<Failure>& failures, const std::string& prefix) {
+        for (const Failure& f : failures) {
+            SCOPED_TRACE(f.args[0] + " " + f.args[1] + " " + f.settings);
+            drivers = {drivers[0], prefix + f.settings};
+            const sim::RunResult r = hwds(f.args);
+            EXPECT_EQ(r.exitCode, f.status) << r.err;
+            EXPECT_TRUE(has(r.err, f.says));
+            EXPECT_EQ(r.out, "");
+        }
+    }
+
+    fakes::TempDir dir;
+    sim::SimProcess sim{TUVAK_SIM_PATH};
+    // The simulated driver libraries, found through the loader's search.
+    Strings drivers{"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=present=0", "SNELLOCK_SIM=card=0"};
+};
+
 TEST_F(HwdsE2e, HelpOnEverySubcommandAndTheExitStatuses) {
     const std::string none = dir.path + "/none.reg";
     for (const char* command : {"", "list", "read", "write", "dump", "random", "wipe", "check"}) {
-        std::vector<std::string> args{command, "--help"};
+        Strings args{command, "--help"};
         if (*command == '\0') args.erase(args.begin());
         const sim::RunResult r = hwds(args, none);
         EXPECT_EQ(r.exitCode, 0) << command;
-        EXPECT_NE(r.out.find("Usage: hwds " + std::string(command)), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("Exit status:\n  0  success"), std::string::npos) << r.out;
+        EXPECT_TRUE(has(r.out, "Usage: hwds " + std::string(command)));
+        EXPECT_TRUE(has(r.out, "Exit status:\n  0  success"));
     }
     EXPECT_EQ(hwds({"--version"}, none).out, "hwds 1.0.0\n");
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"frobnicate"}, {"list", "--bogus"}}) {
+    for (const Strings& args : std::vector<Strings>{{}, {"frobnicate"}, {"list", "--bogus"}}) {
         const sim::RunResult r = hwds(args, none);
         EXPECT_EQ(r.exitCode, 2) << r.err;
         EXPECT_FALSE(r.err.empty());
@@ -124,25 +124,16 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
     startSim({kId, "FFEE0011"});
     const sim::RunResult text = hwds({"list"});
     EXPECT_EQ(text.exitCode, 0) << text.err;
-    // Columns line up: the shorter identifier is padded to the longer.
-    EXPECT_NE(text.out.find("TUVAK   " + sim.devices()[0].id + "  " + sim.devices()[0].com + "  " +
-                            sim.devices()[0].pty + "\n"),
-              std::string::npos)
-        << text.out;
-    EXPECT_NE(text.out.find("TUVAK   " + sim.devices()[1].id + "   " + sim.devices()[1].com + "  " +
-                            sim.devices()[1].pty + "\n"),
-              std::string::npos)
-        << text.out;
-
     const sim::RunResult r = hwds({"list", "--json"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const json entries = jsonArray(r);
     ASSERT_EQ(entries.size(), 4u) << r.out;
     for (std::size_t i = 0; i < 2; ++i) {
         const auto& d = sim.devices()[i];
-        EXPECT_EQ(entries[i], json::parse(R"({"type": "TUVAK", "id": ")" + d.id + R"(", "ok": true, "result": "CE_OK", "com": ")" +
-                                          d.com + R"(", "node": ")" + d.pty +
-                                          R"(", "detail": "listed by the adapter driver"})"));
+        // Columns line up: the shorter identifier is padded to the longer.
+        EXPECT_TRUE(has(text.out, "TUVAK   " + d.id + (i == 0 ? "  " : "   ") + d.com + "  " + d.pty + "\n"));
+        EXPECT_EQ(entries[i], json::parse(R"({"type": "TUVAK", "id": ")" + d.id + R"(", "ok": true, "result": "CE_OK",
+            "com": ")" + d.com + R"(", "node": ")" + d.pty + R"(", "detail": "listed by the adapter driver"})"));
     }
     EXPECT_EQ(entries[2]["type"], "ACCORD");
     EXPECT_EQ(entries[2]["result"], "CE_HW_NEED_INTERACTION");
@@ -153,7 +144,7 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
     const std::string broken = dir.write("broken.reg", "not a registry\n");
     const sim::RunResult bad = hwds({"list"}, broken);
     EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_NE(bad.err.find(broken), std::string::npos) << bad.err;
+    EXPECT_TRUE(has(bad.err, broken));
     // A Count too long for a number: the driver's data cannot be read.
     const std::string longCount = dir.write("count.reg", "REGEDIT4\n"
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n\"Count\"=hex:01,00,00,00,00\n");
@@ -165,9 +156,9 @@ TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
     EXPECT_EQ(hwds({"read", "tuvak", kId, "--offset", "0x10", "--length", "20"}).out,
               "10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f\n20 21 22 23\n");
     EXPECT_EQ(hwds({"read", "TUVAK", kId, "--offset", "120", "--format", "raw"}).out, "\x78\x79\x7a\x7b\x7c\x7d\x7e\x7f");
-
     const std::string file = dir.write("bytes.bin", std::string("\x00\xff\n\r", 4));
-    EXPECT_EQ(hwds({"write", "TUVAK", kId, "--offset", "124", "--hex", "de ad be ef"}).err, "TUVAK AB12CD34E: wrote 4 bytes at offset 124\n");
+    EXPECT_EQ(hwds({"write", "TUVAK", kId, "--offset", "124", "--hex", "de ad be ef"}).err,
+              "TUVAK AB12CD34E: wrote 4 bytes at offset 124\n");
     EXPECT_EQ(hwds({"write", "TUVAK", kId, "--offset", "0", "--file", file}).exitCode, 0);
 
     // The dump shows every byte where a hex view puts it.
@@ -175,37 +166,30 @@ TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
     EXPECT_EQ(dump.exitCode, 0) << dump.err;
     EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 8);
     EXPECT_EQ(dump.out.rfind("00000000  00 ff 0a 0d 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  |", 0), 0u) << dump.out;
-    EXPECT_NE(dump.out.find("\n00000070  70 71 72 73 74 75 76 77  78 79 7a 7b de ad be ef  |pqrstuvwxyz{....|\n"),
-              std::string::npos)
-        << dump.out;
+    EXPECT_TRUE(has(dump.out, "\n00000070  70 71 72 73 74 75 76 77  78 79 7a 7b de ad be ef  |pqrstuvwxyz{....|\n"));
 }
 
 TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
     startSim({"--seed", "7", kId});
     sim::TuvakDevice twin(7);
-    auto blocks = [&](std::size_t n) {
-        Bytes stream;
-        for (std::size_t i = 0; i < n; ++i) {
-            Bytes reply;
-            const uint8_t request = sim::kCmdRandom;
-            twin.receive(&request, 1, &reply);
-            stream.insert(stream.end(), reply.begin() + 1, reply.begin() + 129);
-        }
-        return stream;
-    };
-
+    Bytes stream;
+    for (int i = 0; i < 9; ++i) {
+        Bytes reply;
+        const uint8_t request = sim::kCmdRandom;
+        twin.receive(&request, 1, &reply);
+        stream.insert(stream.end(), reply.begin() + 1, reply.begin() + 129);
+    }
     const sim::RunResult raw = hwds({"random", "TUVAK", kId, "--bytes", "1K"});
     EXPECT_EQ(raw.exitCode, 0) << raw.err;
-    EXPECT_EQ(Bytes(raw.out.begin(), raw.out.end()), blocks(8));
+    EXPECT_EQ(Bytes(raw.out.begin(), raw.out.end()), Bytes(stream.begin(), stream.begin() + 1024));
 
     // The rest of a block dies with the process that fetched it.
     const sim::RunResult hex = hwds({"random", "TUVAK", kId, "--bytes", "100", "--format", "hex"});
     EXPECT_EQ(hex.exitCode, 0) << hex.err;
-    const Bytes block = blocks(1);
     std::string expected;
     for (std::size_t i = 0; i < 100; ++i) {
         char cell[3];
-        std::snprintf(cell, sizeof cell, "%02x", block[i]);
+        std::snprintf(cell, sizeof cell, "%02x", stream[1024 + i]);
         expected += cell + std::string(i % 32 == 31 || i == 99 ? "\n" : "");
     }
     EXPECT_EQ(hex.out, expected);
@@ -214,11 +198,7 @@ TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
 TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
     startSim({"--fill", "0x5a", kId});
     const std::string missing = dir.path + "/missing.bin";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string says;
-    };
+    struct Case { Strings args; int status; std::string says; };
     const Case cases[] = {
         {{"read", "TUVAK", "NOPE"}, 3, "TUVAK NOPE: read failed: the adapter driver lists no device with this identifier"},
         {{"wipe", "NOPE"}, 3, "TUVAK NOPE: pass 1 of 5: the adapter driver lists no device"},
@@ -246,15 +226,14 @@ TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
         SCOPED_TRACE(c.args[0] + " ... " + c.args.back());
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, c.status) << r.err;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, c.says));
     }
     EXPECT_EQ(frames(), "");
-    EXPECT_TRUE(allBytes(memories()[kId], 0x5A));
+    EXPECT_TRUE(allBytes(memories(sim)[kId], 0x5A));
 }
 
 TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
-    startSim({"--fill", "0x5a", "DEV0", "DEV1", "--unplug-after", "200", "DEV2", "--reset",
-              "--fill", "0x5a", "DEV3"});
+    startSim({"--fill", "0x5a", "DEV0", "DEV1", "--unplug-after", "200", "DEV2", "--reset", "--fill", "0x5a", "DEV3"});
     const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "DEV2", "DEV3", "--verify", "--json"});
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -266,12 +245,9 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
     }
     EXPECT_EQ(outcomes[2], json::parse(R"({"id": "DEV2", "ok": false, "result": "CE_HW_WRITE_FAILED", "passes": 1,
         "verified": false, "error": "pass 2 of 5: the device did not confirm a write"})"));
-    EXPECT_NE(r.err.find("TUVAK DEV2: pass 2 of 5: the device did not confirm a write"),
-              std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("3 of 4 devices wiped and verified"), std::string::npos) << r.err;
-
-    auto memory = memories();
+    EXPECT_TRUE(has(r.err, "TUVAK DEV2: pass 2 of 5: the device did not confirm a write"));
+    EXPECT_TRUE(has(r.err, "3 of 4 devices wiped and verified"));
+    auto memory = memories(sim);
     for (const char* id : {"DEV0", "DEV1", "DEV3"}) EXPECT_TRUE(allBytes(memory[id], 0x00)) << id;
     EXPECT_EQ(memory["DEV2"][0], 0x00);
     EXPECT_EQ(memory["DEV2"][127], 0xFF);
@@ -282,7 +258,7 @@ TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {
     // Without reading back, the device's word is all there is.
     const sim::RunResult trusting = hwds({"wipe", kId});
     EXPECT_EQ(trusting.exitCode, 0) << trusting.err;
-    EXPECT_NE(trusting.out.find("1 of 1 devices wiped"), std::string::npos) << trusting.out;
+    EXPECT_TRUE(has(trusting.out, "1 of 1 devices wiped"));
 
     const sim::RunResult r = hwds({"wipe", kId, "GOOD", "--verify", "--jobs", "1", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
@@ -292,9 +268,7 @@ TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {
         "verified": false, "mismatch": {"address": 33, "expected": 0, "found": 90},
         "error": "verification: address 0x21 holds 0x5A, not 0x00"})"));
     EXPECT_EQ(outcomes[1]["verified"], true);
-    EXPECT_NE(r.err.find("TUVAK " + std::string(kId) + ": verification: address 0x21 holds 0x5A, not 0x00"),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(has(r.err, "TUVAK " + std::string(kId) + ": verification: address 0x21 holds 0x5A, not 0x00"));
 }
 
 TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
@@ -302,22 +276,18 @@ TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
     const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "NOPE", "--passes", "A5"});
     EXPECT_EQ(r.exitCode, 3) << r.err;
     for (const char* line : {"DEV0  pass 1 of 1 (0xA5)\n", "DEV1  pass 1 of 1 (0xA5)\n", "DEV0  wiped\n"})
-        EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
-    EXPECT_NE(r.out.find("DEVICE  RESULT"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("NOPE    CE_CANCELED  0"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("2 of 3 devices wiped"), std::string::npos) << r.out;
-    auto memory = memories();
+        EXPECT_TRUE(has(r.err, line));
+    for (const char* line : {"DEVICE  RESULT", "NOPE    CE_CANCELED  0", "2 of 3 devices wiped"})
+        EXPECT_TRUE(has(r.out, line));
+    auto memory = memories(sim);
     EXPECT_TRUE(allBytes(memory["DEV0"], 0xA5));
     EXPECT_TRUE(allBytes(memory["DEV1"], 0xA5));
 }
 
-// ---- ACCORD and SOBOL over the simulated driver libraries ----------------------
-
 TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     // The key's pages live in a file, so that every run sees the same key.
     const std::string key = dir.path + "/key.bin";
-    drivers = {"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=family=0x08 fill=0x33 file=" + key,
-               "SNELLOCK_SIM=card=1"};
+    drivers = {drivers[0], "TMDRV32_SIM=family=0x08 fill=0x33 file=" + key, "SNELLOCK_SIM=card=1"};
     const sim::RunResult list = hwds({"list", "--json"}, dir.path + "/none.reg");
     const json entries = jsonArray(list);
     ASSERT_EQ(entries.size(), 3u) << list.out;
@@ -328,26 +298,16 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     EXPECT_EQ(entries[2]["ok"], true);
 
     // Ten bytes across the end of the first 30-byte page.
-    sim::RunResult r = hwds({"write", "ACCORD", "--offset", "25", "--hex", "00112233445566778899"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    r = hwds({"read", "accord", "--offset", "24", "--length", "12"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "33 00 11 22 33 44 55 66 77 88 99 33\n");
-    r = hwds({"read", "ACCORD", "unchecked-read", "--offset", "119", "--format", "raw"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "\x33");
-
+    EXPECT_EQ(hwds({"write", "ACCORD", "--offset", "25", "--hex", "00112233445566778899"}).exitCode, 0);
+    EXPECT_EQ(hwds({"read", "accord", "--offset", "24", "--length", "12"}).out, "33 00 11 22 33 44 55 66 77 88 99 33\n");
+    EXPECT_EQ(hwds({"read", "ACCORD", "unchecked-read", "--offset", "119", "--format", "raw"}).out, "\x33");
     const sim::RunResult dump = hwds({"dump", "ACCORD"});
     EXPECT_EQ(dump.exitCode, 0) << dump.err;
     EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 8);
-    EXPECT_NE(dump.out.find("00000010  33 33 33 33 33 33 33 33  33 00 11 22 33 44 55 66"),
-              std::string::npos)
-        << dump.out;
-    EXPECT_NE(dump.out.find("00000070  33 33 33 33 33 33 33 33" + std::string(27, ' ') + "|33333333|"),
-              std::string::npos)
-        << dump.out;
+    EXPECT_TRUE(has(dump.out, "00000010  33 33 33 33 33 33 33 33  33 00 11 22 33 44 55 66"));
+    EXPECT_TRUE(has(dump.out, "00000070  33 33 33 33 33 33 33 33" + std::string(27, ' ') + "|33333333|"));
 
-    const Failure failures[] = {
+    expectFailures({
         {{"read", "ACCORD", "--offset", "100", "--length", "21"}, "", 2, "its 120-byte memory"},
         {{"write", "ACCORD", "--offset", "120", "--hex", "00"}, "", 2, "its 120-byte memory"},
         {{"read", "ACCORD", "sideways"}, "", 2, "ACCORD sideways: cannot open: the source refuses"},
@@ -355,14 +315,12 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
         {{"dump", "ACCORD"}, "family=0x09", 2, "does not offer this operation"},
         {{"write", "ACCORD", "--offset", "0", "--hex", "01"}, "fail-write=0", 3, "ACCORD: write failed"},
         {{"dump", "ACCORD"}, "driver=0", 3, "ACCORD: cannot open: the driver or the device was not found"},
-    };
-    for (const Failure& f : failures) expectFailure(f, {"TMDRV32_SIM=family=0x08 file=" + key + " " + f.settings});
+    }, "TMDRV32_SIM=family=0x08 file=" + key + " ");
 }
 
 TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
-    drivers = {"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "TMDRV32_SIM=seed=5", "SNELLOCK_SIM=card=1"};
+    drivers = {drivers[0], "TMDRV32_SIM=seed=5", "SNELLOCK_SIM=card=1"};
     EXPECT_EQ(hwds({"random", "ACCORD", "--bytes", "1000"}).out, xorshiftBytes(5, 1000));
-
     const sim::RunResult sobol = hwds({"random", "SOBOL", "0x1f", "--bytes", "3K"});
     EXPECT_EQ(sobol.out.size(), 3072u) << sobol.err;
     EXPECT_NE(sobol.out.find_first_not_of('\0'), std::string::npos);
@@ -370,7 +328,7 @@ TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
     EXPECT_EQ(hex.out.size(), 2 * 40 + 2u) << hex.err;
     EXPECT_EQ(hex.out.find_first_not_of("0123456789abcdef\n"), std::string::npos) << hex.out;
 
-    const Failure failures[] = {
+    expectFailures({
         {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=0", 3, "SOBOL: cannot open"},
         {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=1 fail=1", 3, "SOBOL: cannot open"},
         // All zeros pass the card's test at open, never a request.
@@ -379,14 +337,11 @@ TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
         {{"random", "SOBOL", "1G", "--bytes", "16"}, "SNELLOCK_SIM=card=1", 2, "SOBOL 1G: cannot open"},
         {{"read", "SOBOL"}, "SNELLOCK_SIM=card=1", 2, "SOBOL: the source or its device does not offer"},
         {{"random", "ACCORD", "--bytes", "8"}, "TMDRV32_SIM=zero-random=1", 1, "ACCORD: random bytes failed"},
-    };
-    for (const Failure& f : failures) expectFailure(f, {f.settings});
+    }, "");
 }
 
-// ---- hwds.exe under Wine ---------------------------------------------------------
-
-// The Windows build on Wine's COM ports, linked to the simulator's ptys, and
-// with the simulated drivers where Windows looks for installed ones.
+// hwds.exe on Wine's COM ports, linked to the simulator's ptys, with the
+// simulated drivers where Windows looks for installed ones.
 class HwdsWineE2e : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -398,7 +353,13 @@ protected:
         std::error_code ignored;
         for (const std::string& file : installed) std::filesystem::remove(file, ignored);
     }
-    sim::RunResult hwds(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+    // Wine gives the low COM numbers to the host's own serial ports.
+    void startSim(Strings args) {
+        args.insert(args.begin(), {"--first-com", "33"});
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
+    }
+    sim::RunResult hwds(const Strings& args, Strings env = {}) {
         return e2e::WineHost::get()->runWithRegistry("cli/hwds.exe", sim.registryFile, args, std::move(env));
     }
     void installDrivers() {
@@ -413,28 +374,22 @@ protected:
     }
 
     sim::SimProcess sim{TUVAK_SIM_PATH};
-    std::vector<std::string> installed;
+    Strings installed;
 };
 
 TEST_F(HwdsWineE2e, ParallelVerifiedWipeOverComPorts) {
-    std::string error;
-    // Wine gives the low COM numbers to the host's own serial ports.
-    ASSERT_TRUE(sim.start({"--first-com", "33", "--fill", "0x5a", "DEV0", "DEV1", "--forget", "0x40", "DEV2"}, &error))
-        << error;
+    startSim({"--fill", "0x5a", "DEV0", "DEV1", "--forget", "0x40", "DEV2"});
     const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "DEV2", "--verify", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
     const json outcomes = jsonArray(r);
     ASSERT_EQ(outcomes.size(), 3u) << r.out;
     EXPECT_EQ(outcomes[2]["mismatch"]["address"], 0x40);
-    std::string text;
-    ASSERT_TRUE(sim.requestDump(&text, &error)) << error;
-    auto memory = sim::parseDump(text);
+    auto memory = memories(sim);
     EXPECT_TRUE(allBytes(memory["DEV0"], 0x00) && allBytes(memory["DEV1"], 0x00));
 }
 
 TEST_F(HwdsWineE2e, RawRandomBytesReachStandardOutputUntranslated) {
-    std::string error;
-    ASSERT_TRUE(sim.start({"--first-com", "33", "UNUSED"}, &error)) << error;
+    startSim({"UNUSED"});
     installDrivers();
     // Enough bytes that a newline among them is certain.
     const sim::RunResult r = hwds({"random", "ACCORD", "--bytes", "4096"}, {"TMDRV32_SIM=seed=5"});
