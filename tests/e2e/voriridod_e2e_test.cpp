@@ -73,7 +73,7 @@ std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count, const std:
 }
 
 sim::RunResult runVoriridod(const std::string& registryFile, const Strings& args, Strings prefix = {}) {
-    if (WineHost* wine = WineHost::get()) return wine->runTool(registryFile, args);
+    if (WineHost* wine = WineHost::get()) return wine->runWithRegistry("tool/voriridod.exe", registryFile, args);
     prefix.push_back(VORIRIDOD_PATH);
     prefix.insert(prefix.end(), args.begin(), args.end());
     return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
