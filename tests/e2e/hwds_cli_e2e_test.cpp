@@ -77,6 +77,12 @@ protected:
         env.insert(env.end(), {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + (registry.empty() ? sim.registryFile : registry)});
         return sim::runProgram(args, env);
     }
+    // Standard output of a run that must succeed.
+    std::string ok(const Strings& args) {
+        const sim::RunResult r = hwds(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r.out;
+    }
     std::string frames() {
         std::string log;
         sim::readTextFile(sim.logFile, &log);
@@ -105,9 +111,7 @@ protected:
 TEST_F(HwdsE2e, HelpOnEverySubcommandAndTheExitStatuses) {
     const std::string none = dir.path + "/none.reg";
     for (const char* command : {"", "list", "read", "write", "dump", "random", "wipe", "check"}) {
-        Strings args{command, "--help"};
-        if (*command == '\0') args.erase(args.begin());
-        const sim::RunResult r = hwds(args, none);
+        const sim::RunResult r = hwds(*command ? Strings{command, "--help"} : Strings{"--help"}, none);
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(has(r.out, "Usage: hwds " + std::string(command)));
         EXPECT_TRUE(has(r.out, "Exit status:\n  0  success"));
@@ -162,11 +166,10 @@ TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
     EXPECT_EQ(hwds({"write", "TUVAK", kId, "--offset", "0", "--file", file}).exitCode, 0);
 
     // The dump shows every byte where a hex view puts it.
-    const sim::RunResult dump = hwds({"dump", "TUVAK", kId});
-    EXPECT_EQ(dump.exitCode, 0) << dump.err;
-    EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 8);
-    EXPECT_EQ(dump.out.rfind("00000000  00 ff 0a 0d 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  |", 0), 0u) << dump.out;
-    EXPECT_TRUE(has(dump.out, "\n00000070  70 71 72 73 74 75 76 77  78 79 7a 7b de ad be ef  |pqrstuvwxyz{....|\n"));
+    const std::string dump = ok({"dump", "TUVAK", kId});
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 8);
+    EXPECT_EQ(dump.rfind("00000000  00 ff 0a 0d 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  |", 0), 0u) << dump;
+    EXPECT_TRUE(has(dump, "\n00000070  70 71 72 73 74 75 76 77  78 79 7a 7b de ad be ef  |pqrstuvwxyz{....|\n"));
 }
 
 TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
@@ -179,20 +182,17 @@ TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
         twin.receive(&request, 1, &reply);
         stream.insert(stream.end(), reply.begin() + 1, reply.begin() + 129);
     }
-    const sim::RunResult raw = hwds({"random", "TUVAK", kId, "--bytes", "1K"});
-    EXPECT_EQ(raw.exitCode, 0) << raw.err;
-    EXPECT_EQ(Bytes(raw.out.begin(), raw.out.end()), Bytes(stream.begin(), stream.begin() + 1024));
+    const std::string raw = ok({"random", "TUVAK", kId, "--bytes", "1K"});
+    EXPECT_EQ(Bytes(raw.begin(), raw.end()), Bytes(stream.begin(), stream.begin() + 1024));
 
     // The rest of a block dies with the process that fetched it.
-    const sim::RunResult hex = hwds({"random", "TUVAK", kId, "--bytes", "100", "--format", "hex"});
-    EXPECT_EQ(hex.exitCode, 0) << hex.err;
     std::string expected;
     for (std::size_t i = 0; i < 100; ++i) {
         char cell[3];
         std::snprintf(cell, sizeof cell, "%02x", stream[1024 + i]);
         expected += cell + std::string(i % 32 == 31 || i == 99 ? "\n" : "");
     }
-    EXPECT_EQ(hex.out, expected);
+    EXPECT_EQ(ok({"random", "TUVAK", kId, "--bytes", "100", "--format", "hex"}), expected);
 }
 
 TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
@@ -239,10 +239,9 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     const json outcomes = jsonArray(r);
     ASSERT_EQ(outcomes.size(), 4u) << r.out;
-    for (std::size_t i : {0, 1, 3}) {
+    for (std::size_t i : {0, 1, 3})
         EXPECT_EQ(outcomes[i], json::parse(R"({"id": "DEV)" + std::to_string(i) +
                                            R"(", "ok": true, "result": "CE_OK", "passes": 5, "verified": true, "error": null})"));
-    }
     EXPECT_EQ(outcomes[2], json::parse(R"({"id": "DEV2", "ok": false, "result": "CE_HW_WRITE_FAILED", "passes": 1,
         "verified": false, "error": "pass 2 of 5: the device did not confirm a write"})"));
     EXPECT_TRUE(has(r.err, "TUVAK DEV2: pass 2 of 5: the device did not confirm a write"));
@@ -256,9 +255,7 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
 TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {
     startSim({"--fill", "0x5a", "--forget", "0x21,0x60", kId, "--reset", "GOOD"});
     // Without reading back, the device's word is all there is.
-    const sim::RunResult trusting = hwds({"wipe", kId});
-    EXPECT_EQ(trusting.exitCode, 0) << trusting.err;
-    EXPECT_TRUE(has(trusting.out, "1 of 1 devices wiped"));
+    EXPECT_TRUE(has(ok({"wipe", kId}), "1 of 1 devices wiped"));
 
     const sim::RunResult r = hwds({"wipe", kId, "GOOD", "--verify", "--jobs", "1", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
@@ -298,14 +295,13 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     EXPECT_EQ(entries[2]["ok"], true);
 
     // Ten bytes across the end of the first 30-byte page.
-    EXPECT_EQ(hwds({"write", "ACCORD", "--offset", "25", "--hex", "00112233445566778899"}).exitCode, 0);
-    EXPECT_EQ(hwds({"read", "accord", "--offset", "24", "--length", "12"}).out, "33 00 11 22 33 44 55 66 77 88 99 33\n");
-    EXPECT_EQ(hwds({"read", "ACCORD", "unchecked-read", "--offset", "119", "--format", "raw"}).out, "\x33");
-    const sim::RunResult dump = hwds({"dump", "ACCORD"});
-    EXPECT_EQ(dump.exitCode, 0) << dump.err;
-    EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 8);
-    EXPECT_TRUE(has(dump.out, "00000010  33 33 33 33 33 33 33 33  33 00 11 22 33 44 55 66"));
-    EXPECT_TRUE(has(dump.out, "00000070  33 33 33 33 33 33 33 33" + std::string(27, ' ') + "|33333333|"));
+    ok({"write", "ACCORD", "--offset", "25", "--hex", "00112233445566778899"});
+    EXPECT_EQ(ok({"read", "accord", "--offset", "24", "--length", "12"}), "33 00 11 22 33 44 55 66 77 88 99 33\n");
+    EXPECT_EQ(ok({"read", "ACCORD", "unchecked-read", "--offset", "119", "--format", "raw"}), "\x33");
+    const std::string dump = ok({"dump", "ACCORD"});
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 8);
+    EXPECT_TRUE(has(dump, "00000010  33 33 33 33 33 33 33 33  33 00 11 22 33 44 55 66"));
+    EXPECT_TRUE(has(dump, "00000070  33 33 33 33 33 33 33 33" + std::string(27, ' ') + "|33333333|"));
 
     expectFailures({
         {{"read", "ACCORD", "--offset", "100", "--length", "21"}, "", 2, "its 120-byte memory"},
@@ -320,13 +316,10 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
 
 TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
     drivers = {drivers[0], "TMDRV32_SIM=seed=5", "SNELLOCK_SIM=card=1"};
-    EXPECT_EQ(hwds({"random", "ACCORD", "--bytes", "1000"}).out, xorshiftBytes(5, 1000));
-    const sim::RunResult sobol = hwds({"random", "SOBOL", "0x1f", "--bytes", "3K"});
-    EXPECT_EQ(sobol.out.size(), 3072u) << sobol.err;
-    EXPECT_NE(sobol.out.find_first_not_of('\0'), std::string::npos);
-    const sim::RunResult hex = hwds({"random", "sobol", "--bytes", "40", "--format", "hex"});
-    EXPECT_EQ(hex.out.size(), 2 * 40 + 2u) << hex.err;
-    EXPECT_EQ(hex.out.find_first_not_of("0123456789abcdef\n"), std::string::npos) << hex.out;
+    EXPECT_EQ(ok({"random", "ACCORD", "--bytes", "1000"}), xorshiftBytes(5, 1000));
+    const std::string sobol = ok({"random", "SOBOL", "0x1f", "--bytes", "3K"});
+    EXPECT_EQ(sobol.size(), 3072u);
+    EXPECT_NE(sobol.find_first_not_of('\0'), std::string::npos);
 
     expectFailures({
         {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=0", 3, "SOBOL: cannot open"},
@@ -362,16 +355,6 @@ protected:
     sim::RunResult hwds(const Strings& args, Strings env = {}) {
         return e2e::WineHost::get()->runWithRegistry("cli/hwds.exe", sim.registryFile, args, std::move(env));
     }
-    void installDrivers() {
-        for (const char* dll : {"tmdrv32.dll", "snellock.dll"}) {
-            const std::string target = e2e::WineHost::get()->system32() + "/" + dll;
-            std::error_code ec;
-            std::filesystem::copy_file(e2e::WineHost::get()->built(std::string("sim/drivers/") + dll), target,
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-            ASSERT_FALSE(ec) << target << ": " << ec.message();
-            installed.push_back(target);
-        }
-    }
 
     sim::SimProcess sim{TUVAK_SIM_PATH};
     Strings installed;
@@ -390,7 +373,15 @@ TEST_F(HwdsWineE2e, ParallelVerifiedWipeOverComPorts) {
 
 TEST_F(HwdsWineE2e, RawRandomBytesReachStandardOutputUntranslated) {
     startSim({"UNUSED"});
-    installDrivers();
+    e2e::WineHost* wine = e2e::WineHost::get();
+    for (const char* dll : {"tmdrv32.dll", "snellock.dll"}) {
+        const std::string target = wine->system32() + "/" + dll;
+        std::error_code ec;
+        std::filesystem::copy_file(wine->built(std::string("sim/drivers/") + dll), target,
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+        ASSERT_FALSE(ec) << target << ": " << ec.message();
+        installed.push_back(target);
+    }
     // Enough bytes that a newline among them is certain.
     const sim::RunResult r = hwds({"random", "ACCORD", "--bytes", "4096"}, {"TMDRV32_SIM=seed=5"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
