@@ -139,10 +139,8 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
         EXPECT_EQ(entries[i], json::parse(R"({"type": "TUVAK", "id": ")" + d.id + R"(", "ok": true, "result": "CE_OK",
             "com": ")" + d.com + R"(", "node": ")" + d.pty + R"(", "detail": "listed by the adapter driver"})"));
     }
-    EXPECT_EQ(entries[2]["type"], "ACCORD");
-    EXPECT_EQ(entries[2]["result"], "CE_HW_NEED_INTERACTION");
-    EXPECT_EQ(entries[3]["type"], "SOBOL");
-    EXPECT_EQ(entries[3]["ok"], false);
+    EXPECT_EQ(json::array({entries[2]["type"], entries[2]["result"], entries[3]["type"], entries[3]["ok"]}),
+              json::array({"ACCORD", "CE_HW_NEED_INTERACTION", "SOBOL", false}));
     EXPECT_EQ(frames(), "") << "listing touched a device";
 
     const std::string broken = dir.write("broken.reg", "not a registry\n");
@@ -288,11 +286,8 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     const sim::RunResult list = hwds({"list", "--json"}, dir.path + "/none.reg");
     const json entries = jsonArray(list);
     ASSERT_EQ(entries.size(), 3u) << list.out;
-    EXPECT_EQ(entries[1]["type"], "ACCORD");
-    EXPECT_EQ(entries[1]["ok"], true);
-    EXPECT_EQ(entries[1]["capacity"], 120);
-    EXPECT_EQ(entries[2]["type"], "SOBOL");
-    EXPECT_EQ(entries[2]["ok"], true);
+    EXPECT_EQ(json::array({entries[1]["type"], entries[1]["ok"], entries[1]["capacity"], entries[2]["type"], entries[2]["ok"]}),
+              json::array({"ACCORD", true, 120, "SOBOL", true}));
 
     // Ten bytes across the end of the first 30-byte page.
     ok({"write", "ACCORD", "--offset", "25", "--hex", "00112233445566778899"});
