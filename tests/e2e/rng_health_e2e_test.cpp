@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,10 @@ TEST_F(RngHealth, RandomCheckPassesOnTheGoodBlocks) {
     // The card seeds alike in every run: the checked bytes are the unchecked ones, the first block's head cut.
     const std::string all = drawn({"random", "SOBOL", "--bytes", "1M"});
     ASSERT_EQ(all.size(), 1048576u);
+    // The card's generator runs on across its library's loads: no 4 KiB block twice.
+    std::set<std::string> blocks;
+    for (std::size_t at = 0; at < all.size(); at += 4096) blocks.insert(all.substr(at, 4096));
+    EXPECT_EQ(blocks.size(), 256u);
     const sim::RunResult checked = hwds({"random", "SOBOL", "--bytes", "1M", "--check"});
     EXPECT_EQ(checked.exitCode, 0) << checked.err;
     EXPECT_EQ(checked.out, all.substr(4, 419 * kBlock));
