@@ -1,5 +1,4 @@
-// The serial port over a real pty pair; the test plays the device on the
-// master side.
+// The serial port over a real pty pair; the test plays the device on the master side.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -41,9 +41,7 @@ protected:
         node_ = name;
         std::ofstream(dir_ / "plain") << "not a tty";
     }
-    void sendFromDevice(const Bytes& b) {
-        ASSERT_EQ(::write(master_.get(), b.data(), b.size()), static_cast<ssize_t>(b.size()));
-    }
+    void sendFromDevice(const Bytes& b) { ASSERT_EQ(::write(master_.get(), b.data(), b.size()), ssize_t(b.size())); }
     // What the device receives within `ms`.
     Bytes receiveAtDevice(size_t max, int ms) {
         Bytes out;
@@ -77,11 +75,8 @@ protected:
     fakes::TempDir temp_;
     std::filesystem::path dir_ = temp_.path;
     PosixSerialPorts ports_{[this](std::string_view com, std::string* node) {
-        if (com == "COM7") *node = node_;
-        else if (com == "COM8") *node = (dir_ / "missing").string();
-        else if (com == "COM9") *node = (dir_ / "plain").string();
-        else return false;
-        return true;
+        *node = com == "COM7" ? node_ : com == "COM8" ? (dir_ / "missing").string() : (dir_ / "plain").string();
+        return com == "COM7" || com == "COM8" || com == "COM9";
     }};
 };
 
@@ -99,9 +94,8 @@ TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
     termios now{};
     ASSERT_EQ(::tcgetattr(master_.get(), &now), 0);
     EXPECT_EQ(::cfgetospeed(&now), B230400) << "applied to the line, not only remembered";
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{12345, 8, 0, 0}));
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 9, 0, 0}));
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 1}));
+    for (LineSettings bad : {LineSettings{12345, 8, 0, 0}, LineSettings{115200, 9, 0, 0}, LineSettings{115200, 8, 0, 1}})
+        EXPECT_FALSE(ports_.setSettings(h, bad)) << bad.baudRate << " " << int(bad.byteSize) << " " << int(bad.stopBits);
     EXPECT_TRUE(ports_.close(h));
 }
 
@@ -117,7 +111,7 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
     }
     PortHandle h = openRaw();
     Bytes all(256), in(256);
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+    std::iota(all.begin(), all.end(), 0);
     sendFromDevice(all);
     uint32_t got = 0, written = 0;
     EXPECT_TRUE(ports_.read(h, in.data(), 256, &got));
@@ -170,19 +164,12 @@ struct FakeLowLatency : LowLatencyFlag {
     bool supported = true, refuseSet = false, on = false;
     std::vector<bool> sets;
     bool get(int, bool* state) override { return supported && (*state = on, true); }
-    bool set(int, bool state) override {
-        sets.push_back(state);
-        return supported && !refuseSet && (on = state, true);
-    }
+    bool set(int, bool state) override { return sets.push_back(state), supported && !refuseSet && (on = state, true); }
 };
 
 TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
-    struct Case {
-        const char* what;
-        bool supported, refuseSet, before;
-        std::vector<bool> sets;
-        bool whileOpen;
-    } const cases[] = {
+    struct Case { const char* what; bool supported, refuseSet, before; std::vector<bool> sets; bool whileOpen; };
+    const Case cases[] = {
         {"off before", true, false, false, {true, false}, true},
         {"on before", true, false, true, {}, true},
         {"no such flag", false, false, false, {}, false},
