@@ -128,8 +128,7 @@ std::string utf16le(std::string_view ascii) {
 
 TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
     const std::string file =
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "; the adapter\r\n"
+        "Windows Registry Editor Version 5.00\r\n\r\n; the adapter\r\n"
         "[-HKEY_LOCAL_MACHINE\\Gone]\r\n"
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\r\n"
         "\"Count\"=dword:0000010a\r\n"
@@ -137,13 +136,10 @@ TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
         "@=\"say \\\"hi\\\"\"\r\n"
         "\"Old\"=-\r\n"
         "[HKEY_CURRENT_USER\\Software\\X]\r\n"
-        "\"skipped\"=hex:01,\\\r\n"
-        "  02\r\n"
+        "\"skipped\"=hex:01,\\\r\n  02\r\n"
         "[hklm\\Other]\r\n"
-        "\"Bin\"=hex:\\\r\n"  // all its bytes on the next line, as after a long name
-        "  de,ad,00\r\n"
-        "\"Multi\"=hex(7):41,00,42,00,\\\r\n"
-        "    00,00\r\n"
+        "\"Bin\"=hex:\\\r\n  de,ad,00\r\n"  // all its bytes on the next line, as after a long name
+        "\"Multi\"=hex(7):41,00,42,00,\\\r\n    00,00\r\n"
         "\"Empty\"=hex:\r\n";
     struct Case { const char *key, *name; uint32_t type; Bytes data; };
     const Case expected[] = {
