@@ -22,7 +22,6 @@ const std::string kTuvakUtf8 = "Тувак";
 
 TEST(PosixConsoleTest, OwnTableAgreesWithIconv) {
     EXPECT_EQ(cp1251ToUtf8("\x01 ~\x7F" "a\x98z"), "\x01 ~\x7F" "a?z");  // 0x98 is unassigned
-    // glibc's own converter as an independent reference.
     iconv_t cd = iconv_open("UTF-8", "CP1251");
     if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP1251";
     for (int b = 0x80; b <= 0xFF; ++b) {

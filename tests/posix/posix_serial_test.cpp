@@ -153,9 +153,8 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.close(h));
 }
 
-// A driver flag as the kernel keeps it, per open file's tty, with every change
-// recorded. Real adapters are not at hand and ptys have no such flag, so this
-// proves the open and close logic, not the ioctls behind the kernel's flag.
+// The kernel's per-tty driver flag, every change recorded. Ptys have no such flag, so
+// this proves the open and close logic, not the ioctls behind the kernel's flag.
 struct FakeLowLatency : LowLatencyFlag {
     bool supported = true, refuseSet = false, on = false;
     std::vector<bool> sets;
