@@ -1,5 +1,4 @@
-// The regedit reader on arbitrary bytes: no crash, no undefined behaviour,
-// no exception, and the promises of its interface kept.
+// The regedit reader on arbitrary bytes: no crash, no undefined behaviour, no exception, its promises kept.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,13 +9,9 @@
 #include "platform/regedit.h"
 #include "platform/regtree.h"
 
-namespace {
-
 // A finding names the check it broke.
 #define require(condition) \
     ((condition) ? (void)0 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), __builtin_trap()))
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace platform;
@@ -26,58 +21,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     tree.setString("Before", "v", "kept");
     std::string error;
     const bool loaded = parseRegedit(bytes, "fuzz.reg", &tree, &error);
-    // Success and an empty error go together; an error names the file.
-    require(loaded == error.empty());
-    require(loaded || error.rfind("fuzz.reg:", 0) == 0);
-    if (!loaded) {
-        // A file that fails changes nothing.
-        const RegKey* before = tree.findKey("Before");
-        require(before != nullptr && before->value("v") != nullptr && before->value("v")->data.size() == 5);
+    require(loaded ? error.empty() : error.rfind("fuzz.reg:", 0) == 0);  // an error names the file
+    if (!loaded) {  // a file that fails changes nothing
+        const RegValue* before = tree.findKey("Before") == nullptr ? nullptr : tree.findKey("Before")->value("v");
+        require(before != nullptr && before->data.size() == 5);
         require(tree.findKey("")->values().empty());
         return 0;
     }
 
-    // What loaded once loads the same again, and can be read through the
-    // registry interface.
+    // What loaded once loads the same again, and reads the same through the registry interface.
     RegTree again;
-    std::string secondError;
-    require(parseRegedit(bytes, "fuzz.reg", &again, &secondError));
+    require(parseRegedit(bytes, "fuzz.reg", &again, &error));
     TreeRegistry registry(std::move(tree));
     for (const char* path : {"", "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "HARDWARE\\DEVICEMAP\\SERIALCOMM"}) {
         KeyHandle key = kNoKey;
         if (registry.openKey(path, &key) != kErrSuccess) continue;
+        const RegKey* source = again.findKey(path);
         for (uint32_t index = 0;; ++index) {
             char name[64];
             uint32_t length = sizeof name;
             const uint32_t rc = registry.enumValue(key, index, name, &length);
-            if (rc == kErrMoreData) continue;
-            if (rc != kErrSuccess) break;
+            if (rc != kErrSuccess && rc != kErrMoreData) break;
             // A C-string name cannot carry a zero byte to the query.
-            if (std::string_view(name, length).find('\0') != std::string_view::npos) continue;
+            if (rc == kErrMoreData || std::string_view(name, length).find('\0') != std::string_view::npos) continue;
             uint32_t valueSize = 0;
             require(registry.queryValue(key, name, nullptr, &valueSize) == kErrSuccess);
-            const RegKey* sameKey = again.findKey(path);
-            const RegValue* same = sameKey == nullptr ? nullptr : sameKey->value(std::string_view(name, length));
+            const RegValue* same = source == nullptr ? nullptr : source->value(std::string_view(name, length));
             require(same != nullptr && same->data.size() == valueSize);
         }
         require(registry.closeKey(key) == kErrSuccess);
 
         // What the writer makes of the key reads back the same.
-        const RegKey* source = again.findKey(path);
         RegeditWriter writer;
         writer.key(path);
         for (const auto& [valueName, value] : source->values()) writer.value(valueName, value);
-        RegTree copy;
-        std::string copyError;
         if (!writer.ok()) continue;
-        require(parseRegedit(writer.text(), "copy.reg", &copy, &copyError));
+        RegTree copy;
+        require(parseRegedit(writer.text(), "copy.reg", &copy, &error));
         const RegKey* copied = copy.findKey(path);
         require(copied != nullptr && copied->values().size() == source->values().size());
         auto it = copied->values().begin();
-        for (const auto& [valueName, value] : source->values()) {
-            require(it->name == valueName && it->value.type == value.type && it->value.data == value.data);
-            ++it;
-        }
+        for (const auto& [valueName, value] : source->values())
+            require(it->name == valueName && it->value.type == value.type && (it++)->value.data == value.data);
     }
     std::string node;
     resolveComName(registry.tree(), "COM3", &node);

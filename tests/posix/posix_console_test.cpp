@@ -5,7 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -22,12 +22,10 @@ const std::string kTuvakUtf8 = "Тувак";
 
 TEST(PosixConsoleTest, OwnTableAgreesWithIconv) {
     EXPECT_EQ(cp1251ToUtf8("\x01 ~\x7F" "a\x98z"), "\x01 ~\x7F" "a?z");  // 0x98 is unassigned
-    // glibc's own converter as an independent reference.
     iconv_t cd = iconv_open("UTF-8", "CP1251");
     if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP1251";
     for (int b = 0x80; b <= 0xFF; ++b) {
-        char in = static_cast<char>(b), out[8];
-        char *src = &in, *dst = out;
+        char in = static_cast<char>(b), out[8], *src = &in, *dst = out;
         size_t left = 1, room = sizeof out;
         if (b != 0x98 && iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1)) {
             EXPECT_EQ(cp1251ToUtf8(std::string(1, in)), std::string(out, dst)) << "byte " << b;
@@ -56,9 +54,8 @@ std::string captureStdout(F body, int openFlags = O_RDWR) {
     __fpurge(stdout);  // what a failed write left buffered
     ::dup2(saved.get(), 1);
     std::clearerr(stdout);
-    std::ostringstream text;
-    text << std::ifstream(file).rdbuf();
-    return text.str();
+    std::ifstream written(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(written), {});
 }
 
 TEST(PosixConsoleTest, WriteCountsCharactersOfTheSet) {
@@ -70,8 +67,7 @@ TEST(PosixConsoleTest, WriteCountsCharactersOfTheSet) {
         EXPECT_EQ(captureStdout([&] { count = console.write(Stream::Out, bytes); }), bytes) << set;
         EXPECT_EQ(count, 6) << set;
     }
-    // Standard output that cannot be written fails.
-    captureStdout([&] { count = PosixConsole("UTF-8").write(Stream::Out, "x"); }, O_RDONLY);
+    captureStdout([&] { count = PosixConsole("UTF-8").write(Stream::Out, "x"); }, O_RDONLY);  // unwritable
     EXPECT_EQ(count, -1);
 }
 
@@ -82,18 +78,16 @@ TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {
     ::dup2(in.get(), STDIN_FILENO);
     PosixTerminal terminal;
     EXPECT_FALSE(terminal.inputInteractive());
-    // What is typed before each read (empty: nothing), and what the read gives.
-    const struct {
-        std::string_view typed;
-        LineRead read;
-        std::string line;
-    } steps[] = {{"", LineRead::TimedOut, ""},
-                 {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
-                 {"", LineRead::Line, "second line"},
-                 {"", LineRead::TimedOut, "unfinished"},
-                 {"\n", LineRead::Line, ""}};
+    struct Step { std::string_view typed; LineRead read; std::string line; };  // typed before the read, then its result
+    const Step steps[] = {
+        {"", LineRead::TimedOut, ""},
+        {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
+        {"", LineRead::Line, "second line"},
+        {"", LineRead::TimedOut, "unfinished"},
+        {"\n", LineRead::Line, ""},
+    };
     std::string line = "stale";
-    for (const auto& step : steps) {
+    for (const Step& step : steps) {
         ASSERT_EQ(::write(typing.get(), step.typed.data(), step.typed.size()), ssize_t(step.typed.size()));
         EXPECT_EQ(terminal.readLine(50, &line), step.read) << step.line;
         EXPECT_EQ(line, step.line);

@@ -1,5 +1,4 @@
-// The serial port over a real pty pair; the test plays the device on the
-// master side.
+// The serial port over a real pty pair; the test plays the device on the master side.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -28,9 +28,7 @@ using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
-}
+long long msSince(Clock::time_point start) { return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count(); }
 
 class PosixSerialTest : public ::testing::Test {
 protected:
@@ -41,21 +39,17 @@ protected:
         node_ = name;
         std::ofstream(dir_ / "plain") << "not a tty";
     }
-    void sendFromDevice(const Bytes& b) {
-        ASSERT_EQ(::write(master_.get(), b.data(), b.size()), static_cast<ssize_t>(b.size()));
-    }
-    // What the device receives within `ms`.
-    Bytes receiveAtDevice(size_t max, int ms) {
-        Bytes out;
-        for (const auto start = Clock::now(); out.size() < max && msSince(start) < ms;) {
-            pollfd p{master_.get(), POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            uint8_t buf[4096];
-            const ssize_t n = ::read(master_.get(), buf, std::min(sizeof buf, max - out.size()));
-            if (n <= 0) break;
-            out.insert(out.end(), buf, buf + n);
+    void sendFromDevice(const Bytes& b) { ASSERT_EQ(::write(master_.get(), b.data(), b.size()), ssize_t(b.size())); }
+    // What the device receives until the line has been quiet for 300 ms.
+    Bytes receiveAtDevice() {
+        Bytes out(1024);
+        std::size_t n = 0;
+        for (pollfd p{master_.get(), POLLIN, 0}; n < out.size() && ::poll(&p, 1, 300) > 0;) {
+            const ssize_t got = ::read(master_.get(), out.data() + n, out.size() - n);
+            if (got <= 0) break;
+            n += std::size_t(got);
         }
-        return out;
+        return out.resize(n), out;
     }
     PortHandle openRaw(const char* path = "\\\\.\\COM7") {
         PortHandle h = kInvalidPort;
@@ -77,11 +71,8 @@ protected:
     fakes::TempDir temp_;
     std::filesystem::path dir_ = temp_.path;
     PosixSerialPorts ports_{[this](std::string_view com, std::string* node) {
-        if (com == "COM7") *node = node_;
-        else if (com == "COM8") *node = (dir_ / "missing").string();
-        else if (com == "COM9") *node = (dir_ / "plain").string();
-        else return false;
-        return true;
+        *node = com == "COM7" ? node_ : com == "COM8" ? (dir_ / "missing").string() : (dir_ / "plain").string();
+        return com == "COM7" || com == "COM8" || com == "COM9";
     }};
 };
 
@@ -99,9 +90,8 @@ TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
     termios now{};
     ASSERT_EQ(::tcgetattr(master_.get(), &now), 0);
     EXPECT_EQ(::cfgetospeed(&now), B230400) << "applied to the line, not only remembered";
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{12345, 8, 0, 0}));
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 9, 0, 0}));
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 1}));
+    for (LineSettings bad : {LineSettings{12345, 8, 0, 0}, LineSettings{115200, 9, 0, 0}, LineSettings{115200, 8, 0, 1}})
+        EXPECT_FALSE(ports_.setSettings(h, bad)) << bad.baudRate << " " << int(bad.byteSize) << " " << int(bad.stopBits);
     EXPECT_TRUE(ports_.close(h));
 }
 
@@ -117,14 +107,14 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
     }
     PortHandle h = openRaw();
     Bytes all(256), in(256);
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+    std::iota(all.begin(), all.end(), 0);
     sendFromDevice(all);
     uint32_t got = 0, written = 0;
     EXPECT_TRUE(ports_.read(h, in.data(), 256, &got));
     EXPECT_EQ(in, all);
     EXPECT_TRUE(ports_.write(h, all.data(), 256, &written));
     EXPECT_EQ(written, 256u);
-    EXPECT_EQ(receiveAtDevice(257, 300), all);  // nothing added, no echo
+    EXPECT_EQ(receiveAtDevice(), all);  // nothing added, no echo
     EXPECT_TRUE(ports_.close(h));
 }
 
@@ -163,26 +153,18 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.close(h));
 }
 
-// A driver flag as the kernel keeps it, per open file's tty, with every change
-// recorded. Real adapters are not at hand and ptys have no such flag, so this
-// proves the open and close logic, not the ioctls behind the kernel's flag.
+// The kernel's per-tty driver flag, every change recorded. Ptys have no such flag, so
+// this proves the open and close logic, not the ioctls behind the kernel's flag.
 struct FakeLowLatency : LowLatencyFlag {
     bool supported = true, refuseSet = false, on = false;
     std::vector<bool> sets;
     bool get(int, bool* state) override { return supported && (*state = on, true); }
-    bool set(int, bool state) override {
-        sets.push_back(state);
-        return supported && !refuseSet && (on = state, true);
-    }
+    bool set(int, bool state) override { return sets.push_back(state), supported && !refuseSet && (on = state, true); }
 };
 
 TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
-    struct Case {
-        const char* what;
-        bool supported, refuseSet, before;
-        std::vector<bool> sets;
-        bool whileOpen;
-    } const cases[] = {
+    struct Case { const char* what; bool supported, refuseSet, before; std::vector<bool> sets; bool whileOpen; };
+    const Case cases[] = {
         {"off before", true, false, false, {true, false}, true},
         {"on before", true, false, true, {}, true},
         {"no such flag", false, false, false, {}, false},

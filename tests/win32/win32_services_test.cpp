@@ -1,5 +1,4 @@
-// The Windows backend over the system's own registry, loader, code pages and
-// standard input (Wine's, when the tests run on Linux).
+// The Windows backend over the system's own registry, loader, code pages and standard input (Wine's on Linux).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/win32.h"
@@ -19,6 +19,7 @@ namespace platform {
 namespace {
 
 using namespace std::string_literals;
+namespace fs = std::filesystem;
 
 constexpr char kTestKey[] = "SOFTWARE\\hwds-test";
 
@@ -28,30 +29,18 @@ protected:
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
-        for (const auto& [name, type, data] : kValues) {
-            RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size()));
-        }
+        for (const auto& [name, type, data] : kValues)
+            RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
         RegCloseKey(key);
         ASSERT_EQ(registry.openKey("software\\HWDS-TEST", &key_), kErrSuccess) << "letter case is ignored";
     }
-    void TearDown() override {
-        registry.closeKey(key_);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
-    }
+    void TearDown() override { registry.closeKey(key_); RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey); }
 
-    struct Value {
-        const char* name;
-        DWORD type;
-        std::string data;
-    };
+    struct Value { const char* name; DWORD type; std::string data; };
+    // Wine's RegQueryValueExA counts a terminator that a REG_SZ lacks, so a text
+    // without one is stored as bytes ("Bare"): none may be added either.
     inline static const std::vector<Value> kValues = {
-        {"PortName", REG_SZ, "COM5\0"s},
-        // Wine's RegQueryValueExA counts a terminator that a REG_SZ lacks, so
-        // a text without one is stored as bytes: none may be added either.
-        {"Bare", REG_BINARY, "COM7"},
-        {"Count", REG_DWORD, "\x03\0\0\0"s},
-    };
+        {"PortName", REG_SZ, "COM5\0"s}, {"Bare", REG_BINARY, "COM7"}, {"Count", REG_DWORD, "\x03\0\0\0"s}};
     Win32Registry registry;
     KeyHandle key_ = kNoKey;
 };
@@ -60,16 +49,13 @@ TEST_F(Win32RegistryTest, QueriesGiveTheStoredBytesOrTheSizeNeededAndAbsentIsNot
     for (const auto& [name, type, data] : kValues) {
         SCOPED_TRACE(name);
         const auto size = static_cast<uint32_t>(data.size());
-        uint32_t got = 0;
-        EXPECT_EQ(registry.queryValue(key_, name, nullptr, &got), kErrSuccess);
-        EXPECT_EQ(got, size);
         std::string buffer(size, '?');
-        got = size - 1;
-        EXPECT_EQ(registry.queryValue(key_, name, reinterpret_cast<uint8_t*>(buffer.data()), &got), kErrMoreData);
-        EXPECT_EQ(got, size);
-        got = size;
-        EXPECT_EQ(registry.queryValue(key_, name, reinterpret_cast<uint8_t*>(buffer.data()), &got), kErrSuccess);
-        EXPECT_EQ(got, size);
+        for (const uint32_t room : {0u, size - 1, size}) {  // 0: no buffer, the size only
+            uint32_t got = room;
+            auto* data = room == 0 ? nullptr : reinterpret_cast<uint8_t*>(buffer.data());
+            EXPECT_EQ(registry.queryValue(key_, name, data, &got), room == size - 1 ? kErrMoreData : kErrSuccess) << room;
+            EXPECT_EQ(got, size);
+        }
         EXPECT_EQ(buffer, data);
     }
     uint32_t got = 0;
@@ -83,10 +69,9 @@ TEST_F(Win32RegistryTest, EnumeratesEveryValueName) {
     std::set<std::string> names;
     char name[16];
     uint32_t index = 0;
-    for (uint32_t size = sizeof name; registry.enumValue(key_, index, name, &size) == kErrSuccess; size = sizeof name) {
+    for (uint32_t size = sizeof name; registry.enumValue(key_, index, name, &size) == kErrSuccess; size = sizeof name, ++index) {
         EXPECT_EQ(size, std::strlen(name));
         names.insert(name);
-        ++index;
     }
     EXPECT_EQ(names, (std::set<std::string>{"Bare", "Count", "PortName"}));
     uint32_t size = sizeof name;
@@ -101,22 +86,17 @@ TEST_F(Win32RegistryTest, EnumeratesEveryValueName) {
 class Win32LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[MAX_PATH];
-        ASSERT_GT(GetSystemDirectoryA(folder, MAX_PATH), 0u);
-        const std::filesystem::path system = folder;
-        ASSERT_GT(GetModuleFileNameA(nullptr, folder, MAX_PATH), 0u);
-        const std::filesystem::path program = std::filesystem::path(folder).parent_path();
-        ASSERT_FALSE(planted.path.empty());
-        const std::filesystem::path driver = std::filesystem::path(SIM_DRIVERS_DIR) / "snellock.dll";
-        for (const auto& copy : {system / "hwds-test-system.dll", program / "hwds-test-program.dll",
-                                 std::filesystem::path(planted.path) / "hwds-test-planted.dll"}) {
+        char system[MAX_PATH], program[MAX_PATH], current[MAX_PATH];
+        ASSERT_TRUE(GetSystemDirectoryA(system, MAX_PATH) && GetModuleFileNameA(nullptr, program, MAX_PATH) &&
+                    GetCurrentDirectoryA(MAX_PATH, current) && !planted.path.empty());
+        for (const auto& copy : {fs::path(system) / "hwds-test-system.dll", fs::path(program).parent_path() / "hwds-test-program.dll",
+                                 fs::path(planted.path) / "hwds-test-planted.dll"}) {
             std::error_code ec;
-            std::filesystem::copy_file(driver, copy, std::filesystem::copy_options::overwrite_existing, ec);
+            fs::copy_file(fs::path(SIM_DRIVERS_DIR) / "snellock.dll", copy, fs::copy_options::overwrite_existing, ec);
             ASSERT_FALSE(ec) << copy << ": " << ec.message();
             copies.push_back(copy);
         }
-        ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, folder), 0u);
-        savedDirectory = folder;
+        savedDirectory = current;
         savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
         ASSERT_TRUE(SetCurrentDirectoryA(planted.path.c_str()));
         SetEnvironmentVariableA("PATH", (planted.path + ";" + savedPath).c_str());
@@ -125,20 +105,18 @@ protected:
         SetCurrentDirectoryA(savedDirectory.c_str());
         SetEnvironmentVariableA("PATH", savedPath.c_str());
         std::error_code ignored;
-        for (const auto& copy : copies) std::filesystem::remove(copy, ignored);
+        for (const auto& copy : copies) fs::remove(copy, ignored);
     }
 
     fakes::TempDir planted;
-    std::vector<std::filesystem::path> copies;
+    std::vector<fs::path> copies;
     std::string savedDirectory, savedPath;
 };
 
 TEST_F(Win32LoaderTest, BothSearchesTakeTheProgramFolderAndSystem32Only) {
     ASSERT_TRUE(Win32Libraries::systemHasSafeSearch()) << "Wine has AddDllDirectory";
-    const struct {
-        const char* name;
-        bool loads;
-    } rows[] = {
+    struct Row { const char* name; bool loads; };
+    const Row rows[] = {
         {"hwds-test-system.dll", true},
         {"hwds-test-program.dll", true},
         {"hwds-test-planted.dll", false},
@@ -163,20 +141,16 @@ TEST_F(Win32LoaderTest, BothSearchesTakeTheProgramFolderAndSystem32Only) {
 
 // Windows-1251 in, CP866 out, whatever the system's own code pages are.
 TEST(Win32Console, ConvertsCp1251ToCp866) {
-    std::string ascii, upper1251, upper866, lower1251, lower866;
+    std::string ascii, cyrillic1251, cyrillic866;
     for (int c = 0x20; c < 0x7F; ++c) ascii += static_cast<char>(c);
-    for (int i = 0; i < 32; ++i) {  // А..Я and а..я
-        upper1251 += static_cast<char>(0xC0 + i);
-        upper866 += static_cast<char>(0x80 + i);
-        lower1251 += static_cast<char>(0xE0 + i);
-        lower866 += static_cast<char>(i < 16 ? 0xA0 + i : 0xE0 + i - 16);
+    for (int i = 0; i < 64; ++i) {  // А..Я а..я: in CP866 А..п then р..я after the box drawing
+        cyrillic1251 += static_cast<char>(0xC0 + i);
+        cyrillic866 += static_cast<char>(i < 48 ? 0x80 + i : 0xB0 + i);
     }
-    const struct {
-        std::string in, out;
-    } rows[] = {
+    struct Row { std::string in, out; };
+    const Row rows[] = {
         {ascii + "\r\n\t", ascii + "\r\n\t"},
-        {upper1251, upper866},
-        {lower1251, lower866},
+        {cyrillic1251, cyrillic866},
         {"\xA8\xB8\xB9", "\xF0\xF1\xFC"},  // Ё ё №
         {"a\0b"s, "a\0b"s},
         {"", ""},
@@ -198,10 +172,6 @@ protected:
         CloseHandle(reader);
         if (writer != nullptr) CloseHandle(writer);
     }
-    void send(const std::string& bytes) {
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    }
 
     HANDLE saved = nullptr, reader = nullptr, writer = nullptr;
     Win32Terminal terminal;
@@ -211,13 +181,13 @@ TEST_F(Win32TerminalTest, AnswerWithinTheTimeLimitOrNone) {
     std::string line = "stale";
     EXPECT_EQ(terminal.readLine(100, &line), LineRead::TimedOut);
     EXPECT_EQ(line, "");
-    send("yes\r\nno\n");
-    EXPECT_EQ(terminal.readLine(100, &line), LineRead::Line);
-    EXPECT_EQ(line, "yes");
-    EXPECT_EQ(terminal.readLine(100, &line), LineRead::Line);
-    EXPECT_EQ(line, "no");
-    CloseHandle(writer);
-    writer = nullptr;
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer, "yes\r\nno\n", 8, &written, nullptr));
+    for (const char* want : {"yes", "no"}) {
+        EXPECT_EQ(terminal.readLine(100, &line), LineRead::Line);
+        EXPECT_EQ(line, want);
+    }
+    CloseHandle(std::exchange(writer, nullptr));
     EXPECT_EQ(terminal.readLine(100, &line), LineRead::Closed);
 }
 
