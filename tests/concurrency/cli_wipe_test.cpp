@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -48,14 +49,12 @@ protected:
             request.ids.push_back(id(d));
         }
         fakes::addFtdiDriver(registry.tree(), adapters);
-        framework = std::make_unique<fakes::TestFramework>(platform::Services{
-            .registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal});
+        framework.emplace(platform::Services{.registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal});
     }
     static std::string id(std::size_t d) { return "DEV" + std::to_string(d); }
     static std::string port(std::size_t d) { return "\\\\.\\COM" + std::to_string(d + 3); }
     std::vector<cli::WipeOutcome> wipe() { cli::Display display(30000); return cli::wipeDevices(request, display); }
     bool all(std::size_t d, uint8_t value) const { return std::ranges::all_of(models[d]->memory(), [&](uint8_t b) { return b == value; }); }
-    void TearDown() override { framework.reset(); }
 
     platform::TreeRegistry registry;
     CountingPorts serial;
@@ -63,7 +62,7 @@ protected:
     tooltest::FakeConsole console;
     fakes::FakeTerminal terminal;
     std::vector<std::unique_ptr<sim::TuvakDevice>> models;
-    std::unique_ptr<fakes::TestFramework> framework;
+    std::optional<fakes::TestFramework> framework;
     cli::WipeRequest request;
 };
 
@@ -105,8 +104,7 @@ TEST_F(CliWipeTest, JobsLimitTheDevicesAtWork) {
 
 TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
     devices({false});
-    terminal.live = true;
-    terminal.typing = true;
+    terminal.live = terminal.typing = true;
     struct Case { std::function<platform::LineRead(std::string*)> answer; CeResult result; const char* failure; };
     const Case cases[] = {
         {[](std::string* line) { return *line = "q", platform::LineRead::Line; }, CE_CANCELED,
@@ -123,8 +121,7 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
         EXPECT_EQ(terminal.questions.load(), asked++);
     }
     EXPECT_TRUE(all(0, 0x00));
-    EXPECT_NE(console.err().find("DEV0: the device is not attached, or its port is gone. Attach it."), std::string::npos)
-        << console.err();
+    EXPECT_NE(console.err().find("DEV0: the device is not attached, or its port is gone. Attach it."), std::string::npos);
 }
 
 }  // namespace

@@ -95,8 +95,7 @@ protected:
     tooltest::FakeConsole console;
     fakes::FakeTerminal terminal;
     sim::TuvakDevice device;
-    fakes::TestFramework framework{platform::Services{
-        .registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal}};
+    fakes::TestFramework framework{{.registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal}};
 };
 
 TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
@@ -119,8 +118,7 @@ TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
 }
 
 TEST_F(CliTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
-    terminal.live = true;
-    terminal.typing = true;
+    terminal.live = terminal.typing = true;
     using A = cli::Display::Answer;
     using R = platform::LineRead;
     struct Case { R read; const char* line; A answer; };
@@ -147,19 +145,16 @@ TEST_F(CliTest, EachMemoryCommandOpensThePortOnceAndSleepsOnlyToAsk) {
     const Case cases[] = {
         {{"read", "TUVAK", "DEV0", "--length", "16"}, 0, 1, {}, "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n"},
         {{"read", "tuvak", "DEV0", "--offset", "126"}, 0, 1, {}, "7e 7f\n"},
-        {{"write", "TUVAK", "DEV0", "--offset", "127", "--hex", "aa"}, 0, 1, {}, ""},
-        {{"dump", "TUVAK", "DEV0"}, 0, 1, {}, ""},
+        {{"write", "TUVAK", "DEV0", "--offset", "127", "--hex", "aa"}, 0, 1, {}, ""}, {{"dump", "TUVAK", "DEV0"}, 0, 1, {}, ""},
         {{"read", "TUVAK", "DEV0", "--offset", "120", "--length", "9"}, 2, 0, {}, ""},
-        // Nobody at the terminal: asked once, after the runner's pacing.
-        {{"read", "TUVAK", "NOPE", "--length", "16"}, 3, 0, {100}, ""},
+        {{"read", "TUVAK", "NOPE", "--length", "16"}, 3, 0, {100}, ""},  // nobody to ask: asked once, after the pacing
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[2]);
-        const int opensBefore = serial.openCount();
-        const std::size_t sleepsBefore = clock.sleeps().size();
+        const std::size_t opensBefore = serial.openCount(), sleepsBefore = clock.sleeps().size();
         console.writes.clear();
         EXPECT_EQ(fakes::runCli(c.args), c.status) << console.err();
-        EXPECT_EQ(serial.openCount() - opensBefore, c.opens);
+        EXPECT_EQ(serial.openCount() - static_cast<int>(opensBefore), c.opens);
         const std::vector<uint32_t> sleeps = clock.sleeps();
         EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + sleepsBefore, sleeps.end()), c.sleeps);
         if (!c.out.empty()) { EXPECT_EQ(console.out(), c.out); }
