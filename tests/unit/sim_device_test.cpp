@@ -90,13 +90,10 @@ TEST(SimPorts, OpenOnlyAttachedPathsOnlyOnceAndLoseAnUnpluggedDevice) {
     uint8_t byte = 0;
     const Bytes write = writeFrame(0, 1);
     ASSERT_TRUE(ports.write(h, write.data(), 4, &written));  // the last reply is still there to be read in full
-    EXPECT_TRUE(ports.read(h, &byte, 1, &got));
-    EXPECT_EQ(got, 1u);
-    EXPECT_FALSE(ports.read(h, &byte, 2, &got));
-    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(std::pair(ports.read(h, &byte, 1, &got), got), std::pair(true, 1u));
+    EXPECT_EQ(std::pair(ports.read(h, &byte, 2, &got), got), std::pair(false, 1u));
     EXPECT_EQ(byte, 0x07);
-    EXPECT_FALSE(ports.write(h, write.data(), 4, &written));
-    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(std::pair(ports.write(h, write.data(), 4, &written), written), std::pair(false, 0u));
     EXPECT_TRUE(ports.close(h));
     EXPECT_EQ(ports.open(com3.c_str(), &h), platform::kErrFileNotFound);
 }

@@ -57,8 +57,7 @@ TEST(SimRandom, DriversRunOnAcrossLoadsAndStateFiles) {
             if (h == platform::kNoLibrary) { ADD_FAILURE() << d.library << " not loaded"; return out; }
             if (settings != nullptr) platform::resolve<void (*)(const char*)>(folder, h, d.configure)(settings);
             EXPECT_EQ((platform::resolve<int (*)(unsigned char*, uint32_t)>(folder, h, d.get)(out.data(), 16)), 0);
-            folder.free(h);
-            return out;
+            return folder.free(h), out;
         };
         const Bytes first = request("");
         Bytes expected(16);

@@ -18,13 +18,7 @@ using namespace tooltest;
 
 class ToolTest : public ::testing::Test {
 protected:
-    void installOne(const std::string& id) {
-        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath(id), "COM3"}});
-    }
-    void expectOnly(const std::string& out, const std::string& err) {
-        EXPECT_EQ(console.out(), out);
-        EXPECT_EQ(console.err(), err);
-    }
+    void expectOnly(const std::string& out, const std::string& err) { EXPECT_EQ(console.out(), out); EXPECT_EQ(console.err(), err); }
 
     FakeConsole console;
     CountingRegistry registry;
@@ -32,7 +26,7 @@ protected:
 };
 
 TEST_F(ToolTest, ArgumentsListRefuseOrShowTheBannerAndAnUnreadableRegistryIsNoMissingDriver) {
-    installOne("AB12CD34E");
+    fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("AB12CD34E"), "COM3"}});
     const std::string listed = std::string(kListOne) + "AB12CD34E\n", bad = "drivers.reg:3: expected a key line";
     struct Case { const char* arg; std::string failure; int status; std::string out, err; };
     const Case cases[] = {
