@@ -42,17 +42,16 @@ protected:
     void devices(const std::vector<bool>& attached) {
         std::vector<fakes::Adapter> adapters;
         for (std::size_t d = 0; d < attached.size(); ++d) {
-            adapters.push_back({fakes::instancePath(id(d)), "COM" + std::to_string(d + 3)});
+            const std::string id = "DEV" + std::to_string(d), com = "COM" + std::to_string(d + 3);
+            adapters.push_back({fakes::instancePath(id), com});
             models.push_back(std::make_unique<sim::TuvakDevice>(d + 1));
             models.back()->memory().fill(0x5A);
-            if (attached[d]) serial.attach(port(d), models.back().get());
-            request.ids.push_back(id(d));
+            if (attached[d]) serial.attach("\\\\.\\" + com, models.back().get());
+            request.ids.push_back(id);
         }
         fakes::addFtdiDriver(registry.tree(), adapters);
         framework.emplace(platform::Services{.registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal});
     }
-    static std::string id(std::size_t d) { return "DEV" + std::to_string(d); }
-    static std::string port(std::size_t d) { return "\\\\.\\COM" + std::to_string(d + 3); }
     std::vector<cli::WipeOutcome> wipe() { cli::Display display(30000); return cli::wipeDevices(request, display); }
     bool all(std::size_t d, uint8_t value) const { return std::ranges::all_of(models[d]->memory(), [&](uint8_t b) { return b == value; }); }
 
@@ -111,7 +110,7 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
          "pass 1 of 5: canceled: the device is not attached, or its port is gone"},
         {[](std::string*) { return platform::LineRead::TimedOut; }, CE_TIMEOUT,
          "pass 1 of 5: no answer in time: the device is not attached, or its port is gone"},
-        {[&](std::string*) { serial.attach(port(0), models[0].get()); return platform::LineRead::Line; }, CE_OK, ""},
+        {[&](std::string*) { serial.attach("\\\\.\\COM3", models[0].get()); return platform::LineRead::Line; }, CE_OK, ""},
     };
     for (int asked = 1; const Case& c : cases) {
         terminal.answer = c.answer;
