@@ -144,7 +144,7 @@ TEST_P(AccordTest, PagesAndDriverCallsForEachFamilyAndFailure) {
     HwDataSource* unchecked = open("unchecked-read");
     ASSERT_TRUE(checked && unchecked);
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.settings + " at " + std::to_string(c.offset));
+        SCOPED_TRACE(c.settings + (c.write ? " write " : " read ") + std::to_string(c.offset) + "+" + std::to_string(c.length));
         configure(c.settings);
         HwDataSource* source = c.unchecked ? unchecked : checked;
         Bytes buffer(c.length, 0x5A);
