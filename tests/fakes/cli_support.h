@@ -1,6 +1,5 @@
-// What the hwds front end's tests run it against: a terminal whose operator
-// answers as the test says, a screen that plays back the cursor movements
-// the front end writes, and the program run in-process.
+// What the hwds front end's tests run it against: a terminal whose operator answers as the test says, a
+// screen that plays back the cursor movements written, and the program run in-process.
 #pragma once
 
 #include <algorithm>
@@ -26,9 +25,7 @@ public:
     bool inputInteractive() override { return typing; }
     platform::LineRead readLine(uint32_t timeoutMs, std::string* line) override {
         std::lock_guard hold(mutex_);
-        ++questions;
-        lastTimeoutMs = timeoutMs;
-        line->clear();
+        ++questions, lastTimeoutMs = timeoutMs, line->clear();
         return answer(line);
     }
     bool binaryOutput() override { return true; }
@@ -53,11 +50,9 @@ inline std::vector<std::string> playBack(const std::string& bytes) {
             if (j < bytes.size() && bytes[j] == 'A') row -= std::min(row, n == 0 ? 1 : n);
             if (j < bytes.size() && bytes[j] == 'K') lines[row].resize(std::min(lines[row].size(), column));
             i = j;
-        } else if (c == '\r') {
+        } else if (c == '\r' || c == '\n') {
             column = 0;
-        } else if (c == '\n') {
-            column = 0;
-            if (++row == lines.size()) lines.emplace_back();
+            if (c == '\n' && ++row == lines.size()) lines.emplace_back();
         } else {
             if (lines[row].size() <= column) lines[row].resize(column + 1, ' ');
             lines[row][column++] = c;

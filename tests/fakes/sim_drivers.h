@@ -1,7 +1,5 @@
-// The simulated driver libraries through the real loader: a Libraries
-// service that takes the driver names from one folder and counts loads and
-// frees, a test's own handle on a simulated library for its controls, and
-// the builds of the libraries a test runs against.
+// The simulated driver libraries through the real loader: a Libraries service over one folder that counts
+// loads and frees, a test's own handle on a simulated library, and the builds a test runs against.
 #pragma once
 
 #include <atomic>
@@ -16,11 +14,7 @@ namespace fakes {
 
 // A build of the simulated drivers: cdecl entry points, and on 32-bit x86
 // stdcall ones too, which the sources must call just as well.
-struct DriverBuild {
-    const char* convention;
-    const char* folder;
-    const char* broken;  // tmdrv32 without TmCheckWritePage
-};
+struct DriverBuild { const char* convention; const char* folder; const char* broken; };  // broken: no TmCheckWritePage
 
 inline std::vector<DriverBuild> driverBuilds() {
     return {
@@ -43,19 +37,12 @@ public:
     explicit DriverFolder(std::string folder) : folder_(std::move(folder)) {}
 
     platform::LibraryHandle load(const char* name) override {
-        ++loads;
-        return loader().load((std::filesystem::path(folder_) / name).string().c_str());
+        return ++loads, loader().load((std::filesystem::path(folder_) / name).string().c_str());
     }
-    platform::Proc symbol(platform::LibraryHandle library, const char* name) override {
-        return loader().symbol(library, name);
-    }
-    bool free(platform::LibraryHandle library) override {
-        ++frees;
-        return loader().free(library);
-    }
+    platform::Proc symbol(platform::LibraryHandle library, const char* name) override { return loader().symbol(library, name); }
+    bool free(platform::LibraryHandle library) override { return ++frees, loader().free(library); }
 
-    std::atomic<int> loads{0};
-    std::atomic<int> frees{0};
+    std::atomic<int> loads{0}, frees{0};
 
 private:
     static platform::Libraries& loader() { return *platform::native().libraries; }
@@ -66,10 +53,7 @@ private:
 // across the loads and frees of the code under test.
 class SimLibrary {
 public:
-    SimLibrary(const std::string& folder, const char* name) : folder_(folder) {
-        handle_ = folder_.load(name);
-        --folder_.loads;
-    }
+    SimLibrary(const std::string& folder, const char* name) : folder_(folder), handle_(folder_.load(name)) {}
     ~SimLibrary() {
         if (handle_ != platform::kNoLibrary) folder_.free(handle_);
     }
@@ -78,9 +62,7 @@ public:
 
     bool loaded() const { return handle_ != platform::kNoLibrary; }
     template <class Fn>
-    Fn entry(const char* name) {
-        return platform::resolve<Fn>(folder_, handle_, name);
-    }
+    Fn entry(const char* name) { return platform::resolve<Fn>(folder_, handle_, name); }
 
 private:
     DriverFolder folder_;

@@ -1,6 +1,5 @@
-// What the voriridod tests run the tool against: a console that keeps every
-// write and shows Windows-1251 as UTF-8, and a registry that counts its opens;
-// and the tool's texts as a UTF-8 console shows them.
+// What the voriridod tests run the tool against: a console that keeps every write and shows Windows-1251
+// as UTF-8, a registry that counts its opens; and the tool's texts as a UTF-8 console shows them.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +39,7 @@ public:
 
     std::string text(platform::Stream stream) const {
         std::string all;
-        for (const auto& [s, bytes] : writes)
-            if (s == stream) all += bytes;
+        for (const auto& [s, bytes] : writes) all += s == stream ? bytes : "";
         return all;
     }
     std::string out() const { return text(platform::Stream::Out); }
@@ -52,13 +50,9 @@ public:
 
 class CountingRegistry : public platform::TreeRegistry {
 public:
-    uint32_t openKey(const char* path, platform::KeyHandle* key) override {
-        ++opens;
-        return TreeRegistry::openKey(path, key);
-    }
+    uint32_t openKey(const char* path, platform::KeyHandle* key) override { return ++opens, TreeRegistry::openKey(path, key); }
     uint32_t queryValue(platform::KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override {
-        ++queries;
-        return TreeRegistry::queryValue(key, name, data, size);
+        return ++queries, TreeRegistry::queryValue(key, name, data, size);
     }
     std::string unavailableReason() override { return failure; }
 

@@ -1,9 +1,9 @@
-// The FIPS 140-2 tests and the repeat count of hwds check, on crafted
-// streams whose counts rngtest gives alike.
+// The FIPS 140-2 tests and the repeat count of hwds check, on crafted streams whose counts rngtest gives alike.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -19,8 +19,7 @@ Bytes noise(std::size_t n, uint64_t seed) {
     Bytes out(n);
     for (std::size_t i = 0; i < n; ++i) {
         if (i % 8 == 0) seed += 0x9E3779B97F4A7C15ull;
-        uint64_t z = seed;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        uint64_t z = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         out[i] = static_cast<uint8_t>((z ^ (z >> 31)) >> (8 * (i % 8)));
     }
@@ -28,34 +27,19 @@ Bytes noise(std::size_t n, uint64_t seed) {
 }
 
 // The 32-bit start and three random blocks, with `change` applied.
-template <class Change>
-Bytes stream(Change change) {
+Bytes stream(void (*change)(Bytes&)) {
     Bytes s = noise(4 + 3 * kBlock, 42);
-    change(s);
-    return s;
+    return change(s), s;
 }
 
-struct Expected {
-    uint64_t successes, failures, monobit, poker, runs, longRun, continuousRun, repeated;
-};
-
-void expectCounts(const cli::HealthCounts& c, const Expected& e) {
-    EXPECT_EQ(c.successes, e.successes);
-    EXPECT_EQ(c.failures, e.failures);
-    EXPECT_EQ(c.monobit, e.monobit);
-    EXPECT_EQ(c.poker, e.poker);
-    EXPECT_EQ(c.runs, e.runs);
-    EXPECT_EQ(c.longRun, e.longRun);
-    EXPECT_EQ(c.continuousRun, e.continuousRun);
-    EXPECT_EQ(c.repeated, e.repeated);
+// Successes, failures, monobit, poker, runs, long run, continuous run, repeated blocks.
+using Counts = std::array<uint64_t, 8>;
+Counts counts(const cli::HealthCounts& c) {
+    return {c.successes, c.failures, c.monobit, c.poker, c.runs, c.longRun, c.continuousRun, c.repeated};
 }
 
 TEST(Fips, CraftedStreamsCountAsRngtestCountsThem) {
-    const struct {
-        const char* name;
-        Bytes bytes;
-        Expected expected;
-    } cases[] = {
+    const struct { const char* name; Bytes bytes; Counts expected; } cases[] = {
         {"random", stream([](Bytes&) {}), {3, 0, 0, 0, 0, 0, 0, 0}},
         {"all zeros", Bytes(4 + 2 * kBlock, 0), {0, 2, 2, 2, 2, 2, 2, 1}},
         {"a block of 0x55", stream([](Bytes& s) { std::fill_n(s.begin() + 4 + kBlock, kBlock, 0x55); }),
@@ -68,10 +52,7 @@ TEST(Fips, CraftedStreamsCountAsRngtestCountsThem) {
          {2, 1, 0, 0, 0, 0, 1, 0}},
         {"the same word unaligned", stream([](Bytes& s) { std::copy_n(s.begin() + 1000, 4, s.begin() + 1002); }),
          {3, 0, 0, 0, 0, 0, 0, 0}},
-        {"a biased block",
-         stream([](Bytes& s) {
-             for (std::size_t i = 4; i < 4 + kBlock; i += 4) s[i] |= 0x0F;
-         }),
+        {"a biased block", stream([](Bytes& s) { for (std::size_t i = 4; i < 4 + kBlock; i += 4) s[i] |= 0x0F; }),
          {2, 1, 1, 1, 1, 0, 0, 0}},
         {"a repeated block", stream([](Bytes& s) { std::copy_n(s.begin() + 4, kBlock, s.begin() + 4 + 2 * kBlock); }),
          {3, 0, 0, 0, 0, 0, 0, 1}},
@@ -82,12 +63,11 @@ TEST(Fips, CraftedStreamsCountAsRngtestCountsThem) {
         SCOPED_TRACE(c.name);
         cli::HealthCheck whole;
         whole.feed(c.bytes.data(), c.bytes.size());
-        expectCounts(whole.counts(), c.expected);
+        EXPECT_EQ(counts(whole.counts()), c.expected);
         // Pieces of any size give the same counts.
         cli::HealthCheck pieces;
-        for (std::size_t at = 0; at < c.bytes.size(); at += 7)
-            pieces.feed(c.bytes.data() + at, std::min<std::size_t>(7, c.bytes.size() - at));
-        expectCounts(pieces.counts(), c.expected);
+        for (std::size_t at = 0; at < c.bytes.size(); at += 7) pieces.feed(&c.bytes[at], std::min<std::size_t>(7, c.bytes.size() - at));
+        EXPECT_EQ(counts(pieces.counts()), c.expected);
     }
 }
 
@@ -106,17 +86,12 @@ TEST(Fips, OnlyBlocksThatPassAndRepeatNothingGoOn) {
 
 TEST(Fips, ReportInRngtestWordsAndAsJson) {
     cli::HealthCounts c;
-    c.successes = 9, c.failures = 2, c.monobit = 1, c.poker = 2, c.runs = 3, c.longRun = 4;
-    c.continuousRun = 5, c.repeated = 6;
+    c.successes = 9, c.failures = 2, c.monobit = 1, c.poker = 2, c.runs = 3, c.longRun = 4, c.continuousRun = 5, c.repeated = 6;
     EXPECT_EQ(cli::healthReport(c),
-              "FIPS 140-2 successes: 9\n"
-              "FIPS 140-2 failures: 2\n"
-              "FIPS 140-2(2001-10-10) Monobit: 1\n"
-              "FIPS 140-2(2001-10-10) Poker: 2\n"
-              "FIPS 140-2(2001-10-10) Runs: 3\n"
-              "FIPS 140-2(2001-10-10) Long run: 4\n"
-              "FIPS 140-2(2001-10-10) Continuous run: 5\n"
-              "repeated blocks: 6\n");
+              "FIPS 140-2 successes: 9\nFIPS 140-2 failures: 2\n"
+              "FIPS 140-2(2001-10-10) Monobit: 1\nFIPS 140-2(2001-10-10) Poker: 2\n"
+              "FIPS 140-2(2001-10-10) Runs: 3\nFIPS 140-2(2001-10-10) Long run: 4\n"
+              "FIPS 140-2(2001-10-10) Continuous run: 5\nrepeated blocks: 6\n");
     const nlohmann::json j = nlohmann::json::parse(cli::healthJson(c));
     EXPECT_EQ(j, nlohmann::json({{"successes", 9}, {"failures", 2}, {"monobit", 1}, {"poker", 2},
                                  {"runs", 3}, {"long_run", 4}, {"continuous_run", 5},

@@ -1,5 +1,4 @@
-// The simulated generators: their faults, and a place that outlives a load
-// of the driver library and, with a state file, the process.
+// The simulated generators: their faults, and a place that outlives a library load and, in a file, the process.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,25 +15,17 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A generator whose bytes count up from its state: every fault shows.
-void counting(uint64_t* state, uint8_t* out, std::size_t n) {
+void counting(uint64_t* state, uint8_t* out, std::size_t n) {  // counts up from its state: every fault shows
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((*state)++);
 }
 
 TEST(SimRandom, FaultsShapeTheRequests) {
-    const struct {
-        const char* name;
-        sim::RandomFaults faults;
-        uint64_t seed;
-        std::vector<Bytes> requests;
-    } cases[] = {
+    const struct { const char* name; sim::RandomFaults faults; uint64_t seed; std::vector<Bytes> requests; } cases[] = {
         {"running on", {}, 10, {{10, 11, 12}, {13, 14, 15}, {16, 17, 18}}},
         {"restart every 2", {.restartEvery = 2}, 10, {{10, 11, 12}, {13, 14, 15}, {10, 11, 12}}},
         {"stuck on 4 bytes", {.stuckBytes = 4}, 10, {{10, 11, 12}, {13, 10, 11}, {12, 13, 10}}},
-        {"all ones", {.onesPercent = 100}, 0, {{0xFF, 0xFF, 0xFF}}},
-        {"no ones", {.onesPercent = 0}, 0, {{0, 0, 0}}},
-        // A bit is one when its draw is below 128: draws 124..131, 132..
-        {"half ones", {.onesPercent = 50}, 124, {{0xF0, 0x00, 0x00}}},
+        {"all ones", {.onesPercent = 100}, 0, {{0xFF, 0xFF, 0xFF}}}, {"no ones", {.onesPercent = 0}, 0, {{0, 0, 0}}},
+        {"half ones", {.onesPercent = 50}, 124, {{0xF0, 0x00, 0x00}}},  // one when a draw is below 128: 124..131, 132..
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -47,55 +38,36 @@ TEST(SimRandom, FaultsShapeTheRequests) {
     }
 }
 
-TEST(SimRandom, ThePlaceSurvivesAStateFile) {
-    fakes::TempDir dir;
-    const std::string file = dir.path + "/place";
-    sim::RandomPlace place{0};
-    EXPECT_FALSE(sim::loadPlace(file, &place));
-    sim::savePlace(file, {18446744073709551615ull, 3, 7});
-    ASSERT_TRUE(sim::loadPlace(file, &place));
-    EXPECT_EQ(sim::placeText(place), "18446744073709551615 3 7");
-}
-
-Bytes firstBytes(uint32_t seed) {
-    simdrv::Xorshift rng(seed);
-    Bytes out(16);
-    for (auto& b : out) b = rng.next();
-    return out;
-}
-
 // Each library loaded and freed around every request, as the sources do.
-TEST(SimRandom, DriversRunOnAcrossLoadsAndStartAfreshWhenConfigured) {
+TEST(SimRandom, DriversRunOnAcrossLoadsAndStateFiles) {
     fakes::TempDir dir;
-    const struct {
-        const char* library;
-        const char* get;
-        const char* configure;
-        uint32_t seed;
-    } drivers[] = {{"snellock.dll", "sbGetRand", "SbSimConfigure", 7},
-                   {"tmdrv32.dll", "TmGetRandomBytes", "TmSimConfigure", 1}};
+    sim::RandomPlace place{0};  // the whole 64-bit place survives its file
+    EXPECT_FALSE(sim::loadPlace(dir.path + "/place", &place));
+    sim::savePlace(dir.path + "/place", {18446744073709551615ull, 3, 7});
+    ASSERT_TRUE(sim::loadPlace(dir.path + "/place", &place));
+    EXPECT_EQ(sim::placeText(place), "18446744073709551615 3 7");
+    const struct { const char* library; const char* get; const char* configure; uint32_t seed; } drivers[] = {
+        {"snellock.dll", "sbGetRand", "SbSimConfigure", 7}, {"tmdrv32.dll", "TmGetRandomBytes", "TmSimConfigure", 1}};
     for (const auto& d : drivers) {
         SCOPED_TRACE(d.library);
         fakes::DriverFolder folder{SIM_DRIVERS_DIR};
-        // `settings`: configured through the control call first.
-        auto request = [&](const char* settings) {
+        auto request = [&](const char* settings) {  // non-null settings go through the control call first
             Bytes out(16);
             const platform::LibraryHandle h = folder.load(d.library);
-            EXPECT_NE(h, platform::kNoLibrary);
-            if (h == platform::kNoLibrary) return out;
-            if (settings != nullptr)
-                platform::resolve<void (*)(const char*)>(folder, h, d.configure)(settings);
+            if (h == platform::kNoLibrary) { ADD_FAILURE() << d.library << " not loaded"; return out; }
+            if (settings != nullptr) platform::resolve<void (*)(const char*)>(folder, h, d.configure)(settings);
             EXPECT_EQ((platform::resolve<int (*)(unsigned char*, uint32_t)>(folder, h, d.get)(out.data(), 16)), 0);
-            folder.free(h);
-            return out;
+            return folder.free(h), out;
         };
         const Bytes first = request("");
-        EXPECT_EQ(first, firstBytes(d.seed));
+        Bytes expected(16);
+        simdrv::Xorshift rng(d.seed);
+        for (auto& b : expected) b = rng.next();
+        EXPECT_EQ(first, expected);
         const Bytes second = request(nullptr);
         EXPECT_NE(second, first);
         EXPECT_NE(request(nullptr), second);
         EXPECT_EQ(request(""), first);
-
         // With a state file, configuring afresh goes on from the file.
         const std::string state = "state=" + dir.path + "/" + d.library;
         EXPECT_EQ(request(state.c_str()), first);
