@@ -42,7 +42,7 @@ protected:
 
 TEST_F(ConnectionTest, DriverDataTellsAbsentFromFaultyAndEntryAndPortAreTakenAsListed) {
     using Tree = platform::RegTree;
-    const std::string id1 = instancePath("ID1"), id1b = "FTDIBUS\\VID_0403+PID_6001+ID1\\0001";
+    const std::string id1 = instancePath("ID1"), id1b = "FTDIBUS\\VID_0403+PID_6001+ID1\\0001", longId(37, 'A');
     std::string unterminated = id1;
     unterminated.resize(64, '0');
     const std::vector<Adapter> strangers = {{instancePath("ABCD"), "COM3"}, {instancePath("abc"), "COM3"},
@@ -59,7 +59,7 @@ TEST_F(ConnectionTest, DriverDataTellsAbsentFromFaultyAndEntryAndPortAreTakenAsL
         {"walk from Count - 1", {{id1, "COM3"}}, [](Tree& t) { t.setDword(fakes::kEnumKey, "Count", 0xFFFFFFFF); }, "ID1", HWDS_FAILED, ""},
         {"highest matching entry wins", {{id1, "COM3"}, {id1 + "X", "COM4"}, {id1b, "COM5"}}, nullptr, "ID1", HWDS_OK, "COM5"},
         {"exact identifier up to the backslash", strangers, nullptr, "ABC", HWDS_NOT_ENUMERATED, ""},
-        {"identifier longer than any entry", strangers, nullptr, std::string(37, 'A').c_str(), HWDS_NOT_ENUMERATED, ""},
+        {"identifier longer than any entry", strangers, nullptr, longId.c_str(), HWDS_NOT_ENUMERATED, ""},
         {"no identifier: highest entry", {{id1, "COM3"}, {"garbage", "COM7"}}, nullptr, nullptr, HWDS_OK, "COM7"},
         {"empty identifier: highest entry", {{id1, "COM3"}, {"garbage", "COM7"}}, nullptr, "", HWDS_OK, "COM7"},
         {"65-byte entry reached", oversized, nullptr, "ID1", HWDS_FAILED, ""},
@@ -158,12 +158,9 @@ TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
         {"Count unreadable", [](Tree& t) { heldEntries(0, {})(t), t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0}); }, CE_HW_FAIL, ""},
         {"Count 0", heldEntries(0, {"0"}), CE_OK, ""},
         {"Count 1", heldEntries(1, {"0", "1"}), CE_OK, "ID0||;"},
-        {"mixed entries",
-         [](Tree& t) {
-             fakes::addFtdiDriver(t, {{instancePath("ID1"), "COM3"}, {std::string(64, 'x'), ""}, {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM5"},
-                                      {"FTDIBUS\\VID_0403+PID_6001+NOSLASH", "COM6"}, {instancePath("ID2"), ""}, {instancePath("ID3"), "COM12"}});
-         },
-         CE_OK, "ID1|COM3|/dev/ttyCOM3;ID2||;ID3|COM12|/dev/ttyCOM12;"},
+        {"mixed entries", [](Tree& t) { fakes::addFtdiDriver(t, {{instancePath("ID1"), "COM3"}, {std::string(64, 'x'), ""},
+            {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM5"}, {"FTDIBUS\\VID_0403+PID_6001+NOSLASH", "COM6"}, {instancePath("ID2"), ""},
+            {instancePath("ID3"), "COM12"}}); }, CE_OK, "ID1|COM3|/dev/ttyCOM3;ID2||;ID3|COM12|/dev/ttyCOM12;"},
         // Only names the walk would format, below Count, in number order.
         {"holes", heldEntries(6, {"5", "07", "2", "+1", "6", "0"}), CE_OK, "ID0||;ID2||;ID5||;"},
         {"Count 0x7FFFFFFF", heldEntries(0x7FFFFFFF, {"2147483646", "3", "2147483647"}), CE_OK, "ID3||;ID2147483646||;"},
