@@ -84,7 +84,7 @@ protected:
     HWDSInteraction interaction{nullptr, &Asker::interact, nullptr, &asker};
 
     RunnerTest() { source.clock = &clock; }
-    CeResult write(const HWDSInteraction* with = nullptr) {
+    CeResult write(const HWDSInteraction* with) {
         uint8_t byte = 0;
         return hwdsWrite(&source, with, &byte, 1, 0);
     }
@@ -92,7 +92,7 @@ protected:
 
 TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPaced) {
     const int32_t C = HWDS_ANSWER_CANCEL, R = HWDS_ANSWER_RETRY;
-    struct Case { std::vector<int32_t> answers; std::vector<ScriptedSource::Step> script; CeResult result; Codes codes; Sleeps sleeps; };
+    struct Case { std::vector<int32_t> answers; std::vector<ScriptedSource::Step> script; CeResult result; Codes codes; Sleeps sleeps; bool clears = false; };
     const Case cases[] = {
         {{C}, {{HWDS_NOT_PRESENT, 50}}, CE_CANCELED, {1, 0}, {50}},  // pacing across the wrap
         {{C}, {{HWDS_OK, 30}}, CE_OK, {}, {}},
@@ -115,15 +115,25 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
         {{C}, {{-1, 0}}, CE_CODE_CORRUPTED, {}, {100}},
         {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {2}, {100, 100}},
         {{7}, {{HWDS_NOT_PRESENT, 0}}, CE_CODE_CORRUPTED, {1}, {100}},  // an unknown answer
+        // No callback: no question, no pause.
+        {{}, {{HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        {{}, {{HWDS_BAD_RANGE, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        {{}, {{HWDS_NOT_ENUMERATED, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        // A callback that clears itself is not called again, not even for the end notice.
+        {{C}, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED, {1}, {100}, true},
+        {{HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT, {2}, {100}, true},
+        {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}}, CE_OK, {5}, {100}, true},
+        {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {5}, {100}, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "first status " << c.script[0].status << ", answer " << c.answers[0]);
+        SCOPED_TRACE(testing::Message() << "first status " << c.script[0].status << ", answers " << c.answers.size() << ", clears " << c.clears);
         const size_t before = clock.sleeps().size();
         const uint32_t start = clock.tickCount();
         Asker a{.answers = c.answers, .clock = &clock, .source = &source};
         HWDSInteraction record{nullptr, &Asker::interact, nullptr, &a};
+        if (c.clears) a.clears = &record;
         source.run(c.script);
-        EXPECT_EQ(write(&record), c.result);
+        EXPECT_EQ(write(c.answers.empty() ? nullptr : &record), c.result);
         EXPECT_EQ(source.executed, c.script.size());
         EXPECT_EQ(a.codes(), c.codes);
         if (!a.calls.empty()) {
@@ -132,33 +142,6 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
         EXPECT_TRUE(a.argumentsMatched);
         const Sleeps sleeps = clock.sleeps();
         EXPECT_EQ(Sleeps(sleeps.begin() + before, sleeps.end()), c.sleeps);
-    }
-}
-
-TEST_F(RunnerTest, NoCallbackMeansNeedInteractionWithoutPause) {
-    source.run({{HWDS_NOT_PRESENT, 0}, {HWDS_BAD_RANGE, 0}, {HWDS_NOT_ENUMERATED, 0}});
-    HWDSInteraction silent{nullptr, nullptr, nullptr, &asker};
-    const HWDSInteraction* withs[] = {nullptr, nullptr, &silent};
-    for (const HWDSInteraction* with : withs) EXPECT_EQ(write(with), CE_HW_NEED_INTERACTION);
-    EXPECT_TRUE(clock.sleeps().empty());
-    EXPECT_TRUE(asker.calls.empty());
-}
-
-TEST_F(RunnerTest, CallbackThatClearsItselfIsNotCalledAgain) {
-    const std::tuple<int32_t, std::vector<ScriptedSource::Step>, CeResult> cases[] = {
-        {HWDS_ANSWER_CANCEL, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED},
-        {HWDS_ANSWER_TIMEOUT, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT},
-        {HWDS_ANSWER_RETRY, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}}, CE_OK},
-        {HWDS_ANSWER_RETRY, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION},
-    };
-    for (const auto& [answer, script, result] : cases) {
-        Asker a{.answers = {answer}, .clock = &clock, .source = &source};
-        HWDSInteraction record{nullptr, &Asker::interact, nullptr, &a};
-        a.clears = &record;
-        source.run(script);
-        EXPECT_EQ(write(&record), result) << "answer " << answer;
-        EXPECT_EQ(a.calls.size(), 1u);
-        EXPECT_EQ(source.executed, script.size());
     }
 }
 
