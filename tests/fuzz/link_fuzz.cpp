@@ -1,8 +1,7 @@
-// HwTuvak over the in-process transport, with a device whose faults, the
-// stray bytes on its line and the requests made of it come from the input.
-// Checks that HWDS_OK follows only the device's proper answers to every
-// request of the operation, with nothing else on the line, and that random
-// bytes come out once each, in order, never from a block that failed.
+// HwTuvak over the in-process transport, the device's faults, stray bytes on
+// the line and the requests from the input. HWDS_OK must follow only proper
+// answers to every request, with nothing else on the line; random bytes come
+// out once each, in order, never from a block that failed.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include "platform/regtree.h"
 #include "sim/model/inprocess_ports.h"
 #include "sim/model/tuvak_device.h"
+#include "tests/fakes/ftdi_registry.h"
 
 namespace {
 
@@ -35,23 +35,18 @@ public:
         const bool ok = InProcessPorts::write(port, data, length, written);
         if (ok && input_.remaining_bytes() > 0 && input_.ConsumeIntegralInRange<int>(0, 15) == 0) {
             const Bytes bytes = input_.ConsumeBytes<uint8_t>(input_.ConsumeIntegralInRange<std::size_t>(1, 3));
-            stray(kPort, bytes);
-            strayed = strayed || !bytes.empty();
+            if (!bytes.empty()) stray(kPort, bytes), strayed = true;
         }
         return ok;
     }
-    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override {
-        return readFor(port, data, length, 0, got);
-    }
+    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override { return readFor(port, data, length, 0, got); }
     bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
         const bool ok = InProcessPorts::readFor(port, data, length, ms, got);
         consumed.insert(consumed.end(), data, data + *got);
         return ok;
     }
     // Bytes that arrive right after the next purge, whichever operation makes it.
-    void strayAtPurge(const Bytes& bytes) {
-        if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_;
-    }
+    void strayAtPurge(const Bytes& bytes) { if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_; }
     bool purge(platform::PortHandle port, uint32_t flags) override {
         const bool ok = InProcessPorts::purge(port, flags);
         if (ok && queued_ > 0) --queued_, strayed = true;
@@ -60,8 +55,6 @@ public:
 
     Bytes consumed;        // during the current operation
     bool strayed = false;  // during the current operation
-
-private:
     FuzzedDataProvider& input_;
     int queued_ = 0;
 };
@@ -71,10 +64,9 @@ private:
 // The data bytes of read replies go to *values, random blocks to *blocks.
 bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes* values, std::vector<Bytes>* blocks) {
     std::size_t at = 0;
-    auto take = [&](std::size_t n) {
-        if (consumed.size() - at < n) return Bytes();
+    auto take = [&](std::size_t n) {  // nothing once the bytes run short
         at += n;
-        return Bytes(&consumed[at - n], &consumed[at - n] + n);
+        return at <= consumed.size() ? Bytes(consumed.begin() + static_cast<std::ptrdiff_t>(at - n), consumed.begin() + static_cast<std::ptrdiff_t>(at)) : Bytes();
     };
     for (const Bytes& request : requests) {
         if (request.empty()) return false;
@@ -86,8 +78,7 @@ bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes
             values->push_back(reply[1]);
         } else {
             const Bytes reply = take(TUVAK_EXCHANGE_SIZE);
-            if (reply.size() != TUVAK_EXCHANGE_SIZE || reply[0] != sim::kCmdRandom ||
-                reply.back() != sim::checkByte(reply.data() + 1, TUVAK_MEMORY_SIZE))
+            if (reply.size() != TUVAK_EXCHANGE_SIZE || reply[0] != sim::kCmdRandom || reply.back() != sim::checkByte(reply.data() + 1, TUVAK_MEMORY_SIZE))
                 return false;
             blocks->emplace_back(reply.begin() + 1, reply.end() - 1);
         }
@@ -95,22 +86,15 @@ bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes
     return at == consumed.size();
 }
 
-// Whether a fault set to begin after `after` frames touches any of the
-// frames numbered first .. first + count - 1.
-bool touches(int64_t after, uint64_t first, uint64_t count) {
-    return after >= 0 && count > 0 && static_cast<uint64_t>(after) < first + count;
-}
+// Whether a fault beginning after frame `after` touches frames first .. first + count - 1.
+bool touches(int64_t after, uint64_t first, uint64_t count) { return after >= 0 && count > 0 && static_cast<uint64_t>(after) < first + count; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     platform::TreeRegistry registry;
-    const std::string instance = "FTDIBUS\\VID_0403+PID_6001+ID1\\0000";
-    registry.tree().setDword("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "Count", 1);
-    registry.tree().setString("SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "0", instance);
-    registry.tree().setString("SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters", "PortName",
-                              "COM3");
+    fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}});
     sim::TuvakDevice device(input.ConsumeIntegral<uint64_t>());
     NoisyPorts ports(input);
     ports.attach(kPort, &device);
@@ -121,14 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     for (int op = 0; op < 6 && input.remaining_bytes() > 0; ++op) {
         // Faults from some frame on, counted from now.
         const uint64_t now = device.framesAnswered();
-        auto threshold = [&] {
-            return input.ConsumeBool() ? static_cast<int64_t>(now + input.ConsumeIntegralInRange<uint64_t>(0, 140)) : -1;
-        };
+        auto threshold = [&] { return input.ConsumeBool() ? static_cast<int64_t>(now + input.ConsumeIntegralInRange<uint64_t>(0, 140)) : -1; };
         sim::Faults& faults = device.faults();
-        faults.badEchoAfter = threshold();
-        faults.badAckAfter = threshold();
-        faults.badCheckAfter = threshold();
-        faults.silentAfter = threshold();
+        for (auto field : {&sim::Faults::badEchoAfter, &sim::Faults::badAckAfter, &sim::Faults::badCheckAfter, &sim::Faults::silentAfter})
+            faults.*field = threshold();
         if (input.ConsumeIntegralInRange<int>(0, 7) == 0) faults.unplugAfter = threshold();
         if (input.ConsumeIntegralInRange<int>(0, 7) == 0)
             ports.strayAtPurge(input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange<std::size_t>(1, 3)));
@@ -140,16 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         buffer.resize(length, 0xEE);
         const Bytes written = buffer;
 
-        ports.consumed.clear();
-        ports.strayed = false;
-        device.clearFrameLog();
+        ports.consumed.clear(), ports.strayed = false, device.clearFrameLog();
         const std::size_t requestsBefore = ports.writes().size();
         const uint64_t first = device.framesAnswered();
         const bool unpluggedBefore = device.unplugged();
-        int32_t status = HWDS_FAILED;
-        if (kind == 0) status = source.write(buffer.data(), length, offset);
-        if (kind == 1) status = source.read(buffer.data(), length, offset);
-        if (kind == 2) status = source.getRandom(buffer.data(), length);
+        const int32_t status = kind == 0 ? source.write(buffer.data(), length, offset)
+                               : kind == 1 ? source.read(buffer.data(), length, offset) : source.getRandom(buffer.data(), length);
         std::vector<Bytes> requests = ports.writes();
         requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(requestsBefore));
         const uint64_t sent = requests.size();
@@ -162,27 +138,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         std::vector<Bytes> blocks;
         const bool formed = wellFormed(requests, ports.consumed, &values, &blocks) && ports.undelivered(kPort) == 0;
         // The device answered everything properly and nothing else came.
-        const bool badReply = kind == 0 ? touches(faults.badAckAfter, first, sent) : touches(faults.badCheckAfter, first, sent);
-        const bool clean = !ports.strayed && device.framesAnswered() - first == sent &&
-                           device.frameLog().size() == sent && !touches(faults.badEchoAfter, first, sent) && !badReply;
+        const bool clean = !ports.strayed && device.framesAnswered() - first == sent && device.frameLog().size() == sent &&
+                           !touches(faults.badEchoAfter, first, sent) && !touches(kind == 0 ? faults.badAckAfter : faults.badCheckAfter, first, sent);
 
         // Success only after well-formed replies to whatever was sent (random
         // bytes the cache holds need nothing sent), one request per byte.
-        if (status == HWDS_OK && sent > 0) require(formed);
-        if (status == HWDS_OK && kind != 2) require(sent == length);
-        if (kind == 0 && status == HWDS_OK && clean)
-            require(std::equal(written.begin(), written.end(), device.memory().begin() + offset));
-        if (kind == 1 && status == HWDS_OK) {
-            require(values == buffer);
-            if (clean) require(std::equal(buffer.begin(), buffer.end(), device.memory().begin() + offset));
-        }
+        if (status == HWDS_OK) require((sent == 0 || formed) && (kind == 2 || sent == length));
+        if (kind == 0 && status == HWDS_OK && clean) require(std::equal(written.begin(), written.end(), device.memory().begin() + offset));
+        if (kind == 1 && status == HWDS_OK) require(values == buffer && (!clean || std::equal(buffer.begin(), buffer.end(), device.memory().begin() + offset)));
         if (kind == 2 && length > 0) {
             if (status == HWDS_OK) {
                 // The cache first, then each block fetched now, whole but the last.
                 Bytes expected = cached;
                 for (const Bytes& block : blocks) expected.insert(expected.end(), block.begin(), block.end());
-                require(expected.size() >= length);
-                require(std::equal(buffer.begin(), buffer.end(), expected.begin()));
+                require(expected.size() >= length && std::equal(buffer.begin(), buffer.end(), expected.begin()));
                 cached.assign(expected.begin() + length, expected.end());
                 require(cached.size() < TUVAK_MEMORY_SIZE);
                 require(source.randomPos == TUVAK_RANDOM_EMPTY - cached.size());

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "hwds/hwds.h"
-#include "hwds/tuvak/hwtuvak.h"
 #include "tests/fakes/fake_mutexes.h"
 #include "tests/fakes/test_framework.h"
 
@@ -20,31 +19,29 @@ protected:
         EXPECT_EQ(hwdsOpen(&source, type, id), CE_OK) << type;
         return source;
     }
-    size_t listLength() const {
+    static size_t listLength() {
         size_t n = 0;
-        for (HwDataSource* s = hwdsOpenSources(); s; s = s->next) ++n;
+        for (HwDataSource* s = hwdsOpenSources(); s; s = s->next, ++n) {}
         return n;
     }
 };
 
 TEST(ResultCodes, NamesAndSourceTypesAreTheExternalVocabulary) {
-    const std::pair<CeResult, const char*> names[] = {
-        {0, "CE_OK"}, {19, "CE_CANCELED"}, {24, "CE_HW_NEED_INTERACTION"}, {28, "CE_MAC_BAD"},
-        {29, nullptr}, {-1, nullptr},
-    };
+    const std::pair<CeResult, const char*> names[] = {{0, "CE_OK"}, {19, "CE_CANCELED"}, {24, "CE_HW_NEED_INTERACTION"}, {28, "CE_MAC_BAD"}, {29, nullptr}, {-1, nullptr}};
     for (auto [code, name] : names) EXPECT_STREQ(ceResultName(code), name) << code;
-    for (auto [index, type] : std::vector<std::pair<uint32_t, const char*>>{
-             {0, "ACCORD"}, {1, "SOBOL"}, {2, "TUVAK"}, {3, nullptr}})
-        EXPECT_STREQ(hwdsSourceType(index), type) << index;
+    const char* types[] = {"ACCORD", "SOBOL", "TUVAK", nullptr};
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_STREQ(hwdsSourceType(i), types[i]) << i;
 }
 
-TEST_F(OpenTest, TypeIgnoresCaseIdentifierComparesByteForByte) {
-    HwDataSource* first = open("tuvak", "AB12CD34E");
+TEST_F(OpenTest, TypeIgnoresCaseIdentifierIsAnOwnCopyComparedByteForByte) {
+    char id[] = "AB12CD34E";
+    HwDataSource* first = open("tuvak", id);
+    id[0] = 'Q';
+    EXPECT_STREQ(first->id, "AB12CD34E");
     EXPECT_EQ(open("TuVaK", "AB12CD34E"), first);
     EXPECT_STREQ(first->type, "TUVAK");
     EXPECT_STREQ(first->typeName(), "TUVAK");
-    EXPECT_TRUE(first->providesRandom());
-    EXPECT_TRUE(first->providesStorage());
+    EXPECT_TRUE(first->providesRandom() && first->providesStorage());
     EXPECT_NE(open("TUVAK", "ab12cd34e"), first);
 
     // Null matches only null; empty is an identifier of its own.
@@ -57,29 +54,20 @@ TEST_F(OpenTest, TypeIgnoresCaseIdentifierComparesByteForByte) {
     EXPECT_EQ(listLength(), 4u);
 }
 
-TEST_F(OpenTest, SourceKeepsItsOwnCopyOfTheIdentifierAndStartsIdle) {
-    char id[] = "XYZ";
-    HwDataSource* source = open("TUVAK", id);
-    id[0] = 'Q';
-    EXPECT_STREQ(source->id, "XYZ");
-    EXPECT_EQ(open("TUVAK", "XYZ"), source);
-
-    auto* tuvak = static_cast<HwTuvak*>(source);  // nothing is touched yet
-    EXPECT_EQ(tuvak->randomPos, TUVAK_RANDOM_EMPTY);
-    EXPECT_EQ(tuvak->portHandle, platform::kInvalidPort);
-    EXPECT_NE(tuvak->lock, platform::kNoMutex);
-}
-
-TEST_F(OpenTest, BadArgumentsAndUnknownTypes) {
-    HwDataSource* out = sentinel;
-    EXPECT_EQ(hwdsOpen(&out, nullptr, "X"), CE_BAD_PARAM);
-    EXPECT_EQ(out, sentinel);
+TEST_F(OpenTest, BadArgumentsUnknownTypesAndARegistryLockNotTakenOpenNothing) {
     EXPECT_EQ(hwdsOpen(nullptr, "TUVAK", "X"), CE_BAD_PARAM);
-    for (const char* type : {"TUVAK2", "TUVA", "ACCORDS", "SOBO", ""}) {
-        out = sentinel;
-        EXPECT_EQ(hwdsOpen(&out, type, nullptr), CE_HW_NOT_SUPPORTED) << type;
-        EXPECT_EQ(out, nullptr) << type;
+    struct Case { const char* type; CeResult result; HwDataSource* out; };
+    const Case cases[] = {{nullptr, CE_BAD_PARAM, sentinel}, {"TUVAK2", CE_HW_NOT_SUPPORTED, nullptr}, {"TUVA", CE_HW_NOT_SUPPORTED, nullptr},
+        {"ACCORDS", CE_HW_NOT_SUPPORTED, nullptr}, {"SOBO", CE_HW_NOT_SUPPORTED, nullptr}, {"", CE_HW_NOT_SUPPORTED, nullptr}};
+    for (const Case& c : cases) {
+        HwDataSource* out = sentinel;
+        EXPECT_EQ(hwdsOpen(&out, c.type, "X"), c.result) << c.type;
+        EXPECT_EQ(out, c.out) << c.type;
     }
+    mutexes.waitOutcome = platform::WaitResult::Abandoned;  // the registry lock
+    HwDataSource* out = sentinel;
+    EXPECT_EQ(hwdsOpen(&out, "TUVAK", "A"), CE_HW_FAIL_LOCK);
+    EXPECT_EQ(out, sentinel);
     EXPECT_EQ(listLength(), 0u);
 }
 
@@ -90,35 +78,23 @@ TEST_F(OpenTest, TeardownDestroysNewestFirstAndEmptiesTheList) {
     hwdsTeardown();
     EXPECT_EQ(hwdsOpenSources(), nullptr);
     EXPECT_EQ(mutexes.open(), openBefore - 4);
-    // Registry lock first, then C, B, A.
-    const std::vector<platform::MutexHandle> closed = mutexes.closedOrder();
-    ASSERT_EQ(closed.size(), 4u);
-    EXPECT_EQ(std::vector<platform::MutexHandle>(closed.begin() + 1, closed.end()),
-              (std::vector<platform::MutexHandle>{locks[2], locks[1], locks[0]}));
+    const std::vector<platform::MutexHandle> closed = mutexes.closedOrder();  // the registry lock, then C, B, A
+    EXPECT_EQ(closed, (std::vector<platform::MutexHandle>{closed.at(0), locks[2], locks[1], locks[0]}));
     hwdsStartup();
 }
 
-TEST_F(OpenTest, RegistryLockThatCannotBeTakenFailsTheOpen) {
-    mutexes.waitOutcome = platform::WaitResult::Abandoned;
-    HwDataSource* out = sentinel;
-    EXPECT_EQ(hwdsOpen(&out, "TUVAK", "A"), CE_HW_FAIL_LOCK);
-    EXPECT_EQ(out, sentinel);
-    EXPECT_EQ(listLength(), 0u);
-    mutexes.waitOutcome = platform::WaitResult::Acquired;
-
-    // A registry lock the system refused at start-up fails every open.
+TEST_F(OpenTest, RefusedLocks) {
     mutexes.refuseCreate = true;
-    hwdsTeardown();
-    hwdsStartup();
-    EXPECT_EQ(hwdsOpen(&out, "TUVAK", "A"), CE_HW_FAIL_LOCK);
-}
-
-TEST_F(OpenTest, SourceWhoseLockWasRefusedIsCreatedButCannotRun) {
-    mutexes.refuseCreate = true;
+    // A source whose lock was refused is created but cannot run.
     HwDataSource* source = open("TUVAK", "A");
     EXPECT_EQ(source->lock, platform::kNoMutex);
     uint8_t byte = 0;
     EXPECT_EQ(hwdsWrite(source, nullptr, &byte, 1, 0), CE_HW_FAIL_LOCK);
+    // A registry lock refused at start-up fails every open.
+    hwdsTeardown();
+    hwdsStartup();
+    HwDataSource* out = sentinel;
+    EXPECT_EQ(hwdsOpen(&out, "TUVAK", "B"), CE_HW_FAIL_LOCK);
 }
 
 }  // namespace
