@@ -121,7 +121,8 @@ public:
     virtual bool purge(PortHandle port, uint32_t flags) = 0;
     virtual bool write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) = 0;
     // Waits until `length` bytes have arrived or kSerialReadTimeoutMs has
-    // passed; *got tells how many were stored. False only on an error.
+    // passed (on a port whose settings were set); *got tells how many were
+    // stored. False only on an error.
     virtual bool read(PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) = 0;
     // As read, waiting at most timeoutMs (ReadTotalTimeoutConstant on Windows).
     virtual bool readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) = 0;

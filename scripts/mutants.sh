@@ -77,12 +77,12 @@ tuvak-write-echo         unit        hwds/tuvak/protocol.cpp   echo != TUVAK_CMD
 tuvak-write-ack          unit        hwds/tuvak/protocol.cpp   ack != TUVAK_CMD_WRITE) {  =>  ack == 0) {
 tuvak-read-echo          unit        hwds/tuvak/protocol.cpp   echo != TUVAK_CMD_READ ||  =>
 tuvak-read-check         unit        hwds/tuvak/protocol.cpp   || (reply[0] & reply[1]) != 0) {  =>  ) {
-tuvak-write-late-byte    unit        hwds/tuvak/protocol.cpp   !lineQuiet()) status = HWDS_WRITE_ERROR;  =>  false) status = HWDS_WRITE_ERROR;
-tuvak-read-late-byte     unit        hwds/tuvak/protocol.cpp   !lineQuiet()) status = HWDS_IO_ERROR;  =>  false) status = HWDS_IO_ERROR;
-tuvak-random-check       unit        hwds/tuvak/protocol.cpp   exchangeBuf[TUVAK_MEMORY_SIZE + 1] != tuvakCheck(exchangeBuf + 1, TUVAK_MEMORY_SIZE) ||  =>
+tuvak-write-late-byte    unit        hwds/tuvak/protocol.cpp   !lineQuiet(timer.lateByteWaitMs())) status = HWDS_WRITE_ERROR;  =>  false) status = HWDS_WRITE_ERROR;
+tuvak-read-late-byte     unit        hwds/tuvak/protocol.cpp   length != 0 && !lineQuiet(timer.lateByteWaitMs())) status = HWDS_IO_ERROR;  =>  length != 0 && false) status = HWDS_IO_ERROR;
+tuvak-random-check       unit        hwds/tuvak/protocol.cpp   exchangeBuf[TUVAK_MEMORY_SIZE + 1] == tuvakCheck(exchangeBuf + 1, TUVAK_MEMORY_SIZE);  =>  true;
 tuvak-random-cache       unit        hwds/tuvak/protocol.cpp   if (n < TUVAK_MEMORY_SIZE) randomPos = n + 1;  =>  if (n < TUVAK_MEMORY_SIZE) randomPos = n;
 tuvak-random-probe       unit        hwds/tuvak/protocol.cpp   if (length == 0) return probe();  =>  if (length == 0) return HWDS_OK;
-walk-skips-highest       unit        hwds/tuvak/adapters.cpp   for (uint32_t k = count; k-- > 0;) {  =>  for (uint32_t k = count - 1; k-- > 0;) {
+walk-skips-highest       unit        hwds/tuvak/adapters.cpp   for (uint32_t k = entries.count(); k-- > 0;)  =>  for (uint32_t k = entries.count() - 1; k-- > 0;)
 walk-entry-prefix        unit        hwds/tuvak/adapters.cpp   &&¶           data[kInstancePrefix.size() + id.size()] == '\\';  =>  ;
 port-unreadable-entry    unit        hwds/tuvak/connection.cpp if (!entry.readable) return unreadable = true;  =>  if (!entry.readable) return unreadable = false;
 port-no-entries          unit        hwds/tuvak/connection.cpp case tuvak::AdapterWalk::NoEntries: return HWDS_NOT_PRESENT;  =>  case tuvak::AdapterWalk::NoEntries: return HWDS_FAILED;
