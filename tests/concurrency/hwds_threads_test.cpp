@@ -78,7 +78,7 @@ TEST_F(ThreadsTest, OpensAgreeAndRequestsOnOneSourceNeverInterleave) {
     }
     int listed = 0;
     for (HwDataSource* s = hwdsOpenSources(); s; s = s->next) ++listed;
-    EXPECT_EQ(listed, kDevices);
+    EXPECT_EQ(listed, kDevices) << "one source per device";
 }
 
 TEST_F(ThreadsTest, EachRandomByteIsHandedOutOnce) {
@@ -100,15 +100,13 @@ TEST_F(ThreadsTest, EachRandomByteIsHandedOutOnce) {
     Bytes all, stream;
     for (const Bytes& g : got) all.insert(all.end(), g.begin(), g.end());
     sim::TuvakDevice twin(100);
-    while (stream.size() < all.size()) {
+    for (const uint8_t request = 0x05; stream.size() < all.size();) {
         Bytes reply;
-        const uint8_t request = 0x05;
         twin.receive(&request, 1, &reply);
         stream.insert(stream.end(), reply.begin() + 1, reply.begin() + 129);
     }
     stream.resize(all.size());
-    std::sort(all.begin(), all.end());
-    std::sort(stream.begin(), stream.end());
+    std::ranges::sort(all), std::ranges::sort(stream);
     EXPECT_EQ(all, stream);
 }
 

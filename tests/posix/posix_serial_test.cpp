@@ -51,6 +51,13 @@ protected:
         }
         return out.resize(n), out;
     }
+    // What one read of up to n bytes gives; `ok`: what the read is to return.
+    Bytes readAtHost(PortHandle h, uint32_t n, bool ok = true) {
+        Bytes in(n);
+        uint32_t got = 0;
+        EXPECT_EQ(ports_.read(h, in.data(), n, &got), ok);
+        return in.resize(got), in;
+    }
     PortHandle openRaw(const char* path = "\\\\.\\COM7") {
         PortHandle h = kInvalidPort;
         EXPECT_EQ(ports_.open(path, &h), kErrSuccess) << path;
@@ -100,18 +107,15 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
         const FdGuard fd(::open(node_.c_str(), O_RDWR | O_NOCTTY));
         termios t{};
         ASSERT_EQ(::tcgetattr(fd.get(), &t), 0);
-        t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | ISTRIP | PARMRK;
-        t.c_oflag |= OPOST | ONLCR;
-        t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | ISTRIP | PARMRK, t.c_oflag |= OPOST | ONLCR, t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
         ASSERT_EQ(::tcsetattr(fd.get(), TCSANOW, &t), 0);
     }
     PortHandle h = openRaw();
-    Bytes all(256), in(256);
+    Bytes all(256);
     std::iota(all.begin(), all.end(), 0);
     sendFromDevice(all);
-    uint32_t got = 0, written = 0;
-    EXPECT_TRUE(ports_.read(h, in.data(), 256, &got));
-    EXPECT_EQ(in, all);
+    EXPECT_EQ(readAtHost(h, 256), all);
+    uint32_t written = 0;
     EXPECT_TRUE(ports_.write(h, all.data(), 256, &written));
     EXPECT_EQ(written, 256u);
     EXPECT_EQ(receiveAtDevice(), all);  // nothing added, no echo
@@ -126,19 +130,16 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
             std::this_thread::sleep_for(milliseconds(80));
         }
     });
-    Bytes in(8);
-    uint32_t got = 0;
-    EXPECT_TRUE(ports_.read(h, in.data(), 8, &got));
+    EXPECT_EQ(readAtHost(h, 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
     device.join();
-    EXPECT_EQ(in, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
     // 9..12 may already sit in the read-ahead: they come first and whole.
-    EXPECT_TRUE(ports_.read(h, in.data(), 2, &got));
-    EXPECT_EQ(Bytes(in.begin(), in.begin() + got), (Bytes{9, 10}));
+    EXPECT_EQ(readAtHost(h, 2), (Bytes{9, 10}));
     auto start = Clock::now();
-    EXPECT_TRUE(ports_.read(h, in.data(), 5, &got));
-    EXPECT_EQ(Bytes(in.begin(), in.begin() + got), (Bytes{11, 12}));
+    EXPECT_EQ(readAtHost(h, 5), (Bytes{11, 12}));
     EXPECT_GE(msSince(start), 950);
     // readFor waits its own time, not the reply time-out.
+    Bytes in(1);
+    uint32_t got = 0;
     start = Clock::now();
     EXPECT_TRUE(ports_.readFor(h, in.data(), 1, 5, &got));
     EXPECT_EQ(got, 0u);
@@ -148,8 +149,7 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_TRUE(ports_.readFor(h, in.data(), 1, 1000, &got));
     EXPECT_EQ(in[0], 20);
     EXPECT_TRUE(ports_.purge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear));
-    EXPECT_TRUE(ports_.read(h, in.data(), 1, &got));
-    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(readAtHost(h, 1), Bytes{});
     EXPECT_TRUE(ports_.close(h));
 }
 
@@ -226,16 +226,14 @@ TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
         std::this_thread::sleep_for(milliseconds(100));
         master_.reset();
     });
-    Bytes in(5);
-    uint32_t got = 0, written = 0;
     const auto start = Clock::now();
-    EXPECT_FALSE(ports_.read(h, in.data(), 5, &got));
+    EXPECT_EQ(readAtHost(h, 5, false), (Bytes{7, 7}));
     device.join();
-    EXPECT_EQ(got, 2u);
     EXPECT_LT(msSince(start), 900);  // reported, not waited out
-    EXPECT_FALSE(ports_.read(h, in.data(), 1, &got));
-    EXPECT_EQ(got, 0u);
-    EXPECT_FALSE(ports_.write(h, in.data(), 1, &written));
+    EXPECT_EQ(readAtHost(h, 1, false), Bytes{});
+    const uint8_t byte = 7;
+    uint32_t written = 0;
+    EXPECT_FALSE(ports_.write(h, &byte, 1, &written));
     ports_.close(h);
 }
 
