@@ -146,8 +146,7 @@ TEST_P(AccordTest, PagesAndDriverCallsForEachFamilyAndFailure) {
     }
     // The buffer check comes first, but an empty request still asks for the key.
     configure("family=6");
-    EXPECT_EQ(checked->read(nullptr, 1, 0), HWDS_BAD_RANGE);
-    EXPECT_EQ(checked->write(nullptr, 1, 0), HWDS_BAD_RANGE);
+    EXPECT_EQ(std::pair(checked->read(nullptr, 1, 0), checked->write(nullptr, 1, 0)), std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
     EXPECT_EQ(log(), "");
     EXPECT_EQ(checked->read(nullptr, 0, 0), HWDS_OK);
     EXPECT_EQ(log(), PROLOGUE);
@@ -175,9 +174,8 @@ TEST_P(AccordTest, RandomBytesAndTheAllZeroRule) {
 
 TEST_P(AccordTest, SizeIsWhatEightBitPageNumbersReachOfTheFamilysPages) {
     const std::pair<const char*, std::pair<CeResult, uint32_t>> cases[] = {
-        {"family=8", {CE_OK, 120}}, {"family=6", {CE_OK, 480}}, {"family=10", {CE_OK, 1920}},
-        {"family=12", {CE_OK, 7560}}, {"family=9", {CE_HW_OP_NOT_SUPPORTED, 7}},
-        {"present=0", {CE_HW_NEED_INTERACTION, 7}},
+        {"family=8", {CE_OK, 120}}, {"family=6", {CE_OK, 480}}, {"family=10", {CE_OK, 1920}}, {"family=12", {CE_OK, 7560}},
+        {"family=9", {CE_HW_OP_NOT_SUPPORTED, 7}}, {"present=0", {CE_HW_NEED_INTERACTION, 7}},
     };
     HwDataSource* source = open();
     for (const auto& [settings, expected] : cases) {
