@@ -106,7 +106,7 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
     terminal.live = terminal.typing = true;
     struct Case { std::function<platform::LineRead(std::string*)> answer; CeResult result; const char* failure; };
     const Case cases[] = {
-        {[](std::string* line) { return *line = "q", platform::LineRead::Line; }, CE_CANCELED,
+        {[](std::string* line) { line->assign(1, 'q'); return platform::LineRead::Line; }, CE_CANCELED,
          "pass 1 of 5: canceled: the device is not attached, or its port is gone"},
         {[](std::string*) { return platform::LineRead::TimedOut; }, CE_TIMEOUT,
          "pass 1 of 5: no answer in time: the device is not attached, or its port is gone"},
