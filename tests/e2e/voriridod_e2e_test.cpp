@@ -32,15 +32,13 @@ namespace {
 
 using namespace tooltest;
 using e2e::WineHost;
+using fakes::Adapter;
 using fakes::instancePath;
 using Strings = std::vector<std::string>;
 
 constexpr char kId[] = "AB12CD34E";
 constexpr uint8_t kFill = 0x5A;
-// High COM numbers: Wine gives the low ones to the host's own serial ports.
-constexpr char kFirstCom[] = "33";
-constexpr char kCom[] = "COM33";
-constexpr char kOtherCom[] = "COM37";
+constexpr char kCom[] = "COM33", kOtherCom[] = "COM37";  // high: Wine gives the low ones to the host's serial ports
 
 // Puts a file's mode back whatever the test's outcome.
 struct ModeGuard {
@@ -50,12 +48,9 @@ struct ModeGuard {
     struct stat saved {};
 };
 
-struct Adapter { std::string instance, portName; };
-
-// The driver's data as the registry file states it; Count is left out when
-// not given, and Enum altogether when `withEnum` is false.
-std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count, const std::vector<Adapter>& adapters,
-                        const std::vector<std::pair<std::string, std::string>>& serialComm) {
+// The driver's data as a registry file: no Count without `count`, no Enum without `withEnum`.
+using Ports = std::vector<std::pair<std::string, std::string>>;  // device node, COM name
+std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count, const std::vector<Adapter>& adapters, const Ports& serialComm) {
     platform::RegeditWriter file;
     file.key("SYSTEM\\CurrentControlSet\\Services\\FTSER2K");
     if (withEnum) {
@@ -79,20 +74,14 @@ sim::RunResult runVoriridod(const std::string& registryFile, const Strings& args
     return sim::runProgram(prefix, {"LC_ALL=C.UTF-8", "HWDS_REGISTRY=" + registryFile});
 }
 
-// The console bytes of a UTF-8 text where the tool runs.
-std::string shown(const std::string& utf8) { return WineHost::get() ? WineHost::console(utf8) : utf8; }
-
+// Exact console bytes, UTF-8 text as the console where the tool runs shows it.
 void expectRun(const sim::RunResult& r, int status, const std::string& out, const std::string& err) {
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, status);
-    EXPECT_EQ(r.out, shown(out));
-    EXPECT_EQ(r.err, shown(err));
+    auto shown = [](const std::string& utf8) { return WineHost::get() ? WineHost::console(utf8) : utf8; };
+    EXPECT_EQ(std::tuple(r.timedOut, r.exitCode, r.out, r.err), std::tuple(false, status, shown(out), shown(err)));
 }
 
-// The failure rows: progress for pass 1, the message, the verdict.
-void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id, const std::string& message) {
-    expectRun(r, 1, failed(id), progress(id, 1) + message);
-}
+// Progress for pass 1, the message, the verdict.
+void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id, const std::string& message) { expectRun(r, 1, failed(id), progress(id, 1) + message); }
 
 bool all(const std::array<uint8_t, 128>& memory, uint8_t value) {
     return std::all_of(memory.begin(), memory.end(), [&](uint8_t b) { return b == value; });
@@ -106,11 +95,10 @@ protected:
     }
     // A simulator serving `ids` with memory full of kFill; extra options first.
     void startSim(Strings args) {
-        args.insert(args.begin(), {"--first-com", kFirstCom, "--fill", "0x5a"});
+        args.insert(args.begin(), {"--first-com", "33", "--fill", "0x5a"});
         std::string error;
         ASSERT_TRUE(sim.start(args, &error)) << error;
     }
-
     std::array<uint8_t, 128> memory() {
         std::string text, error;
         EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
@@ -119,12 +107,9 @@ protected:
         return memories[kId];
     }
     bool untouched() {
-        const auto bytes = memory();
         std::string log;
-        sim::readTextFile(sim.logFile, &log);
-        return log.empty() && all(bytes, kFill);
+        return all(memory(), kFill) && (sim::readTextFile(sim.logFile, &log), log.empty());
     }
-
     const std::string& pty() const { return sim.devices().at(0).pty; }
 
     fakes::TempDir dir;
@@ -132,18 +117,13 @@ protected:
 };
 
 TEST_F(VoriridodE2e, BannerAndHelpNeedNoRegistry) {
-    const std::string missing = dir.path + "/missing.reg";
-    const std::pair<Strings, int> runs[] = {
-        {{}, 0}, {{kId, "extra"}, 1}, {{"/?"}, 0}, {{"-?x"}, 0}, {{""}, 1},
-    };
-    for (const auto& [args, status] : runs) expectRun(runVoriridod(missing, args), status, kBanner, "");
+    const std::pair<Strings, int> runs[] = {{{}, 0}, {{kId, "extra"}, 1}, {{"/?"}, 0}, {{"-?x"}, 0}, {{""}, 1}};
+    for (const auto& [args, status] : runs) expectRun(runVoriridod(dir.path + "/missing.reg", args), status, kBanner, "");
 }
 
 TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
     if (WineHost::get()) GTEST_SKIP() << "the Windows registry is no file that can fail to load";
-    const std::string missing = dir.path + "/missing.reg";
-    const std::string garbage = dir.write("garbage.reg", "this is not a registry file\n");
-    for (const std::string& file : {missing, garbage}) {
+    for (const std::string& file : {dir.path + "/missing.reg", dir.write("garbage.reg", "this is not a registry file\n")}) {
         for (const char* arg : {"/L", kId}) {
             const sim::RunResult r = runVoriridod(file, {arg});
             EXPECT_EQ(std::make_tuple(r.exitCode, r.out), std::make_tuple(1, std::string())) << file << " " << arg;
@@ -153,13 +133,12 @@ TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
     }
 }
 
-TEST_F(VoriridodE2e, DriverMissingStopsEveryRequestButHelp) {
+TEST_F(VoriridodE2e, DriverMissingStopsEveryRequest) {
     platform::RegeditWriter other;
     other.key("SOFTWARE\\Other");
     const std::string file = dir.write("nodriver.reg", other.text());
     for (const char* arg : {kId, "/L", "-list", "ab12cd34e"})
         expectRun(runVoriridod(file, {arg}), 1, "", kDriverMissing);
-    expectRun(runVoriridod(file, {"/?"}), 0, kBanner, "");
 }
 
 TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
@@ -170,8 +149,7 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
     expectRun(runVoriridod(sim.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n", "");
 
     expectRun(runVoriridod(dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {})), {"/l"}), 0, kListNone, "");
-    expectRun(runVoriridod(dir.write("zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {})), {"/L"}), 0,
-              kListNone, "");
+    expectRun(runVoriridod(dir.write("zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {})), {"/L"}), 0, kListNone, "");
 }
 
 TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
@@ -204,19 +182,15 @@ TEST_F(VoriridodE2e, NoUsablePortWipesNothing) {
     // Cut to nine characters it would be kId: another device than the one named.
     expectRun(runVoriridod(sim.registryFile, {std::string(kId) + "F"}), 1, kBanner, "");
     // 64 characters and the terminating zero: one byte more than an entry may hold.
-    std::string longInstance = "FTDIBUS\\VID_0403+PID_6001+" + std::string(kId) + "\\";
-    longInstance.resize(64, '0');
+    const std::string longInstance = (instancePath(kId) + std::string(64, '0')).substr(0, 64);
     const std::vector<Adapter> ours = {{instancePath(kId), kCom}};
-    const std::vector<std::pair<std::string, std::string>> port = {{pty(), kCom}};
+    const Ports port = {{pty(), kCom}};
     const struct { const char* what; std::string arg, registry, id, says; } cases[] = {
-        {"unknown", "ZZ9", "", "ZZ9", kNotConnected},
         // The identifier is printed literally, never taken for a format.
-        {"format", "%s%n%d%%x", "", "%S%N%D%%X", kNotConnected},
-        {"no Enum key", kId, ftdiRegedit(false, std::nullopt, ours, port), kId, kNotConnected},
-        {"Count 0", kId, ftdiRegedit(true, 0u, ours, port), kId, kNotConnected},
+        {"unknown", "ZZ9", "", "ZZ9", kNotConnected}, {"format", "%s%n%d%%x", "", "%S%N%D%%X", kNotConnected},
+        {"no Enum key", kId, ftdiRegedit(false, std::nullopt, ours, port), kId, kNotConnected}, {"Count 0", kId, ftdiRegedit(true, 0u, ours, port), kId, kNotConnected},
         {"no entry", kId, ftdiRegedit(true, 1u, {{instancePath("OTHER"), kCom}}, port), kId, kNotConnected},
-        {"port missing", kId, ftdiRegedit(true, 1u, {{instancePath(kId), kOtherCom}}, {{dir.path + "/gone", kOtherCom}}),
-         kId, kNotConnected},
+        {"port missing", kId, ftdiRegedit(true, 1u, {{instancePath(kId), kOtherCom}}, {{dir.path + "/gone", kOtherCom}}), kId, kNotConnected},
         {"entry of 65 bytes", kId, ftdiRegedit(true, 1u, {{longInstance, kCom}}, port), kId, kFaulty},
         {"lower-case port", kId, ftdiRegedit(true, 1u, {{instancePath(kId), "com33"}}, {{pty(), "com33"}}), kId, kFaulty},
     };
@@ -269,8 +243,7 @@ TEST_F(VoriridodE2e, UnplugOrSilenceDuringSecondPassIsAWriteError) {
         expectRun(runVoriridod(sim.registryFile, {kId}), 1, failed(kId),
                   progress(kId, 1) + progress(kId, 2) + kWriteError);
         std::array<uint8_t, 128> expected;
-        expected.fill(0xFF);
-        expected[0] = expected[1] = 0x00;
+        expected.fill(0xFF), expected[0] = expected[1] = 0x00;
         EXPECT_EQ(memory(), expected);
         if (WineHost* wine = WineHost::get()) wine->stop();
         ASSERT_TRUE(sim.stop());

@@ -19,8 +19,7 @@ namespace {
 using Codes = std::vector<int32_t>;
 using Sleeps = std::vector<uint32_t>;
 
-// Records each operation's arguments and answers from a script, each attempt
-// taking the time the script says; throws when the script runs out.
+// Records each call's arguments; answers and takes time as scripted; throws past the script's end.
 class ScriptedSource : public HwDataSource {
 public:
     struct Step { int32_t status; uint32_t takesMs; };
@@ -47,8 +46,7 @@ public:
     void run(std::vector<Step> steps) { script = std::move(steps), executed = 0; }
 };
 
-// Records every callback; answers questions from a list whose last entry
-// repeats; may clear the callback from the record that called it.
+// Records every callback; answers from a list whose last entry repeats; may clear its own record.
 struct Asker {
     struct Call { int32_t kind, code; uint32_t at; };
     std::vector<int32_t> answers{HWDS_ANSWER_CANCEL};
@@ -67,9 +65,9 @@ struct Asker {
         if (code == 0) return 99;  // the end notice's answer must be ignored
         return a->answers[std::min(a->questions++, a->answers.size() - 1)];
     }
-    Codes codes() const {
+    Codes codes(int32_t Call::*field = &Call::code) const {
         Codes out;
-        for (const Call& c : calls) out.push_back(c.code);
+        for (const Call& c : calls) out.push_back(c.*field);
         return out;
     }
 };
@@ -84,10 +82,7 @@ protected:
     HWDSInteraction interaction{nullptr, &Asker::interact, nullptr, &asker};
 
     RunnerTest() { source.clock = &clock; }
-    CeResult write(const HWDSInteraction* with) {
-        uint8_t byte = 0;
-        return hwdsWrite(&source, with, &byte, 1, 0);
-    }
+    CeResult write(const HWDSInteraction* with) { uint8_t byte = 0; return hwdsWrite(&source, with, &byte, 1, 0); }
 };
 
 TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPaced) {
@@ -95,33 +90,24 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
     struct Case { std::vector<int32_t> answers; std::vector<ScriptedSource::Step> script; CeResult result; Codes codes; Sleeps sleeps; bool clears = false; };
     const Case cases[] = {
         {{C}, {{HWDS_NOT_PRESENT, 50}}, CE_CANCELED, {1, 0}, {50}},  // pacing across the wrap
-        {{C}, {{HWDS_OK, 30}}, CE_OK, {}, {}},
-        {{C}, {{HWDS_FAILED, 30}}, CE_HW_FAIL, {}, {}},
-        {{C}, {{HWDS_NOT_SUPPORTED, 30}}, CE_HW_OP_NOT_SUPPORTED, {}, {}},
-        {{C}, {{HWDS_ACCESS_DENIED, 30}}, CE_HW_ACCESS_DENIED, {}, {}},
+        {{C}, {{HWDS_OK, 30}}, CE_OK, {}, {}}, {{C}, {{HWDS_FAILED, 30}}, CE_HW_FAIL, {}, {}},
+        {{C}, {{HWDS_NOT_SUPPORTED, 30}}, CE_HW_OP_NOT_SUPPORTED, {}, {}}, {{C}, {{HWDS_ACCESS_DENIED, 30}}, CE_HW_ACCESS_DENIED, {}, {}},
         {{C}, {{HWDS_WRITE_ERROR, 30}}, CE_HW_WRITE_FAILED, {}, {}},
         // Asked 100 ms after the attempt began.
-        {{C}, {{HWDS_NOT_PRESENT, 30}}, CE_CANCELED, {1, 0}, {70}},
-        {{C}, {{HWDS_IO_ERROR, 30}}, CE_CANCELED, {2, 0}, {70}},
-        {{C}, {{HWDS_ASK_4, 30}}, CE_CANCELED, {4, 0}, {70}},
-        {{C}, {{HWDS_NOT_ENUMERATED, 30}}, CE_CANCELED, {5, 0}, {70}},
-        {{R}, {{HWDS_NOT_PRESENT, 0}, {HWDS_OK, 0}}, CE_OK, {1, 0}, {100}},
-        {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_WRITE_ERROR, 0}}, CE_HW_WRITE_FAILED, {2, 0}, {100}},
+        {{C}, {{HWDS_NOT_PRESENT, 30}}, CE_CANCELED, {1, 0}, {70}}, {{C}, {{HWDS_IO_ERROR, 30}}, CE_CANCELED, {2, 0}, {70}},
+        {{C}, {{HWDS_ASK_4, 30}}, CE_CANCELED, {4, 0}, {70}}, {{C}, {{HWDS_NOT_ENUMERATED, 30}}, CE_CANCELED, {5, 0}, {70}},
+        {{R}, {{HWDS_NOT_PRESENT, 0}, {HWDS_OK, 0}}, CE_OK, {1, 0}, {100}}, {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_WRITE_ERROR, 0}}, CE_HW_WRITE_FAILED, {2, 0}, {100}},
         // A slow attempt is not delayed further.
         {{R, R, HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}, {HWDS_IO_ERROR, 250}, {HWDS_NOT_PRESENT, 99}}, CE_TIMEOUT, {2, 2, 1, 0}, {100, 1}},
         // A status with no question is corruption after the pause, with no end notice.
-        {{C}, {{HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {}, {100}},
-        {{C}, {{10, 0}}, CE_CODE_CORRUPTED, {}, {100}},
-        {{C}, {{-1, 0}}, CE_CODE_CORRUPTED, {}, {100}},
+        {{C}, {{HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {}, {100}}, {{C}, {{10, 0}}, CE_CODE_CORRUPTED, {}, {100}}, {{C}, {{-1, 0}}, CE_CODE_CORRUPTED, {}, {100}},
         {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {2}, {100, 100}},
         {{7}, {{HWDS_NOT_PRESENT, 0}}, CE_CODE_CORRUPTED, {1}, {100}},  // an unknown answer
         // No callback: no question, no pause.
-        {{}, {{HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
-        {{}, {{HWDS_BAD_RANGE, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        {{}, {{HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {}, {}}, {{}, {{HWDS_BAD_RANGE, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
         {{}, {{HWDS_NOT_ENUMERATED, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
         // A callback that clears itself is not called again, not even for the end notice.
-        {{C}, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED, {1}, {100}, true},
-        {{HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT, {2}, {100}, true},
+        {{C}, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED, {1}, {100}, true}, {{HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT, {2}, {100}, true},
         {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}}, CE_OK, {5}, {100}, true},
         {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {5}, {100}, true},
     };
@@ -136,9 +122,7 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
         EXPECT_EQ(write(c.answers.empty() ? nullptr : &record), c.result);
         EXPECT_EQ(source.executed, c.script.size());
         EXPECT_EQ(a.codes(), c.codes);
-        if (!a.calls.empty()) {
-            EXPECT_EQ(a.calls[0].at, start + 100);
-        }
+        if (!a.calls.empty()) { EXPECT_EQ(a.calls[0].at, start + 100); }
         EXPECT_TRUE(a.argumentsMatched);
         const Sleeps sleeps = clock.sleeps();
         EXPECT_EQ(Sleeps(sleeps.begin() + before, sleeps.end()), c.sleeps);
@@ -180,9 +164,7 @@ TEST_F(RunnerTest, WrappersPassTheirKindAndArgumentsAndSizeQueryIsEachSources) {
         EXPECT_EQ(source.seen, seen);
     }
     EXPECT_EQ(hwdsMemorySize(&source, &interaction, nullptr), CE_BAD_PARAM);
-    std::vector<int32_t> kinds;
-    for (const Asker::Call& c : asker.calls) kinds.push_back(c.kind);
-    EXPECT_EQ(kinds, (std::vector<int32_t>{0, 0, 1, 1, 2, 2, 3, 3}));
+    EXPECT_EQ(asker.codes(&Asker::Call::kind), (Codes{0, 0, 1, 1, 2, 2, 3, 3}));
 
     HwSobol sobol;
     EXPECT_EQ(hwdsMemorySize(&sobol, nullptr, &size), CE_HW_OP_NOT_SUPPORTED);

@@ -15,6 +15,7 @@
 
 namespace {
 
+using Tree = platform::RegTree;
 using fakes::Adapter;
 using fakes::instancePath;
 
@@ -41,10 +42,8 @@ protected:
 };
 
 TEST_F(ConnectionTest, DriverDataTellsAbsentFromFaultyAndEntryAndPortAreTakenAsListed) {
-    using Tree = platform::RegTree;
     const std::string id1 = instancePath("ID1"), id1b = "FTDIBUS\\VID_0403+PID_6001+ID1\\0001", longId(37, 'A');
-    std::string unterminated = id1;
-    unterminated.resize(64, '0');
+    const std::string unterminated = (id1 + std::string(64, '0')).substr(0, 64);
     const std::vector<Adapter> strangers = {{instancePath("ABCD"), "COM3"}, {instancePath("abc"), "COM3"},
         {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM3"}, {"FTDIBUS\\VID_0403+PID_6001+ABC", "COM3"}};
     const std::vector<Adapter> oversized = {{id1, "COM3"}, {std::string(64, 'x'), ""}, {instancePath("ID2"), "COM4"}};
@@ -93,8 +92,7 @@ TEST_F(ConnectionTest, LineIsSetAndPurgedAndEveryFailureHasItsStatus) {
     EXPECT_EQ(std::tuple(line.baudRate, line.byteSize, line.parity, line.stopBits), std::tuple(115200u, 8, 0, 0));
     EXPECT_EQ(serial.lastPurgeFlags(), 0x0Fu);
 
-    // Windows' open errors: not found, not ready, device gone, access denied, sharing
-    // and lock violations, general failure, one never expected.
+    // Open errors: not found, not ready, device gone, access denied, sharing, lock, general failure, unexpected.
     const std::pair<uint32_t, int32_t> openErrors[] = {{2, HWDS_NOT_PRESENT}, {21, HWDS_NOT_PRESENT}, {55, HWDS_NOT_PRESENT},
         {5, HWDS_ACCESS_DENIED}, {32, HWDS_IO_ERROR}, {33, HWDS_IO_ERROR}, {31, HWDS_FAILED}, {1167, HWDS_FAILED}};
     for (auto [error, status] : openErrors) {
@@ -103,8 +101,8 @@ TEST_F(ConnectionTest, LineIsSetAndPurgedAndEveryFailureHasItsStatus) {
     }
     serial.failOpen("\\\\.\\COM3", 0);
     for (std::atomic<bool>* fault : {&serial.failGetSettings, &serial.failSetSettings, &serial.failPurge}) {
-        *fault = true;
         const int closes = serial.closeCount();
+        *fault = true;
         EXPECT_EQ(probe("ID1").first, HWDS_IO_ERROR);
         EXPECT_EQ(serial.closeCount(), closes + 1);
         *fault = false;
@@ -117,21 +115,17 @@ TEST_F(ConnectionTest, LineIsSetAndPurgedAndEveryFailureHasItsStatus) {
     EXPECT_EQ(serial.closeCount(), closes);
 
     serial.failClose = true;
-    ASSERT_EQ(source.connect(), HWDS_OK);
-    EXPECT_EQ(source.disconnect(HWDS_IO_ERROR), HWDS_IO_ERROR);
-    EXPECT_EQ(source.portHandle, platform::kInvalidPort);
-    ASSERT_EQ(source.connect(), HWDS_OK);
-    EXPECT_EQ(source.disconnect(HWDS_OK), HWDS_FAILED);
-    EXPECT_EQ(source.portHandle, platform::kInvalidPort);
+    for (auto [passed, returned] : {std::pair(HWDS_IO_ERROR, HWDS_IO_ERROR), std::pair(HWDS_OK, HWDS_FAILED)}) {
+        ASSERT_EQ(source.connect(), HWDS_OK);
+        EXPECT_EQ(source.disconnect(passed), returned);
+        EXPECT_EQ(source.portHandle, platform::kInvalidPort);
+    }
     EXPECT_EQ(serial.closeCount(), closes + 2);
 }
 
 // Ports that can name the device node behind a COM name, as the POSIX ones do.
-class NamingPorts : public sim::InProcessPorts {
-public:
-    std::string deviceNode(const char* path) override {
-        return std::string_view(path).starts_with("\\\\.\\COM") ? "/dev/tty" + std::string(path + 4) : std::string();
-    }
+struct NamingPorts : sim::InProcessPorts {
+    std::string deviceNode(const char* p) override { return std::string_view(p).starts_with("\\\\.\\COM") ? "/dev/tty" + std::string(p + 4) : ""; }
 };
 
 std::string listed(const std::vector<HwTuvakDevice>& devices) {
@@ -150,7 +144,6 @@ auto heldEntries(uint32_t count, std::vector<std::string> names) {
 }
 
 TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
-    using Tree = platform::RegTree;
     struct Case { const char* what; std::function<void(Tree&)> setUp; CeResult result; std::string devices; };
     const Case cases[] = {
         {"no driver", [](Tree&) {}, CE_HW_NOT_FOUND, ""},

@@ -21,13 +21,8 @@ const char kPort[] = "\\\\.\\COM3";
 struct SlowPorts : sim::InProcessPorts {
     int delayMs = 0;
     uint32_t lateByteWaitMs = 0;
-    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        return InProcessPorts::read(port, data, length, got);
-    }
-    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override {
-        return lateByteWaitMs = timeoutMs, InProcessPorts::readFor(port, data, length, timeoutMs, got);
-    }
+    bool read(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t* got) override { return std::this_thread::sleep_for(std::chrono::milliseconds(delayMs)), InProcessPorts::read(p, data, length, got); }
+    bool readFor(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override { return lateByteWaitMs = ms, InProcessPorts::readFor(p, data, length, ms, got); }
 };
 
 class ProtocolTest : public ::testing::Test {
@@ -38,16 +33,10 @@ protected:
     sim::TuvakDevice device{42};
     HwTuvak source{"ID1"};
 
-    ProtocolTest() {
-        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}});
-        serial.attach(kPort, &device);
-    }
+    ProtocolTest() { fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}}), serial.attach(kPort, &device); }
     void TearDown() override { EXPECT_EQ(serial.openPorts(), 0); }
     void replaceDevice(sim::TuvakDevice* other) { serial.detach(kPort), serial.attach(kPort, other); }
-    // Write, read (both at 0) or random bytes.
-    int32_t op(int kind, uint8_t* data, uint32_t length) {
-        return kind == 0 ? source.write(data, length, 0) : kind == 1 ? source.read(data, length, 0) : source.getRandom(data, length);
-    }
+    int32_t op(int kind, uint8_t* data, uint32_t length) { return kind == 0 ? source.write(data, length, 0) : kind == 1 ? source.read(data, length, 0) : source.getRandom(data, length); }
 };
 
 TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
@@ -71,11 +60,9 @@ TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
 
 TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
     uint8_t buffer[2] = {};
-    struct Case { uint8_t* data; uint32_t length, offset; };
-    const Case cases[] = {{buffer, 1, 128}, {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu}, {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0}};
-    for (const Case& c : cases) {  // no wrap-around either
-        EXPECT_EQ(source.write(c.data, c.length, c.offset), HWDS_BAD_RANGE);
-        EXPECT_EQ(source.read(c.data, c.length, c.offset), HWDS_BAD_RANGE);
+    const std::tuple<uint8_t*, uint32_t, uint32_t> cases[] = {{buffer, 1, 128}, {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu}, {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0}};
+    for (const auto& [data, length, offset] : cases) {  // no wrap-around either
+        EXPECT_EQ(std::pair(source.write(data, length, offset), source.read(data, length, offset)), std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
     }
     EXPECT_EQ(serial.openCount(), 0);
     // Nothing to transfer at the very end: only connects and disconnects.
@@ -85,17 +72,11 @@ TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
 }
 
 TEST_F(ProtocolTest, StrayBytesAfterThePurgeFailTheOperationWithoutExtraTraffic) {
-    Bytes fakeBlock{TUVAK_CMD_RANDOM}, data(128, 0x3C);  // a whole random block the device never sent
-    fakeBlock.insert(fakeBlock.end(), 128, 0x11);
-    fakeBlock.push_back(sim::checkByte(fakeBlock.data() + 1, 128));
+    Bytes fakeBlock(130, 0x11), data(128, 0x3C);  // a whole random block the device never sent
+    fakeBlock[0] = TUVAK_CMD_RANDOM, fakeBlock[129] = sim::checkByte(fakeBlock.data() + 1, 128);
     struct Case { const char* what; Bytes stray; int kind; int32_t status; std::size_t frames; };
-    const Case cases[] = {
-        {"write", {0x07, 0x07}, 0, HWDS_WRITE_ERROR, 128},
-        {"read", {0x08, 0x00, 0xFF}, 1, HWDS_IO_ERROR, 128},
-        {"random", fakeBlock, 2, HWDS_IO_ERROR, 1},
-        {"quiet write", {}, 0, HWDS_OK, 128},
-        {"quiet read", {}, 1, HWDS_OK, 128},
-    };
+    const Case cases[] = {{"write", {0x07, 0x07}, 0, HWDS_WRITE_ERROR, 128}, {"read", {0x08, 0x00, 0xFF}, 1, HWDS_IO_ERROR, 128},
+        {"random", fakeBlock, 2, HWDS_IO_ERROR, 1}, {"quiet write", {}, 0, HWDS_OK, 128}, {"quiet read", {}, 1, HWDS_OK, 128}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         serial.strayAfterPurge(kPort, c.stray);
@@ -113,8 +94,7 @@ TEST_F(ProtocolTest, BrokenExchangesStopWithEarlierBytesKept) {
     const uint8_t data[4] = {1, 2, 3, 4};
     device.faults().badAckAfter = 2;
     EXPECT_EQ(source.write(data, 4, 0), HWDS_WRITE_ERROR);
-    EXPECT_EQ(device.memory()[1], 2);
-    EXPECT_EQ(device.memory()[3], 0);
+    EXPECT_EQ(std::pair(device.memory()[1], device.memory()[3]), (std::pair<uint8_t, uint8_t>(2, 0)));
     EXPECT_EQ(serial.writes().size(), 3u);  // nothing after the failed byte
 
     const std::pair<int64_t sim::Faults::*, int64_t> faults[] = {
@@ -124,22 +104,17 @@ TEST_F(ProtocolTest, BrokenExchangesStopWithEarlierBytesKept) {
         other.faults().*fault = after;
         replaceDevice(&other);
         EXPECT_EQ(source.write(data, 3, 0), HWDS_WRITE_ERROR);
-        // An unplugged device is gone for good: the next operation finds no port.
-        if (other.unplugged()) {
-            EXPECT_EQ(source.write(data, 3, 0), HWDS_NOT_PRESENT);
-        }
+        if (other.unplugged()) { EXPECT_EQ(source.write(data, 3, 0), HWDS_NOT_PRESENT) << "an unplugged device is gone for good"; }
         replaceDevice(&device);
     }
 
     // A broken read keeps what was read and no more.
     std::iota(device.memory().begin(), device.memory().end(), 1);
-    device.faults().badAckAfter = -1;
-    device.faults().badCheckAfter = device.framesAnswered() + 2;
+    device.faults().badAckAfter = -1, device.faults().badCheckAfter = device.framesAnswered() + 2;
     uint8_t got[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(source.read(got, 5, 0), HWDS_IO_ERROR);
     EXPECT_EQ(Bytes(got, got + 5), (Bytes{1, 2, 0xEE, 0xEE, 0xEE}));
-    device.faults().badCheckAfter = -1;
-    device.faults().badEchoAfter = device.framesAnswered();
+    device.faults().badCheckAfter = -1, device.faults().badEchoAfter = device.framesAnswered();
     EXPECT_EQ(source.read(got, 1, 0), HWDS_IO_ERROR);
 }
 
@@ -186,9 +161,8 @@ TEST_F(ProtocolTest, RandomBytesComeThroughTheCacheButNeverFromAGarbledBlock) {
 }
 
 TEST_F(ProtocolTest, ReplyChecks) {
-    // Only scripted replies come. A read reply is good when data and check byte
-    // share no bit; a random block's check covers all its bytes: 128 bytes
-    // summing to 0x1234 have the check byte 0xFF - 0x34 = 0xCB.
+    // Only scripted replies come. A read reply is good when data and check byte share no bit;
+    // a random block's check covers all its bytes: 128 bytes summing to 0x1234 check 0xFF - 0x34 = 0xCB.
     device.faults().silentAfter = 0;
     Bytes block(130, 0x24), badBlock;
     block[0] = 0x05, block[1] = 0x58, block[129] = 0xCB;
@@ -200,9 +174,7 @@ TEST_F(ProtocolTest, ReplyChecks) {
         serial.strayAfterPurge(kPort, reply);
         Bytes out(kind == 2 ? 128 : 1);
         EXPECT_EQ(op(kind, out.data(), out.size()), status) << int(reply.back());
-        if (status == HWDS_OK) {
-            EXPECT_EQ(out, Bytes(reply.begin() + 1, reply.end() - 1));
-        }
+        if (status == HWDS_OK) { EXPECT_EQ(out, Bytes(reply.begin() + 1, reply.end() - 1)); }
     }
 }
 
