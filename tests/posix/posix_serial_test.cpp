@@ -116,8 +116,7 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
     sendFromDevice(all);
     EXPECT_EQ(readAtHost(h, 256), all);
     uint32_t written = 0;
-    EXPECT_TRUE(ports_.write(h, all.data(), 256, &written));
-    EXPECT_EQ(written, 256u);
+    EXPECT_EQ(std::pair(ports_.write(h, all.data(), 256, &written), written), std::pair(true, 256u));
     EXPECT_EQ(receiveAtDevice(), all);  // nothing added, no echo
     EXPECT_TRUE(ports_.close(h));
 }
@@ -141,13 +140,11 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     Bytes in(1);
     uint32_t got = 0;
     start = Clock::now();
-    EXPECT_TRUE(ports_.readFor(h, in.data(), 1, 5, &got));
-    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(std::pair(ports_.readFor(h, in.data(), 1, 5, &got), got), std::pair(true, 0u));
     EXPECT_LT(msSince(start), 500);
     // A purge drops what was read ahead.
     sendFromDevice({20, 21, 22});
-    EXPECT_TRUE(ports_.readFor(h, in.data(), 1, 1000, &got));
-    EXPECT_EQ(in[0], 20);
+    EXPECT_EQ(std::tuple(ports_.readFor(h, in.data(), 1, 1000, &got), got, in[0]), std::tuple(true, 1u, 20));
     EXPECT_TRUE(ports_.purge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear));
     EXPECT_EQ(readAtHost(h, 1), Bytes{});
     EXPECT_TRUE(ports_.close(h));
@@ -164,12 +161,8 @@ struct FakeLowLatency : LowLatencyFlag {
 
 TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
     struct Case { const char* what; bool supported, refuseSet, before; std::vector<bool> sets; bool whileOpen; };
-    const Case cases[] = {
-        {"off before", true, false, false, {true, false}, true},
-        {"on before", true, false, true, {}, true},
-        {"no such flag", false, false, false, {}, false},
-        {"the driver refuses", true, true, false, {true}, false},
-    };
+    const Case cases[] = {{"off before", true, false, false, {true, false}, true}, {"on before", true, false, true, {}, true},
+                          {"no such flag", false, false, false, {}, false}, {"the driver refuses", true, true, false, {true}, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeLowLatency flag;
@@ -179,15 +172,13 @@ TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
         ASSERT_EQ(ports.open("\\\\.\\COM7", &h), kErrSuccess);
         EXPECT_EQ(flag.on, c.whileOpen);
         EXPECT_TRUE(ports.close(h));
-        EXPECT_EQ(flag.on, c.before);
-        EXPECT_EQ(flag.sets, c.sets);
+        EXPECT_EQ(std::tie(flag.on, flag.sets), std::tie(c.before, c.sets));
     }
 }
 
 TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     PortHandle h = openRaw(), second = kInvalidPort;
-    EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
-    EXPECT_EQ(second, kInvalidPort);
+    EXPECT_EQ(std::pair(ports_.open("\\\\.\\COM7", &second), second), std::pair(kErrSharingViolation, kInvalidPort));
     // Unprivileged, the exclusive flag refuses the open; root passes it.
     EXPECT_NE(exclusiveSeenByOthers(), 0);
     EXPECT_TRUE(ports_.close(h));
@@ -199,23 +190,20 @@ TEST_F(PosixSerialTest, HeldExclusivelyUntilClose) {
     ASSERT_EQ(::ioctl(other.get(), TIOCEXCL), 0);
     EXPECT_EQ(ports_.open("\\\\.\\COM7", &second), kErrSharingViolation);
     int excl = 0;
-    EXPECT_EQ(::ioctl(other.get(), TIOCGEXCL, &excl), 0);
-    EXPECT_EQ(excl, 1);
+    EXPECT_TRUE(::ioctl(other.get(), TIOCGEXCL, &excl) == 0 && excl == 1);
     ::ioctl(other.get(), TIOCNXCL);
 }
 
 TEST_F(PosixSerialTest, OpenFailuresAndNodesThatAreNoTty) {
     PortHandle h = kInvalidPort;
-    EXPECT_EQ(ports_.open("\\\\.\\COM3", &h), kErrFileNotFound);  // not mapped
-    EXPECT_EQ(h, kInvalidPort);
-    EXPECT_EQ(ports_.open("\\\\.\\COM8", &h), kErrFileNotFound);  // no such node
-    EXPECT_EQ(ports_.open("\\\\.\\", &h), kErrFileNotFound);
+    // Not mapped, no such node, no name.
+    for (const char* path : {"\\\\.\\COM3", "\\\\.\\COM8", "\\\\.\\"})
+        EXPECT_EQ(std::pair(ports_.open(path, &h), h), std::pair(kErrFileNotFound, kInvalidPort)) << path;
     EXPECT_EQ(ports_.open(nullptr, &h), kErrInvalidParameter);
     EXPECT_EQ(PosixSerialPorts(nullptr).open("COM7", &h), kErrFileNotFound);
     ASSERT_EQ(ports_.open("\\\\.\\COM9", &h), kErrSuccess);
     LineSettings s;
-    EXPECT_FALSE(ports_.getSettings(h, &s));
-    EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
+    EXPECT_FALSE(ports_.getSettings(h, &s) || ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
     EXPECT_TRUE(ports_.close(h));
 }
 
@@ -233,7 +221,7 @@ TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
     EXPECT_EQ(readAtHost(h, 1, false), Bytes{});
     const uint8_t byte = 7;
     uint32_t written = 0;
-    EXPECT_FALSE(ports_.write(h, &byte, 1, &written));
+    EXPECT_EQ(std::pair(ports_.write(h, &byte, 1, &written), written), std::pair(false, 0u));
     ports_.close(h);
 }
 

@@ -12,10 +12,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes send(sim::TuvakDevice& device, const Bytes& bytes) { Bytes reply; device.receive(bytes.data(), bytes.size(), &reply); return reply; }
-Bytes writeFrame(uint8_t address, uint8_t data) {
-    const uint8_t body[2] = {address, data};
-    return {sim::kCmdWrite, address, data, sim::checkByte(body, 2)};
-}
+Bytes writeFrame(uint8_t address, uint8_t data) { const uint8_t body[2] = {address, data}; return {sim::kCmdWrite, address, data, sim::checkByte(body, 2)}; }
 Bytes readFrame(uint8_t address) { return {sim::kCmdRead, address, sim::checkByte(&address, 1)}; }
 
 TEST(SimCheckByte, IsTheComplementOfTheByteSum) {
@@ -59,8 +56,7 @@ TEST(SimDevice, BadRequestsAreRefusedAndForgottenAddressesKeepTheirBytes) {
     for (uint8_t b : device.memory()) ASSERT_EQ(b, 0x5A);
     EXPECT_EQ(device.frameLog().size(), 5u);
     // Forgotten addresses acknowledge writes but keep their old bytes.
-    device.faults().forget.set(3);
-    device.faults().forget.set(0x7F);
+    device.faults().forget.set(3), device.faults().forget.set(0x7F);
     for (uint8_t address = 0; address < sim::kMemorySize; ++address) {
         const uint8_t kept = address == 3 || address == 0x7F ? 0x5A : 0x00;
         ASSERT_EQ(send(device, writeFrame(address, 0x00)), (Bytes{0x07, 0x07})) << int(address);
@@ -80,8 +76,7 @@ TEST(SimPorts, OpenOnlyAttachedPathsOnlyOnceAndLoseAnUnpluggedDevice) {
     EXPECT_EQ(ports.open(com3.c_str(), &h), platform::kErrSharingViolation);
     EXPECT_EQ(h, platform::kInvalidPort);
     EXPECT_EQ(ports.openPorts(), 1);
-    EXPECT_TRUE(ports.close(first));
-    EXPECT_FALSE(ports.close(first));
+    EXPECT_TRUE(ports.close(first) && !ports.close(first));
     EXPECT_EQ(ports.openPorts(), 0);
 
     device.faults().unplugAfter = 1;

@@ -57,28 +57,21 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     std::string fullBuffer = std::string(500, 'x') + "1+ID512\\";
     fullBuffer.resize(512, 'z');
 
-    struct Entry { uint32_t type; std::vector<uint8_t> data; };
+    struct Entry { bool binary; std::string data; };  // a string gets its terminating zero
     const std::vector<Entry> entries = {
-        {platform::kRegSz, bytes(fakes::instancePath("AB12CD34E") + '\0')},
-        {platform::kRegSz, bytes(std::string("NO\\ONE\\HERE") + '\0')},          // no '1'
-        {platform::kRegSz, bytes(prefix + "NOBACKSLASH" + '\0')},                // no end
-        {platform::kRegSz, bytes(prefix + "\\0000" + '\0')},                     // empty
-        {platform::kRegSz, bytes(prefix + "ABCDEFGHIJKLMNO\\0000" + '\0')},      // 15
-        {platform::kRegSz, bytes(prefix + "ABCDEFGHIJKLMN\\0000" + '\0')},       // 14
-        {platform::kRegBinary, bytes(prefix + "RAW1\\0000")},                    // no zero
-        {platform::kRegBinary, bytes(prefix + "CUT" + '\0' + "\\0000")},         // zero first
-        {platform::kRegBinary, bytes("XX1")},                                    // '1' last
-        {platform::kRegBinary, bytes(unterminated)},
-        {platform::kRegBinary, bytes(fullBuffer)},
-        {platform::kRegBinary, bytes(prefix + std::string(600, 'L') + "\\0")},  // too long to read
-        {platform::kRegSz, bytes(prefix + "\xC0Z\\0000" + '\0')},                // not ASCII
+        {false, fakes::instancePath("AB12CD34E")}, {false, "NO\\ONE\\HERE"} /* no '1' */, {false, prefix + "NOBACKSLASH"} /* no end */,
+        {false, prefix + "\\0000"} /* empty */, {false, prefix + "ABCDEFGHIJKLMNO\\0000"} /* 15 */, {false, prefix + "ABCDEFGHIJKLMN\\0000"} /* 14 */,
+        {true, prefix + "RAW1\\0000"} /* no zero */, {true, prefix + "CUT" + '\0' + "\\0000"} /* zero first */, {true, "XX1"} /* '1' last */,
+        {true, unterminated}, {true, fullBuffer}, {true, prefix + std::string(600, 'L') + "\\0"} /* too long to read */,
+        {false, prefix + "\xC0Z\\0000"} /* not ASCII */,
     };
     platform::RegTree& tree = registry.tree();
     tree.addKey(fakes::kDriverKey);
     // One index more than there are entries: that value does not exist.
     tree.setDword(fakes::kEnumKey, "Count", static_cast<uint32_t>(entries.size() + 1));
     for (std::size_t i = 0; i < entries.size(); ++i)
-        tree.setValue(fakes::kEnumKey, std::to_string(i), entries[i].type, entries[i].data);
+        tree.setValue(fakes::kEnumKey, std::to_string(i), entries[i].binary ? platform::kRegBinary : platform::kRegSz,
+                      bytes(entries[i].binary ? entries[i].data : entries[i].data + '\0'));
 
     EXPECT_EQ(runTool({"/L"}), 0);
     // Identifier lines are written as read, never converted.
@@ -117,19 +110,12 @@ TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
 TEST_F(ToolTest, EachResultCodeHasItsMessage) {
     const std::string internal = "\nВнутренняя ошибка программы: ";
     const std::pair<CeResult, std::string> table[] = {
-        {CE_CANCELED, kNotConnected}, {CE_HW_FAIL_LOCK, kLockFailed}, {CE_HW_FAIL, kFaulty},
-        {CE_HW_WRITE_FAILED, kWriteError}, {CE_HW_ACCESS_DENIED, kNoAccess},
-        {CE_CODE_CORRUPTED, internal + "CE_CODE_CORRUPTED\n"}, {CE_TIMEOUT, internal + "CE_TIMEOUT\n"},
-        {CE_HW_OP_NOT_SUPPORTED, internal + "CE_HW_OP_NOT_SUPPORTED\n"},
-        {CE_HW_NEED_INTERACTION, internal + "CE_HW_NEED_INTERACTION\n"}, {CE_OK, internal + "CE_OK\n"},
-        {CE_MAC_BAD, internal + "CE_MAC_BAD\n"}, {42, internal + "42\n"}, {29, internal + "29\n"},
-        {-1, internal + "-1\n"}, {INT32_MIN, internal + "-2147483648\n"},
+        {CE_CANCELED, kNotConnected}, {CE_HW_FAIL_LOCK, kLockFailed}, {CE_HW_FAIL, kFaulty}, {CE_HW_WRITE_FAILED, kWriteError}, {CE_HW_ACCESS_DENIED, kNoAccess},
+        {CE_CODE_CORRUPTED, internal + "CE_CODE_CORRUPTED\n"}, {CE_TIMEOUT, internal + "CE_TIMEOUT\n"}, {CE_HW_OP_NOT_SUPPORTED, internal + "CE_HW_OP_NOT_SUPPORTED\n"},
+        {CE_HW_NEED_INTERACTION, internal + "CE_HW_NEED_INTERACTION\n"}, {CE_OK, internal + "CE_OK\n"}, {CE_MAC_BAD, internal + "CE_MAC_BAD\n"},
+        {42, internal + "42\n"}, {29, internal + "29\n"}, {-1, internal + "-1\n"}, {INT32_MIN, internal + "-2147483648\n"},
     };
-    for (const auto& [code, message] : table) {
-        console.writes.clear();
-        voriridod::reportError(code);
-        expectOnly("", message);
-    }
+    for (const auto& [code, message] : table) console.writes.clear(), voriridod::reportError(code), expectOnly("", message);
 }
 
 }  // namespace
