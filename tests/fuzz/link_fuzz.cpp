@@ -49,8 +49,7 @@ public:
     void strayAtPurge(const Bytes& bytes) { if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_; }
     bool purge(platform::PortHandle port, uint32_t flags) override {
         const bool ok = InProcessPorts::purge(port, flags);
-        if (ok && queued_ > 0) --queued_, strayed = true;
-        return ok;
+        return ok && queued_ > 0 ? (--queued_, strayed = true) : ok;
     }
 
     Bytes consumed;        // during the current operation
@@ -130,10 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(requestsBefore));
         const uint64_t sent = requests.size();
 
-        if (kind != 2 && static_cast<uint64_t>(offset) + length > TUVAK_MEMORY_SIZE) {
-            require(status == HWDS_BAD_RANGE && sent == 0 && ports.consumed.empty());
-            continue;
-        }
+        if (kind != 2 && static_cast<uint64_t>(offset) + length > TUVAK_MEMORY_SIZE) { require(status == HWDS_BAD_RANGE && sent == 0 && ports.consumed.empty()); continue; }
         Bytes values;
         std::vector<Bytes> blocks;
         const bool formed = wellFormed(requests, ports.consumed, &values, &blocks) && ports.undelivered(kPort) == 0;
@@ -153,12 +149,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 for (const Bytes& block : blocks) expected.insert(expected.end(), block.begin(), block.end());
                 require(expected.size() >= length && std::equal(buffer.begin(), buffer.end(), expected.begin()));
                 cached.assign(expected.begin() + length, expected.end());
-                require(cached.size() < TUVAK_MEMORY_SIZE);
-                require(source.randomPos == TUVAK_RANDOM_EMPTY - cached.size());
+                require(cached.size() < TUVAK_MEMORY_SIZE && source.randomPos == TUVAK_RANDOM_EMPTY - cached.size());
             } else {
                 // A failed request leaves nothing cached: no byte of it is served later.
-                require(source.randomPos == TUVAK_RANDOM_EMPTY);
-                cached.clear();
+                require(source.randomPos == TUVAK_RANDOM_EMPTY), cached.clear();
             }
         }
         // A clean exchange with a device that is there succeeds.

@@ -79,18 +79,12 @@ TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {
     PosixTerminal terminal;
     EXPECT_FALSE(terminal.inputInteractive());
     struct Step { std::string_view typed; LineRead read; std::string line; };  // typed before the read, then its result
-    const Step steps[] = {
-        {"", LineRead::TimedOut, ""},
-        {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
-        {"", LineRead::Line, "second line"},
-        {"", LineRead::TimedOut, "unfinished"},
-        {"\n", LineRead::Line, ""},
-    };
+    const Step steps[] = {{"", LineRead::TimedOut, ""}, {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
+                          {"", LineRead::Line, "second line"}, {"", LineRead::TimedOut, "unfinished"}, {"\n", LineRead::Line, ""}};
     std::string line = "stale";
     for (const Step& step : steps) {
         ASSERT_EQ(::write(typing.get(), step.typed.data(), step.typed.size()), ssize_t(step.typed.size()));
-        EXPECT_EQ(terminal.readLine(50, &line), step.read) << step.line;
-        EXPECT_EQ(line, step.line);
+        EXPECT_EQ(std::pair(terminal.readLine(50, &line), line), std::pair(step.read, step.line));
     }
     typing.reset();
     EXPECT_EQ(terminal.readLine(1000, &line), LineRead::Closed);

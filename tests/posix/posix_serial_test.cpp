@@ -95,8 +95,7 @@ TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
                   std::tie(want.baudRate, want.byteSize, want.parity, want.stopBits));
     }
     termios now{};
-    ASSERT_EQ(::tcgetattr(master_.get(), &now), 0);
-    EXPECT_EQ(::cfgetospeed(&now), B230400) << "applied to the line, not only remembered";
+    EXPECT_TRUE(::tcgetattr(master_.get(), &now) == 0 && ::cfgetospeed(&now) == B230400) << "applied to the line, not only remembered";
     for (LineSettings bad : {LineSettings{12345, 8, 0, 0}, LineSettings{115200, 9, 0, 0}, LineSettings{115200, 8, 0, 1}})
         EXPECT_FALSE(ports_.setSettings(h, bad)) << bad.baudRate << " " << int(bad.byteSize) << " " << int(bad.stopBits);
     EXPECT_TRUE(ports_.close(h));

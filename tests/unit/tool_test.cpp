@@ -82,14 +82,12 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
 TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
     struct Case { uint32_t count; std::vector<std::string> names; std::string listed; };  // name N holds the path of IDN
     const Case cases[] = {
-        {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"},
-        {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
+        {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"}, {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
         // Only names the walk would format with "%d", and only below the count.
         {3, {"2", "07", "3", "5", "+1", "0"}, std::string(kListMany) + "ID0\nID2\n"},
         {1, {"0"}, std::string(kListOne) + "ID0\n"},
         // A negative count is no device, however many entries there are.
-        {0xFFFFFFFFu, {"0", "1"}, kListNone},
-        {0x80000000u, {"0"}, kListNone},
+        {0xFFFFFFFFu, {"0", "1"}, kListNone}, {0x80000000u, {"0"}, kListNone},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
