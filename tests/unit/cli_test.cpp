@@ -99,8 +99,7 @@ protected:
 
 TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
     for (bool live : {true, false}) {
-        terminal.live = live;
-        console.writes.clear();
+        terminal.live = live, console.writes.clear();
         cli::Display display(5000);
         EXPECT_EQ(std::pair(display.live(), display.attended()), std::pair(live, false));
         display.begin({"A", "LONGER"});
@@ -117,8 +116,7 @@ TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
 
 TEST_F(CliTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
     terminal.live = terminal.typing = true;
-    using A = cli::Display::Answer;
-    using R = platform::LineRead;
+    using A = cli::Display::Answer; using R = platform::LineRead;
     struct Case { R read; const char* line; A answer; };
     const Case cases[] = {{R::Line, "", A::Retry},     {R::Line, "anything", A::Retry}, {R::Line, "q", A::Cancel},
                           {R::Line, "Q", A::Cancel},   {R::TimedOut, "", A::TimedOut},  {R::Closed, "", A::Cancel}};

@@ -14,16 +14,8 @@ protected:
     fakes::TestFramework framework{platform::Services{.mutexes = &mutexes}};
     HwDataSource* const sentinel = reinterpret_cast<HwDataSource*>(0x1234);
 
-    HwDataSource* open(const char* type, const char* id) {
-        HwDataSource* source = nullptr;
-        EXPECT_EQ(hwdsOpen(&source, type, id), CE_OK) << type;
-        return source;
-    }
-    static size_t listLength() {
-        size_t n = 0;
-        for (HwDataSource* s = hwdsOpenSources(); s; s = s->next, ++n) {}
-        return n;
-    }
+    HwDataSource* open(const char* type, const char* id) { HwDataSource* source = nullptr; EXPECT_EQ(hwdsOpen(&source, type, id), CE_OK) << type; return source; }
+    static size_t listLength() { size_t n = 0; for (HwDataSource* s = hwdsOpenSources(); s; s = s->next) ++n; return n; }
 };
 
 TEST(ResultCodes, NamesAndSourceTypesAreTheExternalVocabulary) {

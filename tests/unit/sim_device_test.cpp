@@ -66,12 +66,10 @@ TEST(SimPorts, OpenOnlyAttachedPathsOnlyOnceAndLoseAnUnpluggedDevice) {
     sim::InProcessPorts ports;
     sim::TuvakDevice device;
     platform::PortHandle h{}, first{};
-    EXPECT_EQ(ports.open(com3.c_str(), &h), platform::kErrFileNotFound);
-    EXPECT_EQ(h, platform::kInvalidPort);
+    EXPECT_EQ(std::pair(ports.open(com3.c_str(), &h), h), std::pair(platform::kErrFileNotFound, platform::kInvalidPort));
     ports.attach(com3, &device);
     ASSERT_EQ(ports.open(com3.c_str(), &first), platform::kErrSuccess);
-    EXPECT_EQ(ports.open(com3.c_str(), &h), platform::kErrSharingViolation);
-    EXPECT_EQ(h, platform::kInvalidPort);
+    EXPECT_EQ(std::pair(ports.open(com3.c_str(), &h), h), std::pair(platform::kErrSharingViolation, platform::kInvalidPort));
     EXPECT_EQ(ports.openPorts(), 1);
     EXPECT_TRUE(ports.close(first) && !ports.close(first));
     EXPECT_EQ(ports.openPorts(), 0);

@@ -38,9 +38,7 @@ TEST_F(ToolTest, ArgumentsListRefuseOrShowTheBannerAndAnUnreadableRegistryIsNoMi
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.arg) + " " + c.failure);
-        console.writes.clear();
-        registry.opens = 0;
-        registry.failure = c.failure;
+        console.writes.clear(), registry.opens = 0, registry.failure = c.failure;
         EXPECT_EQ(runTool({c.arg}), c.status);
         expectOnly(c.out, c.err);
         if (c.out == kBanner || !c.failure.empty()) { EXPECT_EQ(registry.opens, 0) << "the registry was read"; }
@@ -96,8 +94,7 @@ TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
         tree.addKey(fakes::kDriverKey);
         tree.setDword(fakes::kEnumKey, "Count", c.count);
         for (const std::string& name : c.names) tree.setString(fakes::kEnumKey, name, fakes::instancePath("ID" + name));
-        console.writes.clear();
-        registry.queries = 0;
+        console.writes.clear(), registry.queries = 0;
         EXPECT_EQ(runTool({"/L"}), 0);
         expectOnly(c.listed, "");
         EXPECT_LE(registry.queries, 1 + static_cast<long long>(c.names.size()));
