@@ -136,8 +136,7 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_EQ(readAtHost(h, 5), (Bytes{11, 12}));
     EXPECT_GE(msSince(start), 950);
     // readFor waits its own time, not the reply time-out.
-    Bytes in(1);
-    uint32_t got = 0;
+    Bytes in(1); uint32_t got = 0;
     start = Clock::now();
     EXPECT_EQ(std::pair(ports_.readFor(h, in.data(), 1, 5, &got), got), std::pair(true, 0u));
     EXPECT_LT(msSince(start), 500);
@@ -218,8 +217,7 @@ TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
     device.join();
     EXPECT_LT(msSince(start), 900);  // reported, not waited out
     EXPECT_EQ(readAtHost(h, 1, false), Bytes{});
-    const uint8_t byte = 7;
-    uint32_t written = 0;
+    const uint8_t byte = 7; uint32_t written = 0;
     EXPECT_EQ(std::pair(ports_.write(h, &byte, 1, &written), written), std::pair(false, 0u));
     ports_.close(h);
 }

@@ -76,8 +76,7 @@ TEST(SimPorts, OpenOnlyAttachedPathsOnlyOnceAndLoseAnUnpluggedDevice) {
 
     device.faults().unplugAfter = 1;
     ASSERT_EQ(ports.open(com3.c_str(), &h), platform::kErrSuccess);
-    uint32_t written = 0, got = 0;
-    uint8_t byte = 0;
+    uint32_t written = 0, got = 0; uint8_t byte = 0;
     const Bytes write = writeFrame(0, 1);
     ASSERT_TRUE(ports.write(h, write.data(), 4, &written));  // the last reply is still there to be read in full
     EXPECT_EQ(std::pair(ports.read(h, &byte, 1, &got), got), std::pair(true, 1u));
