@@ -90,7 +90,7 @@ TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
                               LineSettings{230400, 8, 0, 0}, LineSettings{230400, 8, 0, 0}}) {
         ASSERT_TRUE(ports_.setSettings(h, want));
         LineSettings got;
-        ASSERT_TRUE(ports_.getSettings(h, &got));
+        ASSERT_TRUE(ports_.getSettings(h, &got)) << want.baudRate;
         EXPECT_EQ(std::tie(got.baudRate, got.byteSize, got.parity, got.stopBits),
                   std::tie(want.baudRate, want.byteSize, want.parity, want.stopBits));
     }

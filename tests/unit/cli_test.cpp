@@ -47,8 +47,7 @@ TEST(CliTexts, HexBytesAndPasses) {
         {true, "FF,,00", {}, "'' is not"}, {true, "100", {}, "'100' is not"}, {true, "FF,", {}, "'' is not"},
     };
     for (const Case& c : cases) {
-        Bytes bytes;
-        std::string error;
+        Bytes bytes; std::string error;
         const bool ok = c.passes ? cli::parsePasses(c.text, &bytes, &error) : cli::parseHexBytes(c.text, &bytes, &error);
         EXPECT_EQ(ok, !c.bytes.empty()) << c.text;
         if (ok) { EXPECT_EQ(bytes, c.bytes) << c.text; }

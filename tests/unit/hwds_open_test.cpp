@@ -80,8 +80,7 @@ TEST_F(OpenTest, RefusedLocks) {
     uint8_t byte = 0;
     EXPECT_EQ(hwdsWrite(source, nullptr, &byte, 1, 0), CE_HW_FAIL_LOCK);
     // A registry lock refused at start-up fails every open.
-    hwdsTeardown();
-    hwdsStartup();
+    hwdsTeardown(); hwdsStartup();
     HwDataSource* out = sentinel;
     EXPECT_EQ(hwdsOpen(&out, "TUVAK", "B"), CE_HW_FAIL_LOCK);
 }

@@ -89,8 +89,7 @@ TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
         platform::RegTree& tree = registry.tree();
-        tree.removeKey("");
-        tree.addKey(fakes::kDriverKey);
+        tree.removeKey(""), tree.addKey(fakes::kDriverKey);
         tree.setDword(fakes::kEnumKey, "Count", c.count);
         for (const std::string& name : c.names) tree.setString(fakes::kEnumKey, name, fakes::instancePath("ID" + name));
         console.writes.clear(), registry.queries = 0;
