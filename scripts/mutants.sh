@@ -54,7 +54,7 @@ runner-io-prompt         unit        hwds/runner.cpp      case HWDS_IO_ERROR: re
 runner-no-callback       unit        hwds/runner.cpp      interaction->interact == nullptr) return CE_HW_NEED_INTERACTION;  =>  interaction->interact == nullptr) return CE_CANCELED;
 runner-unsupported       unit        hwds/runner.cpp      case HWDS_NOT_SUPPORTED: return CE_HW_OP_NOT_SUPPORTED;  =>  case HWDS_NOT_SUPPORTED: return CE_HW_FAIL;
 accord-range-end         unit        hwds/accord/hwaccord.cpp  if (end > uint64_t{family->pages} * TM_PAGE_DATA)  =>  if (end > uint64_t{family->pages} * TM_PAGE_DATA + 1)
-accord-page-255          unit        hwds/accord/hwaccord.cpp  if (lastPage >= TM_PAGE_LIMIT)  =>  if (lastPage > TM_PAGE_LIMIT)
+accord-page-255          unit        hwds/accord/hwaccord.cpp  TM_PAGE_LIMIT - family.firstPage)  =>  TM_PAGE_LIMIT + 1 - family.firstPage)
 accord-first-page        unit        hwds/accord/hwaccord.cpp  span->page = family->firstPage + offset / TM_PAGE_DATA;  =>  span->page = offset / TM_PAGE_DATA;
 accord-in-page           unit        hwds/accord/hwaccord.cpp  span->inPage = offset % TM_PAGE_DATA;  =>  span->inPage = 0;
 accord-family-start      unit        hwds/accord/hwaccord.cpp  {0x06, 16, 4},  =>  {0x06, 16, 3},
@@ -94,7 +94,7 @@ port-err-32              unit        hwds/tuvak/connection.cpp case platform::kE
 port-err-33              unit        hwds/tuvak/connection.cpp case platform::kErrLockViolation: return HWDS_IO_ERROR;  =>  case platform::kErrLockViolation: return HWDS_FAILED;
 port-err-55              unit        hwds/tuvak/connection.cpp case platform::kErrDevNotExist: return HWDS_NOT_PRESENT;  =>  case platform::kErrDevNotExist: return HWDS_FAILED;
 port-baud                unit        hwds/tuvak/connection.cpp line.baudRate = 115200;  =>  line.baudRate = 9600;
-list-order               unit,e2e    hwds/tuvak/listing.cpp    std::reverse(entries.begin(), entries.end());  =>  (void)entries;
+list-order               unit,e2e    hwds/tuvak/adapters.cpp   std::sort(numbers.begin(), numbers.end());  =>  std::sort(numbers.rbegin(), numbers.rend());
 regedit-escape           unit,posix  regedit.cpp          if (next != '\\' && next != '"') {  =>  if (next != '\\') {
 regedit-escape-kept      unit,posix  regedit.cpp          out->push_back(next);  =>  out->push_back('\\'), out->push_back(next);
 regedit-continuation     unit,posix  regedit.cpp          const bool continued = !segment.empty() && segment.back() == '\\';  =>  const bool continued = segment.size() > 1 && segment.back() == '\\';
@@ -110,12 +110,12 @@ regedit-crlf             unit,posix  regedit.cpp          if (!line->empty() && 
 regedit-key-removal      unit,posix  regedit.cpp          const bool remove = !inner.empty() && inner.front() == '-';  =>  const bool remove = false;
 console-table-yo         posix,e2e   posix_console.cpp    0x0401, 0x00A9  =>  0x0400, 0x00A9
 console-table-98         posix,e2e   posix_console.cpp    if (cp == 0) {  =>  if (cp == 1) {
-console-two-byte-range   posix,e2e   posix_console.cpp    } else if (cp < 0x800) {  =>  } else if (cp < 0x400) {
-console-lead-byte        posix,e2e   posix_console.cpp    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));  =>  out.push_back(static_cast<char>(0xC0 | (cp >> 7)));
+console-two-byte-range   unit,posix,e2e platform/text.h    } else if (cp < 0x800) {  =>  } else if (cp < 0x400) {
+console-lead-byte        unit,posix,e2e platform/text.h    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));  =>  out->push_back(static_cast<char>(0xC0 | (cp >> 7)));
 console-ascii-edge       posix,e2e   posix_console.cpp    if (b < 0x80) {  =>  if (b <= 0x80) {
 console-width            posix,e2e   posix_console.cpp    return utf8Characters(bytes);  =>  return static_cast<int>(bytes.size());
-tool-pass-bytes          unit,e2e    tool/wipe.cpp        {0xFF, 0x00, 0x55, 0xAA, 0x00}  =>  {0xFF, 0x00, 0xAA, 0x55, 0x00}
-tool-short-write         unit,e2e    tool/wipe.cpp        buffer, kMemorySize, 0);  =>  buffer, kMemorySize - 1, 0);
+tool-pass-bytes          unit,e2e    hwds/tuvak/wipe.h    {0xFF, 0x00, 0x55, 0xAA, 0x00}  =>  {0xFF, 0x00, 0xAA, 0x55, 0x00}
+tool-short-write         unit,e2e    hwds/tuvak/wipe.cpp  hwdsWrite(source, interaction, buffer, sizeof buffer, 0);  =>  hwdsWrite(source, interaction, buffer, sizeof buffer - 1, 0);
 tool-blank-line          unit,e2e    tool/wipe.cpp        blanks[0] = '\r';  =>  blanks[0] = '\n';
 tool-argc                unit,e2e    tool/entry.cpp       if (argc > 2) {  =>  if (argc > 3) {
 tool-dash-switch         unit,e2e    tool/entry.cpp       return (id[0] == '-' || id[0] == '/') && id[1] == letter;  =>  return id[0] == '/' && id[1] == letter;
@@ -127,22 +127,22 @@ tool-access-text         unit,e2e    tool/error_report.cpp case CE_HW_ACCESS_DEN
 tool-faulty-message      unit,e2e    tool/messages.h      \xED\xE5\xE8\xF1\xEF\xF0\xE0\xE2\xED\xEE";  =>  \xED\xE5\xE8\xF1\xEF\xF0\xE0\xE2\xED\xE0";
 tool-list-width          unit,e2e    tool/listing.cpp     constexpr std::size_t kMaxListedId = 14;  =>  constexpr std::size_t kMaxListedId = 15;
 tool-list-id-start       unit,e2e    tool/listing.cpp     - text) + 2;  =>  - text) + 1;
-tool-list-zero-count     unit,e2e    tool/listing.cpp     if (count <= 0) {  =>  if (count < 0) {
+tool-list-zero-count     unit,e2e    tool/listing.cpp     if (!entries.counted() || count <= 0) {  =>  if (!entries.counted() || count < 0) {
 tool-list-one-many       unit,e2e    tool/listing.cpp     count == 1 ? msg::MSG_LIST_ONE : msg::MSG_LIST_MANY  =>  count == 1 ? msg::MSG_LIST_MANY : msg::MSG_LIST_ONE
-tool-list-below-count    unit,e2e    tool/listing.cpp     if (value >= count) return false;  =>  if (value > count) return false;
-cli-range-check          unit,e2e    cli/memory.cpp       if (offset <= capacity && length <= capacity - offset) return true;  =>  if (offset <= capacity && length <= capacity) return true;
-cli-capacity-off-by-one  unit,e2e    cli/memory.cpp       *capacity = static_cast<uint32_t>(fits);  =>  *capacity = static_cast<uint32_t>(fits + 1);
-cli-empty-tuvak-id       unit,e2e    cli/memory.cpp       (!target.id || target.id->empty())  =>  (!target.id)
+tool-list-below-count    unit,e2e    hwds/tuvak/adapters.cpp   if (value < bound) numbers.push_back  =>  if (value <= bound) numbers.push_back
+cli-range-check          unit,e2e    cli/memory.cpp       if (offset <= size && length <= size - offset) return true;  =>  if (offset <= size && length <= size) return true;
+tuvak-size-off-by-one    unit,e2e    hwds/tuvak/hwtuvak.h *size = TUVAK_MEMORY_SIZE;  =>  *size = TUVAK_MEMORY_SIZE + 1;
+cli-empty-tuvak-id       unit,e2e    hwds/tuvak/tuvak_devices.h  return id != nullptr && id[0] != '\0';  =>  return id != nullptr;
 cli-exit-bad-param       unit,e2e    cli/texts.cpp        case CE_BAD_PARAM:¶        case CE_HW_OP_NOT_SUPPORTED: return kExitUsage;  =>  case CE_HW_OP_NOT_SUPPORTED: return kExitUsage;
 cli-exit-timeout         unit,e2e    cli/texts.cpp        case CE_TIMEOUT:¶        case CE_HW_NOT_FOUND:  =>  case CE_HW_NOT_FOUND:
 cli-exit-combined        unit,e2e    cli/texts.cpp        if (combined != kExitOk && combined != status) return kExitFailed;  =>  if (combined != kExitOk && combined < status) return kExitFailed;
-cli-number-overflow      unit,e2e    cli/texts.cpp        if (n > (max - static_cast<unsigned>(digit)) / base) return false;  =>  if (n > max / base) return false;
-cli-number-base          unit,e2e    cli/texts.cpp        static_cast<unsigned>(digit) >= base) return false;  =>  static_cast<unsigned>(digit) > base) return false;
+cli-number-overflow      unit,e2e    platform/text.h      if (d > max || n > (max - d) / base) return false;  =>  if (d > max || n > max / base) return false;
+cli-number-base          unit,e2e    platform/text.h      static_cast<unsigned>(digit) >= base) return false;  =>  static_cast<unsigned>(digit) > base) return false;
 cli-pass-width           unit,e2e    cli/texts.cpp        bool byte = !item.empty() && item.size() <= 2;  =>  bool byte = !item.empty() && item.size() <= 3;
 cli-printable            unit,e2e    cli/texts.cpp        (data[i] >= 0x20 && data[i] < 0x7F)  =>  (data[i] >= 0x20 && data[i] <= 0x7F)
-cli-verify-last-pass     unit,e2e,concurrency cli/wipe.cpp const uint8_t last = request.passes.back();  =>  const uint8_t last = request.passes.front();
+cli-verify-last-pass     unit,e2e,concurrency hwds/tuvak/wipe.cpp const uint8_t last = request.passes.back();  =>  const uint8_t last = request.passes.front();
 cli-mismatch-status      unit,e2e,concurrency cli/wipe.cpp if (mismatch) return kExitMismatch;  =>  if (mismatch) return kExitFailed;
-cli-usage-status         unit,e2e    cli/commands.cpp     return app.exit(e) == 0 ? kExitOk : kExitUsage;  =>  return app.exit(e) == 0 ? kExitOk : kExitFailed;
+cli-usage-status         unit,e2e    cli/program.cpp      return app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;  =>  return app.exit(e) == 0 ? cli::kExitOk : cli::kExitFailed;
 cli-list-broken-data     unit,e2e    cli/list.cpp         if (listed != CE_OK && listed != CE_HW_NOT_FOUND) status = kExitFailed;  =>  if (listed == CE_HW_FAIL_LOCK) status = kExitFailed;
 EOF
 }
