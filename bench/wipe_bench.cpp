@@ -118,8 +118,8 @@ PerExchange ptyRoundTrip(int exchanges) {
     device.join();
     close(slave);
     close(master);
-    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
-                       seconds(after.ru_stime) - seconds(before.ru_stime);
+    const double cpu =
+        seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
     return {1e6 * total / exchanges, 1e6 * cpu / exchanges};
 }
 
@@ -178,9 +178,8 @@ int main() {
     sim::SimProcess prompt(TUVAK_SIM_PATH);
     if (!startSim(prompt, {id})) return 1;
     auto registry = platform::PosixRegistry::fromFile(prompt.registryFile);
-    platform::PosixSerialPorts serial([&](std::string_view com, std::string* node) {
-        return registry->resolveComName(com, node);
-    });
+    platform::PosixSerialPorts serial(
+        [&](std::string_view com, std::string* node) { return registry->resolveComName(com, node); });
     platform::ScopedServices services({.registry = registry.get(), .serial = &serial});
     HwDataSource* source = nullptr;
     if (hwdsOpen(&source, "TUVAK", id.c_str()) != CE_OK) return 1;
@@ -192,11 +191,10 @@ int main() {
         if (hwdsWrite(source, nullptr, pattern, 128, 0) != CE_OK) return 1;
     const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     getrusage(RUSAGE_SELF, &after);
-    const double hostCpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
-                           seconds(after.ru_stime) - seconds(before.ru_stime);
+    const double hostCpu =
+        seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
     const int exchanges = kExchangeRounds * 128;
-    std::printf("host cost per write exchange against a simulator that answers at once (%d exchanges)\n",
-                exchanges);
+    std::printf("host cost per write exchange against a simulator that answers at once (%d exchanges)\n", exchanges);
     std::printf("  wall %.1f us   cpu %.1f us\n", 1e6 * total / exchanges, 1e6 * hostCpu / exchanges);
     const PerExchange floor = ptyRoundTrip(exchanges);
     std::printf("  a bare pty round trip on this machine, for comparison: wall %.1f us   cpu %.1f us\n",

@@ -17,10 +17,10 @@ struct CloseFile {
 class Check : public Subcommand {
 public:
     CLI::App* add(CLI::App& program, double*) override {
-        CLI::App* check = program.add_subcommand(
-            "check",
-            "the FIPS 140-2 tests of rngtest on random bytes, and blocks that repeat;\n"
-            "the report goes to standard error; exit status 5 when a block failed or repeated");
+        CLI::App* check =
+            program.add_subcommand("check",
+                                   "the FIPS 140-2 tests of rngtest on random bytes, and blocks that repeat;\n"
+                                   "the report goes to standard error; exit status 5 when a block failed or repeated");
         check->add_option("FILE", file_, "the bytes to check (default, or -: standard input)");
         check->add_flag("--json", json_, "the figures as a JSON object on standard output");
         return check;

@@ -12,9 +12,7 @@ namespace {
 constexpr char kCursorUp[] = "\x1b[%zuA";
 constexpr char kClearToEnd[] = "\x1b[K";
 
-platform::Terminal* terminal() {
-    return platform::current().terminal;
-}
+platform::Terminal* terminal() { return platform::current().terminal; }
 
 }  // namespace
 
@@ -28,9 +26,7 @@ bool writeErr(std::string_view bytes) {
     return console != nullptr && console->write(platform::Stream::Err, bytes) >= 0;
 }
 
-void complain(std::string_view text) {
-    writeErr("hwds: " + std::string(text) + "\n");
-}
+void complain(std::string_view text) { writeErr("hwds: " + std::string(text) + "\n"); }
 
 Display::Display(uint32_t promptTimeoutMs) : promptTimeoutMs_(promptTimeoutMs) {
     if (platform::Terminal* t = terminal()) {
@@ -88,8 +84,7 @@ Display::Answer Display::ask(const std::string& question) {
         std::lock_guard lock(mutex_);
         asking_ = true;
         const uint32_t seconds = (promptTimeoutMs_ + 999) / 1000;
-        writeErr(question + " Press Enter to retry or q to cancel (" + std::to_string(seconds) +
-                 " s): ");
+        writeErr(question + " Press Enter to retry or q to cancel (" + std::to_string(seconds) + " s): ");
     }
     std::string line;
     const platform::LineRead read = terminal()->readLine(promptTimeoutMs_, &line);
@@ -108,8 +103,7 @@ std::string promptCause(int32_t code) {
     switch (code) {
         case HWDS_PROMPT_NOT_PRESENT: return "the device is not attached, or its port is gone";
         case HWDS_PROMPT_IO_ERROR: return "the port is busy or the exchange with the device failed";
-        case HWDS_PROMPT_NOT_ENUMERATED:
-            return "the adapter driver lists no device with this identifier";
+        case HWDS_PROMPT_NOT_ENUMERATED: return "the adapter driver lists no device with this identifier";
         default: return "the device asks for attention";
     }
 }

@@ -60,8 +60,7 @@ struct Attention {
     // What became of the request, in plain words, once it returned `result`.
     std::string explain(CeResult result) const;
 
-    static int32_t interact(void* self, const char* type, const char* id, int32_t kind,
-                            int32_t code);
+    static int32_t interact(void* self, const char* type, const char* id, int32_t kind, int32_t code);
 };
 
 // Why the runner asks, in plain words.

@@ -18,8 +18,7 @@ constexpr int kLongRun = 26;
 struct Interval {
     int low, high;
 };
-constexpr Interval kRunIntervals[6] = {{2315, 2685}, {1114, 1386}, {527, 723},
-                                       {240, 384},   {103, 209},   {103, 209}};
+constexpr Interval kRunIntervals[6] = {{2315, 2685}, {1114, 1386}, {527, 723}, {240, 384}, {103, 209}, {103, 209}};
 
 bool monobitFails(const uint8_t* block) {
     int ones = 0;
@@ -71,8 +70,7 @@ unsigned runFailures(const uint8_t* block) {
     unsigned failed = longRun ? unsigned{kFipsLongRun} : 0u;
     for (const auto& ofBit : runs)
         for (int n = 0; n < 6; ++n)
-            if (ofBit[n] < kRunIntervals[n].low || ofBit[n] > kRunIntervals[n].high)
-                failed |= kFipsRuns;
+            if (ofBit[n] < kRunIntervals[n].low || ofBit[n] > kRunIntervals[n].high) failed |= kFipsRuns;
     return failed;
 }
 
@@ -145,12 +143,9 @@ void HealthCheck::feed(const uint8_t* data, std::size_t size, std::vector<uint8_
 std::string healthReport(const HealthCounts& c) {
     auto line = [](const char* what, uint64_t n) { return std::string(what) + ": " + std::to_string(n) + "\n"; };
     return line("FIPS 140-2 successes", c.successes) + line("FIPS 140-2 failures", c.failures) +
-           line("FIPS 140-2(2001-10-10) Monobit", c.monobit) +
-           line("FIPS 140-2(2001-10-10) Poker", c.poker) +
-           line("FIPS 140-2(2001-10-10) Runs", c.runs) +
-           line("FIPS 140-2(2001-10-10) Long run", c.longRun) +
-           line("FIPS 140-2(2001-10-10) Continuous run", c.continuousRun) +
-           line("repeated blocks", c.repeated);
+           line("FIPS 140-2(2001-10-10) Monobit", c.monobit) + line("FIPS 140-2(2001-10-10) Poker", c.poker) +
+           line("FIPS 140-2(2001-10-10) Runs", c.runs) + line("FIPS 140-2(2001-10-10) Long run", c.longRun) +
+           line("FIPS 140-2(2001-10-10) Continuous run", c.continuousRun) + line("repeated blocks", c.repeated);
 }
 
 std::string healthJson(const HealthCounts& c) {

@@ -26,17 +26,14 @@ Entry accordEntry() {
     if (entry.result == CE_OK) {
         // Without a callback an absent key ends the read at once.
         entry.result = hwdsRead(source, nullptr, nullptr, 0, 0);
-        if (entry.result == CE_HW_NEED_INTERACTION)
-            entry.detail = "the reader answers, no key is attached";
-        if (entry.result == CE_HW_OP_NOT_SUPPORTED)
-            entry.detail = "a key of a family hwds does not know";
+        if (entry.result == CE_HW_NEED_INTERACTION) entry.detail = "the reader answers, no key is attached";
+        if (entry.result == CE_HW_OP_NOT_SUPPORTED) entry.detail = "a key of a family hwds does not know";
     }
     if (entry.result == CE_OK) {
         uint32_t capacity = 0;
         if (hwdsMemorySize(source, nullptr, &capacity) == CE_OK) entry.capacity = capacity;
         entry.ok = true;
-        entry.detail = "a key answers" +
-                       (entry.capacity ? ", " + std::to_string(*entry.capacity) + " bytes" : "");
+        entry.detail = "a key answers" + (entry.capacity ? ", " + std::to_string(*entry.capacity) + " bytes" : "");
     }
     if (entry.detail.empty()) entry.detail = describeResult(entry.result);
     return entry;
@@ -53,9 +50,7 @@ Entry sobolEntry() {
 }
 
 std::string json(const std::vector<Entry>& entries) {
-    auto orNull = [](const std::string& text) {
-        return text.empty() ? Json() : Json(text);
-    };
+    auto orNull = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
     Json array = Json::array();
     for (const Entry& e : entries) {
         Json& o = array.emplace_back();
@@ -131,10 +126,9 @@ int list(bool asJson) {
 class List : public Subcommand {
 public:
     CLI::App* add(CLI::App& program, double*) override {
-        CLI::App* list = program.add_subcommand(
-            "list",
-            "show the attached TUVAK devices and whether an ACCORD key\n"
-            "and a SOBOL card answer");
+        CLI::App* list = program.add_subcommand("list",
+                                                "show the attached TUVAK devices and whether an ACCORD key\n"
+                                                "and a SOBOL card answer");
         list->add_flag("--json", json_, "a JSON array on standard output instead of text");
         return list;
     }

@@ -1,5 +1,3 @@
 #include "cli/cli.h"
 
-int main(int argc, char** argv) {
-    return hwdsCliMain(argc, argv);
-}
+int main(int argc, char** argv) { return hwdsCliMain(argc, argv); }

@@ -11,14 +11,13 @@ namespace cli {
 namespace {
 
 // Opens the target and asks its memory's size, saying what went wrong.
-HwDataSource* openMemory(const Target& target, const HWDSInteraction* interaction,
-                         const Attention& attention, uint32_t* size, int* status) {
+HwDataSource* openMemory(const Target& target, const HWDSInteraction* interaction, const Attention& attention,
+                         uint32_t* size, int* status) {
     HwDataSource* source = openTarget(target, status);
     if (source == nullptr) return nullptr;
     const CeResult result = hwdsMemorySize(source, interaction, size);
     if (result != CE_OK) {
-        complain(target.label() + ": " + attention.explain(result) + " (" + resultName(result) +
-                 ")");
+        complain(target.label() + ": " + attention.explain(result) + " (" + resultName(result) + ")");
         *status = exitStatusFor(result);
         return nullptr;
     }
@@ -27,16 +26,13 @@ HwDataSource* openMemory(const Target& target, const HWDSInteraction* interactio
 
 bool checkRange(const Target& target, uint64_t offset, uint64_t length, uint32_t size) {
     if (offset <= size && length <= size - offset) return true;
-    complain(target.label() + ": offset " + std::to_string(offset) + " and length " +
-             std::to_string(length) + " reach past the end of its " + std::to_string(size) +
-             "-byte memory");
+    complain(target.label() + ": offset " + std::to_string(offset) + " and length " + std::to_string(length) +
+             " reach past the end of its " + std::to_string(size) + "-byte memory");
     return false;
 }
 
-int requestFailed(const Target& target, const char* what, const Attention& attention,
-                  CeResult result) {
-    complain(target.label() + ": " + what + " failed: " + attention.explain(result) + " (" +
-             resultName(result) + ")");
+int requestFailed(const Target& target, const char* what, const Attention& attention, CeResult result) {
+    complain(target.label() + ": " + what + " failed: " + attention.explain(result) + " (" + resultName(result) + ")");
     return exitStatusFor(result);
 }
 
@@ -60,8 +56,7 @@ public:
         target_.add(read);
         read->add_option("--offset", offset_, "first byte to read (default 0; decimal or 0x hex)");
         read->add_option("--length", length_, "bytes to read (default: to the end of the memory)");
-        read->add_option("--format", format_, "hex (default) or raw bytes")
-            ->check(CLI::IsMember({"hex", "raw"}));
+        read->add_option("--format", format_, "hex (default) or raw bytes")->check(CLI::IsMember({"hex", "raw"}));
         addTimeout(read, timeout);
         return read;
     }
@@ -83,14 +78,12 @@ public:
 
         std::vector<uint8_t> data(length);
         const CeResult result =
-            hwdsRead(source, &interaction, data.data(), static_cast<uint32_t>(length),
-                     static_cast<uint32_t>(offset));
+            hwdsRead(source, &interaction, data.data(), static_cast<uint32_t>(length), static_cast<uint32_t>(offset));
         if (result != CE_OK) return requestFailed(target, "read", attention, result);
         const bool raw = format_ == "raw";
         platform::Terminal* terminal = platform::current().terminal;
         if (raw && terminal != nullptr) terminal->binaryOutput();
-        const std::string bytes = raw ? std::string(data.begin(), data.end())
-                                      : hexLines(data.data(), data.size());
+        const std::string bytes = raw ? std::string(data.begin(), data.end()) : hexLines(data.data(), data.size());
         return output(bytes) ? kExitOk : kExitFailed;
     }
 
@@ -104,10 +97,8 @@ public:
     CLI::App* add(CLI::App& program, double* timeout) override {
         CLI::App* write = program.add_subcommand("write", "write bytes into a source's memory");
         target_.add(write);
-        write->add_option("--offset", offset_, "first byte to write (decimal or 0x hex)")
-            ->required();
-        hex_ = write->add_option("--hex", hexText_,
-                                 "the bytes in hexadecimal, e.g. \"de ad be ef\"");
+        write->add_option("--offset", offset_, "first byte to write (decimal or 0x hex)")->required();
+        hex_ = write->add_option("--hex", hexText_, "the bytes in hexadecimal, e.g. \"de ad be ef\"");
         file_ = write->add_option("--file", path_, "a file whose bytes to write");
         hex_->excludes(file_);
         addTimeout(write, timeout);
@@ -129,8 +120,7 @@ public:
         if (source == nullptr) return status;
         if (!checkRange(target, offset, data.size(), size)) return kExitUsage;
 
-        const CeResult result = hwdsWrite(source, &interaction, data.data(),
-                                          static_cast<uint32_t>(data.size()),
+        const CeResult result = hwdsWrite(source, &interaction, data.data(), static_cast<uint32_t>(data.size()),
                                           static_cast<uint32_t>(offset));
         if (result != CE_OK) return requestFailed(target, "write", attention, result);
         writeErr(target.label() + ": wrote " + std::to_string(data.size()) + " bytes at offset " +
@@ -165,8 +155,7 @@ private:
 class Dump : public Subcommand {
 public:
     CLI::App* add(CLI::App& program, double* timeout) override {
-        CLI::App* dump =
-            program.add_subcommand("dump", "show a source's whole memory in a hex view");
+        CLI::App* dump = program.add_subcommand("dump", "show a source's whole memory in a hex view");
         target_.add(dump);
         addTimeout(dump, timeout);
         return dump;

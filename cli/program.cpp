@@ -22,8 +22,8 @@ using Unit = std::unique_ptr<cli::Subcommand> (*)();
 
 // In the order --help lists them.
 constexpr Unit kSubcommands[] = {
-    cli::listSubcommand, cli::readSubcommand,   cli::writeSubcommand,
-    cli::dumpSubcommand, cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
+    cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand, cli::dumpSubcommand,
+    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
 };
 
 }  // namespace

@@ -59,8 +59,8 @@ int randomBytes(const Target& target, uint64_t total, bool raw, bool check, Disp
             count = raw || done + n == total ? out.size() : out.size() / kHexPerLine * kHexPerLine;
             pass = out.data();
         }
-        const std::string bytes = raw ? std::string(reinterpret_cast<const char*>(pass), count)
-                                      : hexStream(pass, count, kHexPerLine);
+        const std::string bytes =
+            raw ? std::string(reinterpret_cast<const char*>(pass), count) : hexStream(pass, count, kHexPerLine);
         if (!writeOut(bytes)) {
             complain("cannot write to standard output");
             return kExitFailed;
@@ -74,10 +74,9 @@ int randomBytes(const Target& target, uint64_t total, bool raw, bool check, Disp
             if (!showing) display.begin({target.label()});
             showing = true;
             shown = now;
-            display.update(0,
-                           mebibytes(done) + " of " + mebibytes(total) + " (" +
-                               std::to_string(done * 100 / total) + "%)",
-                           true);
+            display.update(
+                0, mebibytes(done) + " of " + mebibytes(total) + " (" + std::to_string(done * 100 / total) + "%)",
+                true);
         }
     }
     if (!raw && written % kHexPerLine != 0 && !writeOut("\n")) return kExitFailed;
@@ -93,15 +92,11 @@ int randomBytes(const Target& target, uint64_t total, bool raw, bool check, Disp
 class Random : public Subcommand {
 public:
     CLI::App* add(CLI::App& program, double* timeout) override {
-        CLI::App* random =
-            program.add_subcommand("random", "random bytes to standard output, e.g. for rngtest");
+        CLI::App* random = program.add_subcommand("random", "random bytes to standard output, e.g. for rngtest");
         target_.add(random);
-        random
-            ->add_option("--bytes", bytes_,
-                         "how many: a number with an optional K, M or G (powers of 1024)")
+        random->add_option("--bytes", bytes_, "how many: a number with an optional K, M or G (powers of 1024)")
             ->required();
-        random->add_option("--format", format_, "raw (default) or hex")
-            ->check(CLI::IsMember({"hex", "raw"}));
+        random->add_option("--format", format_, "raw (default) or hex")->check(CLI::IsMember({"hex", "raw"}));
         random->add_flag("--check", check_,
                          "pass on only the blocks that pass the tests of hwds check; report to\n"
                          "standard error; exit status 5 when a block failed or repeated");

@@ -12,10 +12,9 @@ void TargetOptions::add(CLI::App* command) {
     command->add_option("TYPE", type_, "source type: TUVAK, ACCORD or SOBOL (any letter case)")
         ->required()
         ->check(CLI::IsMember(types, CLI::ignore_case));
-    idOption_ = command->add_option(
-        "ID", id_,
-        "the device: a TUVAK identifier as hwds list shows it; for ACCORD the option\n"
-        "unchecked-read; for SOBOL a card number in hexadecimal");
+    idOption_ = command->add_option("ID", id_,
+                                    "the device: a TUVAK identifier as hwds list shows it; for ACCORD the option\n"
+                                    "unchecked-read; for SOBOL a card number in hexadecimal");
 }
 
 Target TargetOptions::target() const {
@@ -23,9 +22,7 @@ Target TargetOptions::target() const {
 }
 
 void addTimeout(CLI::App* command, double* seconds) {
-    command
-        ->add_option("--timeout", *seconds,
-                     "seconds a question to the operator waits for an answer (default 60)")
+    command->add_option("--timeout", *seconds, "seconds a question to the operator waits for an answer (default 60)")
         ->check(CLI::Range(1.0, 86400.0));
 }
 
@@ -52,11 +49,9 @@ HwDataSource* openTarget(const Target& target, int* status) {
         return nullptr;
     }
     HwDataSource* source = nullptr;
-    const CeResult result =
-        hwdsOpen(&source, target.type.c_str(), target.id ? target.id->c_str() : nullptr);
+    const CeResult result = hwdsOpen(&source, target.type.c_str(), target.id ? target.id->c_str() : nullptr);
     if (result != CE_OK) {
-        complain(target.label() + ": cannot open: " + describeResult(result) + " (" +
-                 resultName(result) + ")");
+        complain(target.label() + ": cannot open: " + describeResult(result) + " (" + resultName(result) + ")");
         *status = exitStatusFor(result);
         return nullptr;
     }

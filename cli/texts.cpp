@@ -9,9 +9,7 @@ namespace {
 
 using platform::hexDigit;
 
-bool blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 
@@ -72,8 +70,7 @@ bool parsePasses(std::string_view text, std::vector<uint8_t>* passes, std::strin
     for (;;) {
         const std::size_t comma = text.find(',');
         std::string_view item = text.substr(0, comma);
-        if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X'))
-            item.remove_prefix(2);
+        if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X')) item.remove_prefix(2);
         bool byte = !item.empty() && item.size() <= 2;
         int value = 0;
         for (char c : item) {

@@ -38,8 +38,7 @@ private:
     std::vector<std::thread> threads_;
 };
 
-WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& request,
-                    Display& display) {
+WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& request, Display& display) {
     WipeOutcome outcome;
     outcome.id = id;
     Attention attention;
@@ -52,28 +51,26 @@ WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& 
     HwDataSource* source = nullptr;
     outcome.result = hwdsOpen(&source, "TUVAK", id.c_str());
     const std::size_t total = request.passes.size();
-    auto which = [&](std::size_t pass) {
-        return "pass " + std::to_string(pass + 1) + " of " + std::to_string(total);
-    };
+    auto which = [&](std::size_t pass) { return "pass " + std::to_string(pass + 1) + " of " + std::to_string(total); };
     if (outcome.result != CE_OK) {
         outcome.failure = "cannot open: " + describeResult(outcome.result);
     } else {
         TuvakWipeRequest wipe{request.passes, request.verify, [&](std::size_t step) {
-            display.update(line, step < total ? which(step) + " (" + byteText(request.passes[step]) + ")"
-                                              : "reading back");
-        }};
+                                  display.update(line, step < total
+                                                           ? which(step) + " (" + byteText(request.passes[step]) + ")"
+                                                           : "reading back");
+                              }};
         static_cast<TuvakWipeOutcome&>(outcome) = hwdsWipeTuvak(source, &interaction, wipe);
         if (outcome.mismatch) {
-            outcome.failure = "verification: address " +
-                              byteText(static_cast<uint8_t>(outcome.address)) + " holds " +
+            outcome.failure = "verification: address " + byteText(static_cast<uint8_t>(outcome.address)) + " holds " +
                               byteText(outcome.found) + ", not " + byteText(outcome.expected);
         } else if (outcome.result != CE_OK) {
-            outcome.failure = (outcome.passesDone < total ? which(outcome.passesDone) : "reading back") +
-                              ": " + attention.explain(outcome.result);
+            outcome.failure = (outcome.passesDone < total ? which(outcome.passesDone) : "reading back") + ": " +
+                              attention.explain(outcome.result);
         }
     }
-    display.update(line, outcome.ok() ? (request.verify ? "wiped and verified" : "wiped")
-                                      : "FAILED: " + outcome.failure);
+    display.update(line,
+                   outcome.ok() ? (request.verify ? "wiped and verified" : "wiped") : "FAILED: " + outcome.failure);
     return outcome;
 }
 
@@ -112,8 +109,7 @@ std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify) {
         idWidth = std::max(idWidth, o.id.size());
         resultWidth = std::max(resultWidth, resultName(o.result).size());
     }
-    auto row = [&](std::string id, std::string result, std::string passes,
-                   const std::string& detail) {
+    auto row = [&](std::string id, std::string result, std::string passes, const std::string& detail) {
         id.resize(idWidth, ' ');
         result.resize(resultWidth, ' ');
         passes.resize(7, ' ');
@@ -126,8 +122,8 @@ std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify) {
         const std::string detail = o.ok() ? (verify ? "wiped and verified" : "wiped") : o.failure;
         table += row(o.id, resultName(o.result), std::to_string(o.passesDone), detail);
     }
-    table += std::to_string(outcomes.size() - failed) + " of " + std::to_string(outcomes.size()) +
-             " devices wiped" + (verify ? " and verified" : "") + "\n";
+    table += std::to_string(outcomes.size() - failed) + " of " + std::to_string(outcomes.size()) + " devices wiped" +
+             (verify ? " and verified" : "") + "\n";
     return table;
 }
 
@@ -140,8 +136,7 @@ std::string wipeJson(const std::vector<WipeOutcome>& outcomes, bool verify) {
         j["result"] = resultName(o.result);
         j["passes"] = o.passesDone;
         if (verify) j["verified"] = o.verified;
-        if (o.mismatch)
-            j["mismatch"] = {{"address", o.address}, {"expected", o.expected}, {"found", o.found}};
+        if (o.mismatch) j["mismatch"] = {{"address", o.address}, {"expected", o.expected}, {"found", o.found}};
         j["error"] = o.ok() ? Json() : Json(o.failure);
     }
     return jsonText(array);
@@ -159,20 +154,17 @@ std::string passesText(const std::vector<uint8_t>& passes) {
 class Wipe : public Subcommand {
 public:
     CLI::App* add(CLI::App& program, double* timeout) override {
-        CLI::App* wipe = program.add_subcommand(
-            "wipe",
-            "overwrite the whole memory of TUVAK devices, several at once; exit status 0\n"
-            "only when every device was wiped (and verified, with --verify)");
-        wipe->add_option("ID", request_.ids, "identifiers of the devices, as hwds list shows them")
-            ->required();
+        CLI::App* wipe =
+            program.add_subcommand("wipe",
+                                   "overwrite the whole memory of TUVAK devices, several at once; exit status 0\n"
+                                   "only when every device was wiped (and verified, with --verify)");
+        wipe->add_option("ID", request_.ids, "identifiers of the devices, as hwds list shows them")->required();
         wipe->add_flag("--verify", request_.verify,
-                       "read all " + std::to_string(TUVAK_MEMORY_SIZE) +
-                           " bytes back after the last pass and compare");
-        passes_ = wipe->add_option("--passes", passesText_,
-                                   "the byte of each pass in hexadecimal (default " +
-                                       passesText(request_.passes) + ")");
-        wipe->add_option("--jobs", request_.jobs, "devices at work at once (default: all)")
-            ->check(CLI::PositiveNumber);
+                       "read all " + std::to_string(TUVAK_MEMORY_SIZE) + " bytes back after the last pass and compare");
+        passes_ =
+            wipe->add_option("--passes", passesText_,
+                             "the byte of each pass in hexadecimal (default " + passesText(request_.passes) + ")");
+        wipe->add_option("--jobs", request_.jobs, "devices at work at once (default: all)")->check(CLI::PositiveNumber);
         wipe->add_flag("--json", json_, "a JSON array of the outcomes on standard output");
         addTimeout(wipe, timeout);
         return wipe;
@@ -200,12 +192,10 @@ public:
         std::vector<int> statuses;
         for (const WipeOutcome& o : outcomes) {
             statuses.push_back(o.exitStatus());
-            if (!o.ok())
-                complain("TUVAK " + o.id + ": " + o.failure + " (" + resultName(o.result) + ")");
+            if (!o.ok()) complain("TUVAK " + o.id + ": " + o.failure + " (" + resultName(o.result) + ")");
         }
         const std::string table = wipeTable(outcomes, request_.verify);
-        const bool written = json_ ? writeErr(table) && writeOut(wipeJson(outcomes, request_.verify))
-                                   : writeOut(table);
+        const bool written = json_ ? writeErr(table) && writeOut(wipeJson(outcomes, request_.verify)) : writeOut(table);
         return written ? combinedExitStatus(statuses) : kExitFailed;
     }
 

@@ -29,9 +29,10 @@ bool count(const char* text, uint32_t* value) {
 }
 
 int usage() {
-    std::fputs("usage: hwds-example TYPE ID|- random COUNT\n"
-               "       hwds-example TYPE ID|- read OFFSET COUNT\n",
-               stderr);
+    std::fputs(
+        "usage: hwds-example TYPE ID|- random COUNT\n"
+        "       hwds-example TYPE ID|- read OFFSET COUNT\n",
+        stderr);
     return 2;
 }
 
@@ -50,9 +51,9 @@ int main(int argc, char** argv) {
     const bool random = std::strcmp(argv[3], "random") == 0;
     uint32_t offset = 0;
     uint32_t length = 0;
-    if (random ? (argc != 5 || !count(argv[4], &length))
-               : (std::strcmp(argv[3], "read") != 0 || argc != 6 || !count(argv[4], &offset) ||
-                  !count(argv[5], &length)))
+    if (random
+            ? (argc != 5 || !count(argv[4], &length))
+            : (std::strcmp(argv[3], "read") != 0 || argc != 6 || !count(argv[4], &offset) || !count(argv[5], &length)))
         return usage();
 
     HwDataSource* source = nullptr;

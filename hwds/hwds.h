@@ -65,10 +65,10 @@ inline constexpr int32_t HWDS_NOT_ENUMERATED = 9;
 
 class HwDataSource {
 public:
-    const char* type;       // the class's static type-name text
+    const char* type;            // the class's static type-name text
     platform::MutexHandle lock;  // the source's mutex; null when the system refused
-    HwDataSource* next;     // link in openSources
-    char* id;               // own copy of the identifier, or null
+    HwDataSource* next;          // link in openSources
+    char* id;                    // own copy of the identifier, or null
 
     virtual bool providesRandom() = 0;
     virtual bool providesStorage() = 0;
@@ -156,8 +156,7 @@ public:
     uint8_t* data;
     uint32_t length;
 
-    HWDSRandomFunctor(HwDataSource* s, uint8_t* d, uint32_t len)
-        : HWDSFunctor(HWDS_RANDOM, s), data(d), length(len) {}
+    HWDSRandomFunctor(HwDataSource* s, uint8_t* d, uint32_t len) : HWDSFunctor(HWDS_RANDOM, s), data(d), length(len) {}
     int32_t execute() override { return source->getRandom(data, length); }
 };
 
@@ -181,15 +180,14 @@ inline constexpr int32_t HWDS_ANSWER_RETRY = 0;
 inline constexpr int32_t HWDS_ANSWER_CANCEL = 1;
 inline constexpr int32_t HWDS_ANSWER_TIMEOUT = 2;
 
-using HWDSInteractFn = int32_t (*)(void* userData, const char* type, const char* id, int32_t kind,
-                                   int32_t code);
+using HWDSInteractFn = int32_t (*)(void* userData, const char* type, const char* id, int32_t kind, int32_t code);
 
 using HWDSReservedFn = int32_t (*)(void* userData);
 
 struct HWDSInteraction {
     HWDSReservedFn reservedCallback;  // carried, never called
     HWDSInteractFn interact;
-    void* reservedData;      // carried, never read
+    void* reservedData;  // carried, never read
     void* userData;
 };
 
@@ -197,12 +195,11 @@ struct HWDSInteraction {
 inline constexpr uint32_t HWDS_RETRY_PACING_MS = 100;
 
 CeResult hwdsRun(HwDataSource* source, HWDSFunctor* functor, const HWDSInteraction* interaction);
-CeResult hwdsWrite(HwDataSource* source, const HWDSInteraction* interaction, const uint8_t* data,
-                   uint32_t length, uint32_t offset);
-CeResult hwdsRead(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data,
-                  uint32_t length, uint32_t offset);
-CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data,
-                    uint32_t length);
+CeResult hwdsWrite(HwDataSource* source, const HWDSInteraction* interaction, const uint8_t* data, uint32_t length,
+                   uint32_t offset);
+CeResult hwdsRead(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data, uint32_t length,
+                  uint32_t offset);
+CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data, uint32_t length);
 // The memory's size, asked like any request: a source that must look at its
 // device asks the caller about a missing one.
 CeResult hwdsMemorySize(HwDataSource* source, const HWDSInteraction* interaction, uint32_t* size);

@@ -4,8 +4,8 @@
 namespace {
 
 bool terminal(int32_t status) {
-    return status == HWDS_OK || status == HWDS_FAILED || status == HWDS_NOT_SUPPORTED ||
-           status == HWDS_ACCESS_DENIED || status == HWDS_WRITE_ERROR;
+    return status == HWDS_OK || status == HWDS_FAILED || status == HWDS_NOT_SUPPORTED || status == HWDS_ACCESS_DENIED ||
+           status == HWDS_WRITE_ERROR;
 }
 
 CeResult terminalResult(int32_t status) {
@@ -73,20 +73,19 @@ CeResult hwdsRun(HwDataSource* source, HWDSFunctor* functor, const HWDSInteracti
     }
 }
 
-CeResult hwdsWrite(HwDataSource* source, const HWDSInteraction* interaction, const uint8_t* data,
-                   uint32_t length, uint32_t offset) {
+CeResult hwdsWrite(HwDataSource* source, const HWDSInteraction* interaction, const uint8_t* data, uint32_t length,
+                   uint32_t offset) {
     HWDSWriteFunctor functor(source, data, length, offset);
     return hwdsRun(source, &functor, interaction);
 }
 
-CeResult hwdsRead(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data,
-                  uint32_t length, uint32_t offset) {
+CeResult hwdsRead(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data, uint32_t length,
+                  uint32_t offset) {
     HWDSReadFunctor functor(source, data, length, offset);
     return hwdsRun(source, &functor, interaction);
 }
 
-CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data,
-                    uint32_t length) {
+CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, uint8_t* data, uint32_t length) {
     HWDSRandomFunctor functor(source, data, length);
     return hwdsRun(source, &functor, interaction);
 }

@@ -2,9 +2,9 @@
 #include <iterator>
 #include <new>
 
-#include "hwds/hwds.h"
 #include "hwds/accord/hwaccord.h"
 #include "hwds/accord/tm_driver.h"
+#include "hwds/hwds.h"
 #include "hwds/lifetime.h"
 #include "hwds/mutex_guard.h"
 #include "hwds/sobol/hwsobol.h"

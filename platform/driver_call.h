@@ -15,8 +15,8 @@
 
 #if defined(__i386__)
 // Pushes args[0..count) as 32-bit words, calls fn and returns its eax.
-extern "C" std::int32_t hwds_driver_call_x86(platform::Proc fn, const std::uint32_t* args, std::uint32_t count) __asm__(
-    "hwds_driver_call_x86");
+extern "C" std::int32_t hwds_driver_call_x86(platform::Proc fn, const std::uint32_t* args,
+                                             std::uint32_t count) __asm__("hwds_driver_call_x86");
 #elif defined(_M_IX86)
 #error "32-bit x86 driver calls need the GNU assembler thunk"
 #endif

@@ -163,7 +163,7 @@ using Proc = void (*)();
 class Libraries {
 public:
     virtual ~Libraries() = default;
-    virtual LibraryHandle load(const char* name) = 0;  // kNoLibrary on failure
+    virtual LibraryHandle load(const char* name) = 0;                  // kNoLibrary on failure
     virtual Proc symbol(LibraryHandle library, const char* name) = 0;  // null when absent
     virtual bool free(LibraryHandle library) = 0;
 };

@@ -81,8 +81,7 @@ constexpr char kVersion5[] = "Windows Registry Editor Version 5.00";
 constexpr char kVersion4[] = "REGEDIT4";
 
 const std::string_view kOtherHives[] = {
-    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CURRENT_CONFIG",
-    "HKCR",              "HKCU",              "HKU",        "HKCC"};
+    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CURRENT_CONFIG", "HKCR", "HKCU", "HKU", "HKCC"};
 
 class Parser {
 public:
@@ -153,8 +152,7 @@ private:
             for (std::size_t start = 0;;) {
                 const std::size_t next = path.find('\\', start);
                 if (path.substr(start, next - start).empty()) {
-                    return fail("empty key name in \"" + std::string(inner) +
-                                            "\" (key paths use single backslashes)");
+                    return fail("empty key name in \"" + std::string(inner) + "\" (key paths use single backslashes)");
                 }
                 if (next == std::string_view::npos) break;
                 start = next + 1;
@@ -187,7 +185,7 @@ private:
                 const char next = line[++i];
                 if (next != '\\' && next != '"') {
                     return fail(std::string("unknown escape \\") + next + " in " + what +
-                                            " (only \\\\ and \\\" are allowed)");
+                                " (only \\\\ and \\\" are allowed)");
                 }
                 out->push_back(next);
             } else {
@@ -229,8 +227,7 @@ private:
         } else if (startsWithIgnoreCase(data, "dword:")) {
             uint32_t v = 0;
             if (!parseHex32(data.substr(6), &v)) {
-                return fail("bad dword value \"" + std::string(data.substr(6)) +
-                                        "\" (expected 1 to 8 hex digits)");
+                return fail("bad dword value \"" + std::string(data.substr(6)) + "\" (expected 1 to 8 hex digits)");
             }
             type = kRegDword;
             bytes = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
@@ -245,8 +242,7 @@ private:
             }
             if (!byteList(data.substr(close + 2), &bytes)) return false;
         } else {
-            return fail("bad value data \"" + std::string(data) +
-                                    "\" (expected \"text\", dword:, hex:, hex(N): or -)");
+            return fail("bad value data \"" + std::string(data) + "\" (expected \"text\", dword:, hex:, hex(N): or -)");
         }
         if (target_ == Target::Key) tree_->setValue(key_, name, type, std::move(bytes));
         return true;
@@ -362,8 +358,7 @@ bool holdsLineEnd(std::string_view text) { return text.find_first_of("\r\n") != 
 
 }  // namespace
 
-RegeditWriter::RegeditWriter(bool regedit4)
-    : text_(std::string(regedit4 ? kVersion4 : kVersion5) + "\n") {}
+RegeditWriter::RegeditWriter(bool regedit4) : text_(std::string(regedit4 ? kVersion4 : kVersion5) + "\n") {}
 
 void RegeditWriter::keyLine(std::string_view prefix, std::string_view path) {
     ok_ = ok_ && !holdsLineEnd(path);

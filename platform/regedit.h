@@ -20,8 +20,7 @@ namespace platform {
 // is left as it was and *error reads "<fileName>:<line>: <reason>", or
 // outOfMemoryError(fileName) when the file needs more memory than there is.
 // Nothing is thrown.
-bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* tree,
-                  std::string* error);
+bool parseRegedit(std::string_view bytes, const std::string& fileName, RegTree* tree, std::string* error);
 std::string outOfMemoryError(const std::string& fileName);
 
 // Regedit text, UTF-8 with LF line ends, of keys below HKEY_LOCAL_MACHINE.

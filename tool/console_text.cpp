@@ -17,9 +17,7 @@ int writeBytes(platform::Stream stream, std::string_view bytes) {
     return console->write(stream, bytes);
 }
 
-int writeText(platform::Stream stream, std::string_view cp1251) {
-    return writeBytes(stream, toConsole(cp1251));
-}
+int writeText(platform::Stream stream, std::string_view cp1251) { return writeBytes(stream, toConsole(cp1251)); }
 
 int writeFormat(platform::Stream stream, const char* consoleFormat, ...) {
     char buffer[kMessageBufferSize];

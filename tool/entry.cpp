@@ -16,9 +16,7 @@ void printBanner() {
 
 namespace {
 
-bool isSwitch(const char* id, char letter) {
-    return (id[0] == '-' || id[0] == '/') && id[1] == letter;
-}
+bool isSwitch(const char* id, char letter) { return (id[0] == '-' || id[0] == '/') && id[1] == letter; }
 
 // A registry file that failed to load must not pass for "no driver".
 bool registryBroken() {

@@ -28,8 +28,7 @@ void reportError(CeResult code) {
         std::snprintf(text, sizeof text, "\n%s%s\n", msg::MSG_ERR_INTERNAL, name);
     } else {
         // No name exists for it; the number is the best we can show.
-        std::snprintf(text, sizeof text, "\n%s%ld\n", msg::MSG_ERR_INTERNAL,
-                      static_cast<long>(code));
+        std::snprintf(text, sizeof text, "\n%s%ld\n", msg::MSG_ERR_INTERNAL, static_cast<long>(code));
     }
     writeText(platform::Stream::Err, text);
 }

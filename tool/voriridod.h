@@ -33,8 +33,7 @@ int writeText(platform::Stream stream, std::string_view cp1251);
 
 // Substitutes the arguments into an already converted format, in a bounded
 // buffer, and writes the result as text. Arguments are never converted.
-[[gnu::format(printf, 2, 3)]] int writeFormat(platform::Stream stream, const char* consoleFormat,
-                                              ...);
+[[gnu::format(printf, 2, 3)]] int writeFormat(platform::Stream stream, const char* consoleFormat, ...);
 
 // ---- The parts of the program --------------------------------------------
 

@@ -13,9 +13,7 @@ namespace {
 int32_t reservedCallback(void*) { return 0; }
 
 // Nobody sits at the console to attach a device: the first request ends it.
-int32_t alwaysCancel(void*, const char*, const char*, int32_t, int32_t) {
-    return HWDS_ANSWER_CANCEL;
-}
+int32_t alwaysCancel(void*, const char*, const char*, int32_t, int32_t) { return HWDS_ANSWER_CANCEL; }
 
 void blankProgress(int shown) {
     char blanks[kMessageBufferSize];

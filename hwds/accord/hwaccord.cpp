@@ -20,9 +20,7 @@ constexpr TmFamily kFamilies[] = {
     {0x0C, 256, 4},
 };
 
-TmReadPageFn pageReader(bool checked) {
-    return checked ? tmDriver().checkReadPage : tmDriver().rawReadPage;
-}
+TmReadPageFn pageReader(bool checked) { return checked ? tmDriver().checkReadPage : tmDriver().rawReadPage; }
 
 }  // namespace
 
@@ -46,8 +44,7 @@ CeResult HwAccord::create(HwDataSource** out, const char* id) {
 
 int32_t HwAccord::identify(bool forWrite, const TmFamily** family) {
     const TmDriverBinding& tm = tmDriver();
-    if (tm.present == nullptr || tm.getId == nullptr || (forWrite && tm.checkWritePage == nullptr))
-        return HWDS_FAILED;
+    if (tm.present == nullptr || tm.getId == nullptr || (forWrite && tm.checkWritePage == nullptr)) return HWDS_FAILED;
     if (tm.present() == 0) return HWDS_NOT_PRESENT;
 
     unsigned char identifier[TM_ID_BUFFER_SIZE] = {};

@@ -25,8 +25,8 @@ CeResult loadTmDriver() {
         b.rawReadPage = platform::driverEntry<TmReadPageFn>(libs, library, "TmRawReadPage");
         b.checkReadPage = platform::driverEntry<TmReadPageFn>(libs, library, "TmCheckReadPage");
         b.checkWritePage = platform::driverEntry<TmWritePageFn>(libs, library, "TmCheckWritePage");
-        if (!b.driverPresent || !b.present || !b.getRandomBytes || !b.getId || !b.rawReadPage ||
-            !b.checkReadPage || !b.checkWritePage) {
+        if (!b.driverPresent || !b.present || !b.getRandomBytes || !b.getId || !b.rawReadPage || !b.checkReadPage ||
+            !b.checkWritePage) {
             // Leave the binding empty, so that the next open tries again.
             libs.free(library);
             return CE_CODE_CORRUPTED;

@@ -22,9 +22,7 @@ AdapterEnum::AdapterEnum(platform::Registry& registry) : key_(registry, kEnumKey
     uint8_t raw[4] = {};
     uint32_t size = 0;
     counted_ = key_ && key_.read(platform::ftdi::kCountValue, raw, sizeof raw, &size);
-    if (counted_)
-        count_ = uint32_t{raw[0]} | uint32_t{raw[1]} << 8 | uint32_t{raw[2]} << 16 |
-                 uint32_t{raw[3]} << 24;
+    if (counted_) count_ = uint32_t{raw[0]} | uint32_t{raw[1]} << 8 | uint32_t{raw[2]} << 16 | uint32_t{raw[3]} << 24;
 }
 
 std::vector<uint32_t> AdapterEnum::heldBelow(uint32_t bound) const {
@@ -77,8 +75,7 @@ AdapterWalk counted(const AdapterEnum& entries) {
 
 }  // namespace
 
-AdapterWalk walkAdapterEntries(platform::Registry& registry,
-                               const std::function<bool(const AdapterEntry&)>& visit) {
+AdapterWalk walkAdapterEntries(platform::Registry& registry, const std::function<bool(const AdapterEntry&)>& visit) {
     if (!driverKeyOpens(registry)) return AdapterWalk::NoDriver;
     const AdapterEnum entries(registry);
     const AdapterWalk walk = counted(entries);
@@ -98,28 +95,24 @@ AdapterWalk heldAdapterEntries(platform::Registry& registry, std::vector<Adapter
     return AdapterWalk::Walked;
 }
 
-bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char* portName,
-                  uint32_t* size) {
+bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char* portName, uint32_t* size) {
     const std::string_view instance = registryText(entry.data, entry.size);
     char keyPath[256];
-    std::snprintf(keyPath, sizeof keyPath, "%s%.*s%s", kDeviceKeyHead,
-                  static_cast<int>(instance.size()), instance.data(), kDeviceKeyTail);
+    std::snprintf(keyPath, sizeof keyPath, "%s%.*s%s", kDeviceKeyHead, static_cast<int>(instance.size()),
+                  instance.data(), kDeviceKeyTail);
     platform::RegistryKey deviceKey(registry, keyPath);
     return deviceKey && deviceKey.read(platform::ftdi::kPortNameValue, portName, kPortNameCapacity, size);
 }
 
 std::string_view registryText(const char* data, uint32_t size) {
     const void* zero = std::memchr(data, '\0', size);
-    return std::string_view(
-        data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size);
+    return std::string_view(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size);
 }
 
 bool entryCarries(const AdapterEntry& entry, std::string_view id) {
     const std::string_view data(entry.data, entry.size);
-    return data.size() >= kInstancePrefix.size() + id.size() + 1 &&
-           data.starts_with(kInstancePrefix) &&
-           data.substr(kInstancePrefix.size(), id.size()) == id &&
-           data[kInstancePrefix.size() + id.size()] == '\\';
+    return data.size() >= kInstancePrefix.size() + id.size() + 1 && data.starts_with(kInstancePrefix) &&
+           data.substr(kInstancePrefix.size(), id.size()) == id && data[kInstancePrefix.size() + id.size()] == '\\';
 }
 
 std::string_view identifierOf(const AdapterEntry& entry) {

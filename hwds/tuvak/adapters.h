@@ -59,16 +59,14 @@ void entryName(uint32_t number, char (&name)[16]);
 
 // The connection's walk: hands each entry number from Count - 1 down to
 // `visit`, until it answers true.
-AdapterWalk walkAdapterEntries(platform::Registry& registry,
-                               const std::function<bool(const AdapterEntry&)>& visit);
+AdapterWalk walkAdapterEntries(platform::Registry& registry, const std::function<bool(const AdapterEntry&)>& visit);
 
 // The entries the Enum key holds below Count, lowest first, for listings.
 AdapterWalk heldAdapterEntries(platform::Registry& registry, std::vector<AdapterEntry>* entries);
 
 // The entry's "Device Parameters" "PortName" as stored, at most
 // kPortNameCapacity bytes; false when the key or value cannot be read.
-bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char* portName,
-                  uint32_t* size);
+bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char* portName, uint32_t* size);
 
 // Registry text need not be zero-terminated: it ends at the first zero byte
 // or with the data.

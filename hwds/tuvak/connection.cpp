@@ -55,8 +55,7 @@ int32_t HwTuvak::connect() {
 
     const std::string_view port = tuvak::registryText(portName, portNameSize);
     char portPath[sizeof kPortPrefix + tuvak::kPortNameCapacity];
-    std::snprintf(portPath, sizeof portPath, "%s%.*s", kPortPrefix, static_cast<int>(port.size()),
-                  port.data());
+    std::snprintf(portPath, sizeof portPath, "%s%.*s", kPortPrefix, static_cast<int>(port.size()), port.data());
 
     platform::SerialPorts& serial = *os.serial;
     const uint32_t error = serial.open(portPath, &portHandle);
@@ -72,8 +71,8 @@ int32_t HwTuvak::connect() {
     line.parity = 0;
     line.stopBits = 0;
     if (!serial.setSettings(portHandle, line)) return HWDS_IO_ERROR;
-    if (!serial.purge(portHandle, platform::kPurgeTxAbort | platform::kPurgeRxAbort |
-                                      platform::kPurgeTxClear | platform::kPurgeRxClear))
+    if (!serial.purge(portHandle, platform::kPurgeTxAbort | platform::kPurgeRxAbort | platform::kPurgeTxClear |
+                                      platform::kPurgeRxClear))
         return HWDS_IO_ERROR;
     return HWDS_OK;
 }

@@ -49,8 +49,7 @@ uint8_t tuvakCheck(const uint8_t* bytes, uint32_t length) {
 
 bool HwTuvak::send(const uint8_t* frame, uint32_t length) {
     uint32_t written = 0;
-    return platform::current().serial->write(portHandle, frame, length, &written) &&
-           written == length;
+    return platform::current().serial->write(portHandle, frame, length, &written) && written == length;
 }
 
 bool HwTuvak::receive(uint8_t* buffer, uint32_t length) {
@@ -82,8 +81,8 @@ int32_t HwTuvak::write(const uint8_t* data, uint32_t length, uint32_t offset) {
         frame[3] = tuvakCheck(frame + 1, 2);
         uint8_t echo = 0;
         uint8_t ack = 0;
-        if (!send(frame, sizeof frame) || !receive(&echo, 1) || echo != TUVAK_CMD_WRITE ||
-            !receive(&ack, 1) || ack != TUVAK_CMD_WRITE) {
+        if (!send(frame, sizeof frame) || !receive(&echo, 1) || echo != TUVAK_CMD_WRITE || !receive(&ack, 1) ||
+            ack != TUVAK_CMD_WRITE) {
             status = HWDS_WRITE_ERROR;
             break;
         }
@@ -104,8 +103,8 @@ int32_t HwTuvak::read(uint8_t* data, uint32_t length, uint32_t offset) {
         frame[2] = tuvakCheck(frame + 1, 1);
         uint8_t echo = 0;
         uint8_t reply[2] = {0, 0};  // data byte, check byte
-        if (!send(frame, sizeof frame) || !receive(&echo, 1) || echo != TUVAK_CMD_READ ||
-            !receive(reply, 2) || (reply[0] & reply[1]) != 0) {
+        if (!send(frame, sizeof frame) || !receive(&echo, 1) || echo != TUVAK_CMD_READ || !receive(reply, 2) ||
+            (reply[0] & reply[1]) != 0) {
             status = HWDS_IO_ERROR;
             break;
         }

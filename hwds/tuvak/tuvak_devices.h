@@ -13,9 +13,7 @@ inline constexpr uint32_t TUVAK_MEMORY_SIZE = 128;
 // Whether the identifier names one device. The serial source takes a missing
 // or empty one as "whichever entry the driver lists last", which a front end
 // must never read or wipe by accident.
-inline bool tuvakIdNamesDevice(const char* id) {
-    return id != nullptr && id[0] != '\0';
-}
+inline bool tuvakIdNamesDevice(const char* id) { return id != nullptr && id[0] != '\0'; }
 
 // Why the registry that holds the driver's data cannot be read; empty when it
 // can. Such a registry reads as one without the driver, which it must not

@@ -20,8 +20,7 @@ TuvakWipeOutcome hwdsWipeTuvak(HwDataSource* source, const HWDSInteraction* inte
     outcome.result = hwdsRead(source, interaction, buffer, sizeof buffer, 0);
     if (outcome.result != CE_OK) return outcome;
     const uint8_t last = request.passes.back();
-    const uint8_t* differs =
-        std::find_if(buffer, buffer + sizeof buffer, [&](uint8_t b) { return b != last; });
+    const uint8_t* differs = std::find_if(buffer, buffer + sizeof buffer, [&](uint8_t b) { return b != last; });
     if (differs == buffer + sizeof buffer) {
         outcome.verified = true;
         return outcome;

@@ -21,9 +21,8 @@ Services native() {
         PosixRegistry* view = PosixRegistry::fromEnvironment().release();
         Services s;
         s.registry = view;
-        s.serial = new PosixSerialPorts([view](std::string_view com, std::string* node) {
-            return view->resolveComName(com, node);
-        });
+        s.serial = new PosixSerialPorts(
+            [view](std::string_view com, std::string* node) { return view->resolveComName(com, node); });
         s.mutexes = new PosixMutexes;
         s.clock = new PosixClock;
         s.libraries = new PosixLibraries;

@@ -167,12 +167,9 @@ int PosixConsole::write(Stream stream, std::string_view bytes) {
     // terminal in the order they were written.
     if (std::fflush(f) != 0) return -1;
     switch (impl_->mode) {
-        case Mode::Utf8:
-            return utf8Characters(bytes);
-        case Mode::SingleByte:
-            return static_cast<int>(bytes.size());
-        case Mode::MultiByte:
-            return utf8Characters(impl_->toUtf8.run(bytes));
+        case Mode::Utf8: return utf8Characters(bytes);
+        case Mode::SingleByte: return static_cast<int>(bytes.size());
+        case Mode::MultiByte: return utf8Characters(impl_->toUtf8.run(bytes));
     }
     return -1;
 }

@@ -32,9 +32,9 @@ constexpr size_t kReadAhead = 256;
 
 struct Port {
     int fd = -1;
-    bool exclusive = false;  // TIOCEXCL is ours to clear
+    bool exclusive = false;   // TIOCEXCL is ours to clear
     bool lowLatency = false;  // so is the low-latency flag
-    bool known = false;  // tio holds the line's settings as last read or set
+    bool known = false;       // tio holds the line's settings as last read or set
     termios tio{};
     size_t pos = 0;
     size_t len = 0;
@@ -111,10 +111,22 @@ struct Speed {
 };
 
 constexpr Speed kSpeeds[] = {
-    {0, B0},           {50, B50},         {75, B75},         {110, B110},
-    {134, B134},       {150, B150},       {200, B200},       {300, B300},
-    {600, B600},       {1200, B1200},     {1800, B1800},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {0, B0},
+    {50, B50},
+    {75, B75},
+    {110, B110},
+    {134, B134},
+    {150, B150},
+    {200, B200},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
 #ifdef B57600
     {57600, B57600},
 #endif
@@ -160,20 +172,15 @@ constexpr Speed kSpeeds[] = {
 
 uint32_t win32ErrorForOpenErrno(int err) {
     switch (err) {
-        case ENOENT:
-            return kErrFileNotFound;
+        case ENOENT: return kErrFileNotFound;
         case EACCES:
-        case EPERM:
-            return kErrAccessDenied;
+        case EPERM: return kErrAccessDenied;
         case ENXIO:
-        case EIO:
-            return kErrNotReady;
-        case ENODEV:
-            return kErrDevNotExist;
+        case EIO: return kErrNotReady;
+        case ENODEV: return kErrDevNotExist;
         case EBUSY:  // TIOCEXCL held by another opener
             return kErrSharingViolation;
-        default:
-            return kErrGenFailure;
+        default: return kErrGenFailure;
     }
 }
 
@@ -203,8 +210,7 @@ uint32_t PosixSerialPorts::open(const char* path, PortHandle* port) {
     const std::string node = deviceNode(path);
     if (node.empty()) return kErrFileNotFound;
 
-    FdGuard fd(retryOnEintr(
-        [&] { return ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); }));
+    FdGuard fd(retryOnEintr([&] { return ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); }));
     if (fd.get() < 0) return win32ErrorForOpenErrno(errno);
 
     // flock keeps out a second opener even where TIOCEXCL does not (root,
@@ -306,8 +312,8 @@ bool PosixSerialPorts::setSettings(PortHandle port, const LineSettings& settings
     termios tio = p->tio;
     // The protocol carries every byte value: nothing may be translated,
     // stripped, marked, echoed or taken as a control character.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP |
-                                          INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                          IXON | IXOFF | IXANY);
 #ifdef IUCLC
     tio.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
 #endif
@@ -350,8 +356,7 @@ bool PosixSerialPorts::purge(PortHandle port, uint32_t flags) {
     return ::tcflush(p->fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) == 0;
 }
 
-bool PosixSerialPorts::write(PortHandle port, const uint8_t* data, uint32_t length,
-                             uint32_t* written) {
+bool PosixSerialPorts::write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) {
     if (written != nullptr) *written = 0;
     Port* p = portOf(port);
     if (p == nullptr || written == nullptr || (data == nullptr && length != 0)) return false;
@@ -383,8 +388,7 @@ bool PosixSerialPorts::read(PortHandle port, uint8_t* data, uint32_t length, uin
     return readFor(port, data, length, kSerialReadTimeoutMs, got);
 }
 
-bool PosixSerialPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
-                               uint32_t* got) {
+bool PosixSerialPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) {
     if (got != nullptr) *got = 0;
     Port* p = portOf(port);
     if (p == nullptr || got == nullptr || (data == nullptr && length != 0)) return false;

@@ -16,17 +16,14 @@ bool PosixTerminal::interactive(Stream stream) {
     return ::isatty(stream == Stream::Err ? STDERR_FILENO : STDOUT_FILENO) == 1;
 }
 
-bool PosixTerminal::inputInteractive() {
-    return ::isatty(STDIN_FILENO) == 1;
-}
+bool PosixTerminal::inputInteractive() { return ::isatty(STDIN_FILENO) == 1; }
 
 LineRead PosixTerminal::readLine(uint32_t timeoutMs, std::string* line) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     line->clear();
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return LineRead::TimedOut;
         pollfd p{STDIN_FILENO, POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left.count()));

@@ -18,9 +18,7 @@ namespace {
 // A registry description is a few kilobytes; anything near this is not one.
 constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
 
-std::string cannotRead(const std::string& path, const std::string& reason) {
-    return path + ": cannot read: " + reason;
-}
+std::string cannotRead(const std::string& path, const std::string& reason) { return path + ": cannot read: " + reason; }
 
 std::string cannotRead(const std::string& path, int err) {
     return cannotRead(path, std::generic_category().message(err));

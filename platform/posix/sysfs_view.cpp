@@ -4,9 +4,9 @@
 #include "platform/posix/files.h"
 
 #include <algorithm>
-#include <fstream>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -148,8 +148,7 @@ bool ftdiDriverPresent(const std::string& sysfsRoot, KernelModules* modules) {
     return modules != nullptr && modules->has("ftdi_sio");
 }
 
-void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, bool driverPresent,
-                    RegTree* tree) {
+void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, bool driverPresent, RegTree* tree) {
     if (tree == nullptr || !driverPresent) return;
     tree->addKey(kDriverKey);
     const fs::path driverDir = driverDirOf(sysfsRoot);

@@ -37,7 +37,6 @@ bool ftdiDriverPresent(const std::string& sysfsRoot, KernelModules* modules);
 // with entries in tty-number order (Count 0 while the driver serves none).
 // A tty whose USB device has no readable serial number cannot be addressed
 // and is left out. Nothing is added when the driver is absent.
-void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, bool driverPresent,
-                    RegTree* tree);
+void buildSysfsView(const std::string& sysfsRoot, const std::string& devRoot, bool driverPresent, RegTree* tree);
 
 }  // namespace platform

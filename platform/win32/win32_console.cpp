@@ -35,8 +35,7 @@ std::string Win32Console::convert(std::string_view cp1251) {
     std::string out(text.size(), '\0');
     // No flags: the best-fit mapping that CharToOemBuffA applies on a Russian
     // system, so that its bytes stay as they were.
-    const int got =
-        WideCharToMultiByte(kConsoleCodePage, 0, text.data(), length, out.data(), length, nullptr, nullptr);
+    const int got = WideCharToMultiByte(kConsoleCodePage, 0, text.data(), length, out.data(), length, nullptr, nullptr);
     if (got <= 0) return std::string(cp1251);
     out.resize(static_cast<std::size_t>(got));
     return out;

@@ -22,16 +22,20 @@ public:
             reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadErrorMode")));
         if (setThreadMode_ != nullptr) {
             DWORD old = 0;
-            if (setThreadMode_(kQuiet, &old)) saved_ = old;
-            else setThreadMode_ = nullptr;
+            if (setThreadMode_(kQuiet, &old))
+                saved_ = old;
+            else
+                setThreadMode_ = nullptr;
         } else {
             saved_ = SetErrorMode(kQuiet);
             SetErrorMode(saved_ | kQuiet);
         }
     }
     ~QuietLoader() {
-        if (setThreadMode_ != nullptr) setThreadMode_(saved_, nullptr);
-        else SetErrorMode(saved_);
+        if (setThreadMode_ != nullptr)
+            setThreadMode_(saved_, nullptr);
+        else
+            SetErrorMode(saved_);
     }
     QuietLoader(const QuietLoader&) = delete;
     QuietLoader& operator=(const QuietLoader&) = delete;

@@ -16,21 +16,14 @@ MutexHandle Win32Mutexes::create() { return handleFor<MutexHandle>(CreateMutexA(
 WaitResult Win32Mutexes::wait(MutexHandle mutex) {
     if (mutex == kNoMutex) return WaitResult::Failed;
     switch (WaitForSingleObject(handleOf(mutex), INFINITE)) {
-        case WAIT_OBJECT_0:
-            return WaitResult::Acquired;
-        case WAIT_ABANDONED:
-            return WaitResult::Abandoned;
-        default:
-            return WaitResult::Failed;
+        case WAIT_OBJECT_0: return WaitResult::Acquired;
+        case WAIT_ABANDONED: return WaitResult::Abandoned;
+        default: return WaitResult::Failed;
     }
 }
 
-bool Win32Mutexes::release(MutexHandle mutex) {
-    return mutex != kNoMutex && ReleaseMutex(handleOf(mutex)) != FALSE;
-}
+bool Win32Mutexes::release(MutexHandle mutex) { return mutex != kNoMutex && ReleaseMutex(handleOf(mutex)) != FALSE; }
 
-bool Win32Mutexes::close(MutexHandle mutex) {
-    return mutex != kNoMutex && CloseHandle(handleOf(mutex)) != FALSE;
-}
+bool Win32Mutexes::close(MutexHandle mutex) { return mutex != kNoMutex && CloseHandle(handleOf(mutex)) != FALSE; }
 
 }  // namespace platform

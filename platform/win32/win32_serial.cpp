@@ -7,9 +7,7 @@ namespace platform {
 
 namespace {
 
-HANDLE handleOf(PortHandle port) {
-    return reinterpret_cast<HANDLE>(rawHandle(port));
-}
+HANDLE handleOf(PortHandle port) { return reinterpret_cast<HANDLE>(rawHandle(port)); }
 
 // Reads end when all bytes are in or after timeoutMs in all; 0 returns at once
 // with what has arrived (the constant alone being 0 would mean no limit).
@@ -78,9 +76,7 @@ bool Win32SerialPorts::setSettings(PortHandle port, const LineSettings& settings
     return setReadTimeout(handleOf(port), kSerialReadTimeoutMs);
 }
 
-bool Win32SerialPorts::purge(PortHandle port, uint32_t flags) {
-    return PurgeComm(handleOf(port), flags) != FALSE;
-}
+bool Win32SerialPorts::purge(PortHandle port, uint32_t flags) { return PurgeComm(handleOf(port), flags) != FALSE; }
 
 bool Win32SerialPorts::write(PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) {
     if (written != nullptr) *written = 0;
@@ -111,8 +107,6 @@ bool Win32SerialPorts::readFor(PortHandle port, uint8_t* data, uint32_t length, 
     return ok != FALSE;
 }
 
-bool Win32SerialPorts::close(PortHandle port) {
-    return port != kInvalidPort && CloseHandle(handleOf(port)) != FALSE;
-}
+bool Win32SerialPorts::close(PortHandle port) { return port != kInvalidPort && CloseHandle(handleOf(port)) != FALSE; }
 
 }  // namespace platform

@@ -34,8 +34,7 @@ public:
     platform::FdGuard out, err;  // read ends of its output pipes, when piped
 
 private:
-    friend bool spawn(const std::vector<std::string>&, const std::vector<std::string>&, int, int, Child*,
-                      std::string*);
+    friend bool spawn(const std::vector<std::string>&, const std::vector<std::string>&, int, int, Child*, std::string*);
     pid_t pid_ = -1;
 };
 

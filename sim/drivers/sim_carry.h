@@ -53,11 +53,16 @@ inline void carryPlace(const char* variable, const std::string& settings, const 
 inline bool randomSetting(const std::string& key, const std::string& value, sim::RandomFaults* faults,
                           std::string* stateFile) {
     const long n = std::strtol(value.c_str(), nullptr, 0);
-    if (key == "ones") faults->onesPercent = n < 0 ? 0 : n > 100 ? 100 : static_cast<int>(n);
-    else if (key == "stuck") faults->stuckBytes = n > 0 ? static_cast<uint64_t>(n < (1L << 24) ? n : 1L << 24) : 0;
-    else if (key == "restart-every") faults->restartEvery = n > 0 ? static_cast<uint64_t>(n) : 0;
-    else if (key == "state") *stateFile = value;
-    else return false;
+    if (key == "ones")
+        faults->onesPercent = n < 0 ? 0 : n > 100 ? 100 : static_cast<int>(n);
+    else if (key == "stuck")
+        faults->stuckBytes = n > 0 ? static_cast<uint64_t>(n < (1L << 24) ? n : 1L << 24) : 0;
+    else if (key == "restart-every")
+        faults->restartEvery = n > 0 ? static_cast<uint64_t>(n) : 0;
+    else if (key == "state")
+        *stateFile = value;
+    else
+        return false;
     return true;
 }
 

@@ -47,11 +47,16 @@ void configure(const char* text, bool loading) {
     simdrv::forEachSetting(text, [](const std::string& key, const std::string& value) {
         const long n = simdrv::number(value);
         if (simdrv::randomSetting(key, value, &state.faults, &state.stateFile)) return;
-        if (key == "card") state.card = n != 0;
-        else if (key == "fail") state.fail = n != 0;
-        else if (key == "fail-after") state.failAfter = n;
-        else if (key == "zero") state.zero = n != 0;
-        else if (key == "seed") state.seed = static_cast<uint32_t>(n);
+        if (key == "card")
+            state.card = n != 0;
+        else if (key == "fail")
+            state.fail = n != 0;
+        else if (key == "fail-after")
+            state.failAfter = n;
+        else if (key == "zero")
+            state.zero = n != 0;
+        else if (key == "seed")
+            state.seed = static_cast<uint32_t>(n);
     });
     state.place = sim::RandomPlace{state.seed};
     if (loading) simdrv::carriedPlace(kCarry, state.settings, &state.place);

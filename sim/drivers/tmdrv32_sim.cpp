@@ -85,19 +85,32 @@ void configure(const char* text, bool loading) {
     simdrv::forEachSetting(text, [](const std::string& key, const std::string& value) {
         const long n = simdrv::number(value);
         if (simdrv::randomSetting(key, value, &reader.faults, &reader.stateFile)) return;
-        if (key == "driver") reader.driver = n != 0;
-        else if (key == "present") reader.present = n != 0;
-        else if (key == "family") reader.family = static_cast<uint8_t>(n);
-        else if (key == "fill") reader.fill = static_cast<uint8_t>(n);
-        else if (key == "remove-after") reader.removeAfter = n;
-        else if (key == "fail-read") reader.failRead = n;
-        else if (key == "fail-write") reader.failWrite = n;
-        else if (key == "fail-id") reader.failId = n != 0;
-        else if (key == "fail-random") reader.failRandom = n != 0;
-        else if (key == "zero-random") reader.zeroRandom = n != 0;
-        else if (key == "ok-status") reader.okStatus = static_cast<int>(n) & ~0xFFFF;
-        else if (key == "seed") reader.seed = static_cast<uint32_t>(n);
-        else if (key == "file") reader.file = value;
+        if (key == "driver")
+            reader.driver = n != 0;
+        else if (key == "present")
+            reader.present = n != 0;
+        else if (key == "family")
+            reader.family = static_cast<uint8_t>(n);
+        else if (key == "fill")
+            reader.fill = static_cast<uint8_t>(n);
+        else if (key == "remove-after")
+            reader.removeAfter = n;
+        else if (key == "fail-read")
+            reader.failRead = n;
+        else if (key == "fail-write")
+            reader.failWrite = n;
+        else if (key == "fail-id")
+            reader.failId = n != 0;
+        else if (key == "fail-random")
+            reader.failRandom = n != 0;
+        else if (key == "zero-random")
+            reader.zeroRandom = n != 0;
+        else if (key == "ok-status")
+            reader.okStatus = static_cast<int>(n) & ~0xFFFF;
+        else if (key == "seed")
+            reader.seed = static_cast<uint32_t>(n);
+        else if (key == "file")
+            reader.file = value;
     });
     std::memset(reader.pages, reader.fill, sizeof reader.pages);
     if (!reader.file.empty()) loadFile();
@@ -159,9 +172,7 @@ SIM_ENTRY int TmGetId(unsigned char* id) {
 
 SIM_ENTRY int TmRawReadPage(uint32_t page, unsigned char* buf32) { return readPage("TmRawReadPage", page, buf32); }
 
-SIM_ENTRY int TmCheckReadPage(uint32_t page, unsigned char* buf32) {
-    return readPage("TmCheckReadPage", page, buf32);
-}
+SIM_ENTRY int TmCheckReadPage(uint32_t page, unsigned char* buf32) { return readPage("TmCheckReadPage", page, buf32); }
 
 #ifndef TMDRV32_SIM_BROKEN
 SIM_ENTRY int TmCheckWritePage(uint32_t page, const unsigned char* buf32) {

@@ -57,12 +57,11 @@ uint32_t InProcessPorts::open(const char* path, PortHandle* port) {
         return failure->second;
     }
     auto found = ports_.find(name);
-    if (found == ports_.end() || found->second.device == nullptr ||
-        found->second.device->unplugged()) {
+    if (found == ports_.end() || found->second.device == nullptr || found->second.device->unplugged()) {
         return platform::kErrFileNotFound;
     }
-    const bool inUse = std::any_of(handles_.begin(), handles_.end(),
-                                   [&](const auto& entry) { return entry.second == name; });
+    const bool inUse =
+        std::any_of(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.second == name; });
     if (inUse) return platform::kErrSharingViolation;
 
     const PortHandle handle = platform::makeHandle<PortHandle>(nextHandle_++);

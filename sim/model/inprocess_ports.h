@@ -45,13 +45,12 @@ public:
     bool write(platform::PortHandle port, const uint8_t* data, uint32_t length, uint32_t* written) override;
     bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override;
     // Never waits, like read; counted apart from it.
-    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs,
-                 uint32_t* got) override;
+    bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t timeoutMs, uint32_t* got) override;
     bool close(platform::PortHandle port) override;
 
-    int openCount() const;   // open calls, failed ones included
-    int closeCount() const;  // close calls, failed ones included
-    int openPorts() const;   // handles open now
+    int openCount() const;                         // open calls, failed ones included
+    int closeCount() const;                        // close calls, failed ones included
+    int openPorts() const;                         // handles open now
     std::vector<std::string> openedPaths() const;  // path of every open call, in order
     platform::LineSettings lastSettings() const;   // of the last setSettings call
     uint32_t lastPurgeFlags() const;
@@ -64,7 +63,7 @@ public:
 private:
     struct Port {
         sim::TuvakDevice* device = nullptr;
-        std::vector<uint8_t> pending;  // answered, not yet read
+        std::vector<uint8_t> pending;              // answered, not yet read
         std::vector<std::vector<uint8_t>> strays;  // for the purges to come
         platform::LineSettings settings{9600, 8, 0, 0};
     };

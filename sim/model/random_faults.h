@@ -27,8 +27,8 @@ struct RandomPlace {
 // One request of n bytes. `fresh(&state, out, count)` makes the
 // generator's next bytes from a state and moves the state on.
 template <class Fresh>
-void drawRandom(const RandomFaults& faults, uint64_t seed, RandomPlace* place, uint8_t* out,
-                std::size_t n, Fresh fresh) {
+void drawRandom(const RandomFaults& faults, uint64_t seed, RandomPlace* place, uint8_t* out, std::size_t n,
+                Fresh fresh) {
     if (faults.restartEvery > 0 && place->requests >= faults.restartEvery) *place = RandomPlace{seed};
     ++place->requests;
     if (faults.stuckBytes > 0) {

@@ -47,9 +47,7 @@ void TuvakDevice::keepRandomIn(const std::string& path) {
     loadPlace(path, &random_);
 }
 
-bool TuvakDevice::active(int64_t after) const {
-    return after >= 0 && answered_ >= static_cast<uint64_t>(after);
-}
+bool TuvakDevice::active(int64_t after) const { return after >= 0 && answered_ >= static_cast<uint64_t>(after); }
 
 bool TuvakDevice::unplugged() const { return active(faults_.unplugAfter); }
 

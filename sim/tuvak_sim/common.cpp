@@ -13,7 +13,6 @@ int64_t monotonicNs() {
     return static_cast<int64_t>(ts.tv_sec) * kNsPerSec + ts.tv_nsec;
 }
 
-
 std::string errnoText() { return std::strerror(errno); }
 
 }  // namespace tuvaksim

@@ -45,8 +45,7 @@ int main(int argc, char** argv) {
     if (!config.log.empty()) {
         log.reset(std::fopen(config.log.c_str(), "we"));
         if (!log) {
-            std::fprintf(stderr, "tuvak-sim: cannot open %s: %s\n", config.log.c_str(),
-                         errnoText().c_str());
+            std::fprintf(stderr, "tuvak-sim: cannot open %s: %s\n", config.log.c_str(), errnoText().c_str());
             return 1;
         }
         setvbuf(log.get(), nullptr, _IOLBF, 0);

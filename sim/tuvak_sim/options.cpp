@@ -38,8 +38,7 @@ bool parseAddresses(const std::string& text, std::bitset<sim::kMemorySize>* addr
     for (;;) {
         const std::size_t comma = text.find(',', start);
         uint64_t address = 0;
-        if (!parseNumber(text.substr(start, comma - start), sim::kMemorySize - 1, &address))
-            return false;
+        if (!parseNumber(text.substr(start, comma - start), sim::kMemorySize - 1, &address)) return false;
         addresses->set(address);
         if (comma == std::string::npos) return true;
         start = comma + 1;

@@ -44,17 +44,14 @@ bool flockHeld(int fd) {
 // flag that no live host stands behind.
 void releaseStaleExclusivity(Device* device) {
     int exclusive = 0;
-    if (!device->master.valid() || ioctl(device->slave.get(), TIOCGEXCL, &exclusive) != 0 ||
-        exclusive == 0)
-        return;
+    if (!device->master.valid() || ioctl(device->slave.get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
     if (!flockHeld(device->slave.get())) ioctl(device->slave.get(), TIOCNXCL);
 }
 
 bool openPty(Device* device, std::string* error) {
     Fd master(posix_openpt(O_RDWR | O_NOCTTY));
     if (!master.valid() || fcntl(master.get(), F_SETFD, FD_CLOEXEC) != 0 ||
-        fcntl(master.get(), F_SETFL, O_NONBLOCK) != 0 || grantpt(master.get()) != 0 ||
-        unlockpt(master.get()) != 0) {
+        fcntl(master.get(), F_SETFL, O_NONBLOCK) != 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
         *error = "cannot create a pseudo-terminal: " + errnoText();
         return false;
     }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/model/tuvak_device.h"
 #include "platform/posix/fd_guard.h"
+#include "sim/model/tuvak_device.h"
 #include "sim/tuvak_sim/options.h"
 
 namespace tuvaksim {
@@ -35,7 +35,7 @@ struct Device {
     std::string pty;
     sim::TuvakDevice model;
     Fd master;
-    Fd slave;  // ours: keeps the master from seeing a hang-up between clients
+    Fd slave;                   // ours: keeps the master from seeing a hang-up between clients
     std::deque<Reply> replies;  // scheduled, not yet due
     std::vector<uint8_t> out;   // due, not yet taken by the master
     int64_t frameStart = 0;

@@ -61,7 +61,6 @@ bool installSignals(int pipeFd, std::string* error) {
     return true;
 }
 
-
 bool Server::setUp(std::string* error) {
     for (std::size_t i = 0; i < config_.devices.size(); ++i) {
         auto device = std::make_unique<Device>(config_.devices[i]);
@@ -108,8 +107,7 @@ void Server::feed(Device* device, const uint8_t* data, std::size_t n, int64_t no
     }
 }
 
-void Server::schedule(Device* device, std::size_t frameBytes, std::vector<uint8_t> reply,
-                      int64_t now) {
+void Server::schedule(Device* device, std::size_t frameBytes, std::vector<uint8_t> reply, int64_t now) {
     const sim::Faults& faults = device->model.faults();
     int64_t due = now;
     if (faults.pace) {
@@ -236,8 +234,7 @@ bool Server::run(int signalFd, std::string* error) {
                     }
                     feed(device, buffer, static_cast<std::size_t>(n), now);
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                    std::fprintf(stderr, "tuvak-sim: %s: read failed: %s\n", device->id.c_str(),
-                                 errnoText().c_str());
+                    std::fprintf(stderr, "tuvak-sim: %s: read failed: %s\n", device->id.c_str(), errnoText().c_str());
                     unplug(device);
                 }
             } else if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) {

@@ -50,10 +50,16 @@ protected:
             request.ids.push_back(id);
         }
         fakes::addFtdiDriver(registry.tree(), adapters);
-        framework.emplace(platform::Services{.registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal});
+        framework.emplace(platform::Services{
+            .registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal});
     }
-    std::vector<cli::WipeOutcome> wipe() { cli::Display display(30000); return cli::wipeDevices(request, display); }
-    bool all(std::size_t d, uint8_t value) const { return std::ranges::all_of(models[d]->memory(), [&](uint8_t b) { return b == value; }); }
+    std::vector<cli::WipeOutcome> wipe() {
+        cli::Display display(30000);
+        return cli::wipeDevices(request, display);
+    }
+    bool all(std::size_t d, uint8_t value) const {
+        return std::ranges::all_of(models[d]->memory(), [&](uint8_t b) { return b == value; });
+    }
 
     platform::TreeRegistry registry;
     CountingPorts serial;
@@ -85,7 +91,8 @@ TEST_F(CliWipeTest, EveryDeviceFinishesOrFailsOnItsOwn) {
     };
     for (std::size_t d = 0; d < outcomes.size(); ++d) {
         const cli::WipeOutcome& o = outcomes[d];
-        EXPECT_EQ(Row(o.id, o.result, o.passesDone, o.verified, o.exitStatus(), o.failure, o.mismatch, o.address), expected[d]);
+        EXPECT_EQ(Row(o.id, o.result, o.passesDone, o.verified, o.exitStatus(), o.failure, o.mismatch, o.address),
+                  expected[d]);
     }
     EXPECT_TRUE(all(0, 0x00));
     EXPECT_EQ(terminal.questions.load(), 0);
@@ -104,13 +111,24 @@ TEST_F(CliWipeTest, JobsLimitTheDevicesAtWork) {
 TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
     devices({false});
     terminal.live = terminal.typing = true;
-    struct Case { std::function<platform::LineRead(std::string*)> answer; CeResult result; const char* failure; };
+    struct Case {
+        std::function<platform::LineRead(std::string*)> answer;
+        CeResult result;
+        const char* failure;
+    };
     const Case cases[] = {
-        {[](std::string* line) { line->assign(1, 'q'); return platform::LineRead::Line; }, CE_CANCELED,
-         "pass 1 of 5: canceled: the device is not attached, or its port is gone"},
+        {[](std::string* line) {
+             line->assign(1, 'q');
+             return platform::LineRead::Line;
+         },
+         CE_CANCELED, "pass 1 of 5: canceled: the device is not attached, or its port is gone"},
         {[](std::string*) { return platform::LineRead::TimedOut; }, CE_TIMEOUT,
          "pass 1 of 5: no answer in time: the device is not attached, or its port is gone"},
-        {[&](std::string*) { serial.attach("\\\\.\\COM3", models[0].get()); return platform::LineRead::Line; }, CE_OK, ""},
+        {[&](std::string*) {
+             serial.attach("\\\\.\\COM3", models[0].get());
+             return platform::LineRead::Line;
+         },
+         CE_OK, ""},
     };
     for (int asked = 1; const Case& c : cases) {
         terminal.answer = c.answer;
@@ -120,7 +138,8 @@ TEST_F(CliWipeTest, TheOperatorAttachesTheDeviceOrGivesUp) {
         EXPECT_EQ(terminal.questions.load(), asked++);
     }
     EXPECT_TRUE(all(0, 0x00));
-    EXPECT_NE(console.err().find("DEV0: the device is not attached, or its port is gone. Attach it."), std::string::npos);
+    EXPECT_NE(console.err().find("DEV0: the device is not attached, or its port is gone. Attach it."),
+              std::string::npos);
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ std::string shown(const std::string& text) { return WineHost::get() ? WineHost::
 std::string hexLine(simdrv::Xorshift rng) {
     std::string line;
     char byte[4];
-    for (int i = 0; i < 16; ++i) line.append(byte, std::snprintf(byte, sizeof byte, "%02x%c", rng.next(), i == 15 ? '\n' : ' '));
+    for (int i = 0; i < 16; ++i)
+        line.append(byte, std::snprintf(byte, sizeof byte, "%02x%c", rng.next(), i == 15 ? '\n' : ' '));
     return line;
 }
 
@@ -56,17 +57,31 @@ TEST(ExampleEndToEnd, DriversAreFoundThroughTheSearchPathOnly) {
     const Copied beside(dir.path);  // in the current directory of the `here` rows, where none is looked for
     ASSERT_EQ(beside.files.size(), 2u);
     std::optional<Copied> installed;  // under Wine, in System32; Wine's search for its own Linux libraries stays
-    struct Case { std::vector<std::string> args; std::string settings; int exitCode; std::string out, err; bool here = false; };
+    struct Case {
+        std::vector<std::string> args;
+        std::string settings;
+        int exitCode;
+        std::string out, err;
+        bool here = false;
+    };
     const Case cases[] = {
         {{"ACCORD", "-", "random", "4"}, "TMDRV32_SIM=", 1, "", "open: CE_HW_NOT_FOUND\n", true},
         {{"SOBOL", "-", "random", "4"}, "SNELLOCK_SIM=", 1, "", "open: CE_HW_NOT_FOUND\n", true},
         {{"ACCORD", "-", "read", "28", "4"}, "TMDRV32_SIM=family=8 fill=0x3c", 0, "3c 3c 3c 3c\n", ""},
         {{"accord", "unchecked-read", "read", "120", "1"}, "TMDRV32_SIM=family=8", 1, "", "read: CE_CODE_CORRUPTED\n"},
-        {{"ACCORD", "-", "read", "0", "1"}, "TMDRV32_SIM=present=0", 1, "", "ACCORD  needs attention (prompt 1)\nread: CE_CANCELED\n"},
+        {{"ACCORD", "-", "read", "0", "1"},
+         "TMDRV32_SIM=present=0",
+         1,
+         "",
+         "ACCORD  needs attention (prompt 1)\nread: CE_CANCELED\n"},
         {{"ACCORD", "-", "random", "4"}, "TMDRV32_SIM=zero-random", 1, "", "random: CE_HW_FAIL\n"},
         {{"ACCORD", "-", "random", "16"}, "TMDRV32_SIM=seed=3", 0, hexLine(simdrv::Xorshift(3)), ""},
         // A fresh library, but the card's generator runs on: the block after the open's test request.
-        {{"SOBOL", "1f", "random", "16"}, "SNELLOCK_SIM=seed=5", 0, hexLine(simdrv::Xorshift(5u * 2654435761u + 1)), ""},
+        {{"SOBOL", "1f", "random", "16"},
+         "SNELLOCK_SIM=seed=5",
+         0,
+         hexLine(simdrv::Xorshift(5u * 2654435761u + 1)),
+         ""},
         {{"SOBOL", "1g", "random", "16"}, "SNELLOCK_SIM=", 1, "", "open: CE_BAD_PARAM\n"},
         {{"SOBOL", "-", "random", "16"}, "SNELLOCK_SIM=card=0", 1, "", "open: CE_HW_NOT_FOUND\n"},
         {{"SOBOL", "-", "random", "16"}, "SNELLOCK_SIM=zero", 1, "", "random: CE_HW_FAIL\n"},
@@ -80,9 +95,11 @@ TEST(ExampleEndToEnd, DriversAreFoundThroughTheSearchPathOnly) {
             ASSERT_TRUE(c.here || installed->files.size() == 2u) << "cannot copy the drivers to " << wine->system32();
             run = wine->run("examples/hwds-example.exe", c.args, {c.settings}, cwd);
         } else {
-            std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", cwd, HWDS_EXAMPLE_PATH};
+            std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"",
+                                          "sh",      cwd,  HWDS_EXAMPLE_PATH};
             argv.insert(argv.end(), c.args.begin(), c.args.end());
-            run = sim::runProgram(argv, {c.here ? "LD_LIBRARY_PATH=/nonexistent" : "LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, c.settings});
+            run = sim::runProgram(
+                argv, {c.here ? "LD_LIBRARY_PATH=/nonexistent" : "LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, c.settings});
         }
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_EQ(run.out, shown(c.out));

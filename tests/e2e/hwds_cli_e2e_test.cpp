@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -29,7 +29,9 @@ using nlohmann::json;
 constexpr char kId[] = "AB12CD34E";
 
 ::testing::AssertionResult has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+    return text.find(part) != std::string::npos ? ::testing::AssertionSuccess()
+                                                : ::testing::AssertionFailure() << "no \"" << part << "\" in:\n"
+                                                                                << text;
 }
 
 json jsonArray(const sim::RunResult& r) {
@@ -61,7 +63,10 @@ protected:
         if (e2e::WineHost::get()) GTEST_SKIP() << "hwds end to end runs the Linux build only";
         ASSERT_FALSE(dir.path.empty()) << "no temporary directory";
     }
-    void startSim(const Strings& args) { std::string error; ASSERT_TRUE(sim.start(args, &error)) << error; }
+    void startSim(const Strings& args) {
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
+    }
     sim::RunResult hwds(Strings args, const std::string& registry = "") {
         args.insert(args.begin(), HWDS_CLI_PATH);
         Strings env = drivers;
@@ -73,10 +78,18 @@ protected:
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return r.out;
     }
-    std::string frames() { std::string log; return sim::readTextFile(sim.logFile, &log), log; }
+    std::string frames() {
+        std::string log;
+        return sim::readTextFile(sim.logFile, &log), log;
+    }
 
     // Runs with the simulated drivers set to `prefix` + settings that fail as they say.
-    struct Failure { Strings args; std::string settings; int status; std::string says; };
+    struct Failure {
+        Strings args;
+        std::string settings;
+        int status;
+        std::string says;
+    };
     void expectFailures(const std::vector<Failure>& failures, const std::string& prefix) {
         for (const Failure& f : failures) {
             SCOPED_TRACE(f.args[0] + " " + f.args[1] + " " + f.settings);
@@ -120,7 +133,8 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
         // Columns line up: the shorter identifier is padded to the longer.
         EXPECT_TRUE(has(text, "TUVAK   " + d.id + (i == 0 ? "  " : "   ") + d.com + "  " + d.pty + "\n"));
         EXPECT_EQ(entries[i], json::parse(R"({"type": "TUVAK", "id": ")" + d.id + R"(", "ok": true, "result": "CE_OK",
-            "com": ")" + d.com + R"(", "node": ")" + d.pty + R"(", "detail": "listed by the adapter driver"})"));
+            "com": ")" + d.com + R"(", "node": ")" +
+                                          d.pty + R"(", "detail": "listed by the adapter driver"})"));
     }
     EXPECT_EQ(json::array({entries[2]["type"], entries[2]["result"], entries[3]["type"], entries[3]["ok"]}),
               json::array({"ACCORD", "CE_HW_NEED_INTERACTION", "SOBOL", false}));
@@ -131,7 +145,9 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_TRUE(has(bad.err, broken));
     // A Count too long for a number: the driver's data cannot be read.
-    const std::string longCount = dir.write("count.reg", "REGEDIT4\n"
+    const std::string longCount = dir.write(
+        "count.reg",
+        "REGEDIT4\n"
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n\"Count\"=hex:01,00,00,00,00\n");
     EXPECT_EQ(hwds({"list"}, longCount).exitCode, 1);
 }
@@ -140,10 +156,14 @@ TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
     startSim({"--pattern", "ascending", kId});
     EXPECT_EQ(hwds({"read", "tuvak", kId, "--offset", "0x10", "--length", "20"}).out,
               "10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f\n20 21 22 23\n");
-    EXPECT_EQ(hwds({"read", "TUVAK", kId, "--offset", "120", "--format", "raw"}).out, "\x78\x79\x7a\x7b\x7c\x7d\x7e\x7f");
+    EXPECT_EQ(hwds({"read", "TUVAK", kId, "--offset", "120", "--format", "raw"}).out,
+              "\x78\x79\x7a\x7b\x7c\x7d\x7e\x7f");
     EXPECT_EQ(hwds({"write", "TUVAK", kId, "--offset", "124", "--hex", "de ad be ef"}).err,
               "TUVAK AB12CD34E: wrote 4 bytes at offset 124\n");
-    EXPECT_EQ(hwds({"write", "TUVAK", kId, "--offset", "0", "--file", dir.write("bytes.bin", std::string("\x00\xff\n\r", 4))}).exitCode, 0);
+    EXPECT_EQ(
+        hwds({"write", "TUVAK", kId, "--offset", "0", "--file", dir.write("bytes.bin", std::string("\x00\xff\n\r", 4))})
+            .exitCode,
+        0);
 
     // The dump shows every byte where a hex view puts it.
     const std::string dump = ok({"dump", "TUVAK", kId});
@@ -156,37 +176,51 @@ TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
     startSim({"--seed", "7", kId});
     sim::TuvakDevice twin(7);
     Bytes stream, reply;
-    for (int i = 0; i < 9; ++i) twin.receive(&sim::kCmdRandom, 1, &reply), stream.insert(stream.end(), reply.end() - 129, reply.end() - 1);
+    for (int i = 0; i < 9; ++i)
+        twin.receive(&sim::kCmdRandom, 1, &reply), stream.insert(stream.end(), reply.end() - 129, reply.end() - 1);
     const std::string raw = ok({"random", "TUVAK", kId, "--bytes", "1K"});
     EXPECT_EQ(Bytes(raw.begin(), raw.end()), Bytes(stream.begin(), stream.begin() + 1024));
 
     // The rest of a block dies with the process that fetched it.
     std::string expected;
     char cell[4];
-    for (std::size_t i = 0; i < 100; ++i) std::snprintf(cell, sizeof cell, "%02x%s", stream[1024 + i], i % 32 == 31 || i == 99 ? "\n" : ""), expected += cell;
+    for (std::size_t i = 0; i < 100; ++i)
+        std::snprintf(cell, sizeof cell, "%02x%s", stream[1024 + i], i % 32 == 31 || i == 99 ? "\n" : ""),
+            expected += cell;
     EXPECT_EQ(ok({"random", "TUVAK", kId, "--bytes", "100", "--format", "hex"}), expected);
 }
 
 TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
     startSim({"--fill", "0x5a", kId});
     const std::string missing = dir.path + "/missing.bin";
-    struct Case { Strings args; int status; std::string says; };
+    struct Case {
+        Strings args;
+        int status;
+        std::string says;
+    };
     const Case cases[] = {
-        {{"read", "TUVAK", "NOPE"}, 3, "TUVAK NOPE: read failed: the adapter driver lists no device with this identifier"},
+        {{"read", "TUVAK", "NOPE"},
+         3,
+         "TUVAK NOPE: read failed: the adapter driver lists no device with this identifier"},
         {{"wipe", "NOPE"}, 3, "TUVAK NOPE: pass 1 of 5: the adapter driver lists no device"},
-        {{"read", "FOO", kId}, 2, "FOO"}, {{"read", "TUVAK"}, 2, "TUVAK needs the identifier of a device"},
+        {{"read", "FOO", kId}, 2, "FOO"},
+        {{"read", "TUVAK"}, 2, "TUVAK needs the identifier of a device"},
         {{"write", "TUVAK", "", "--offset", "0", "--hex", "00"}, 2, "TUVAK needs the identifier"},
         {{"read", "TUVAK", kId, "--offset", "129"}, 2, "reach past the end of its 128-byte memory"},
         {{"read", "TUVAK", kId, "--offset", "100", "--length", "29"}, 2, "offset 100 and length 29"},
-        {{"read", "TUVAK", kId, "--offset", "ten"}, 2, "offset 'ten' is not a number"}, {{"read", "TUVAK", kId, "--format", "octal"}, 2, "octal"},
+        {{"read", "TUVAK", kId, "--offset", "ten"}, 2, "offset 'ten' is not a number"},
+        {{"read", "TUVAK", kId, "--format", "octal"}, 2, "octal"},
         {{"write", "TUVAK", kId, "--offset", "0", "--hex", "12 3g"}, 2, "'g' at position 5"},
         {{"write", "TUVAK", kId, "--offset", "127", "--hex", "0102"}, 2, "reach past the end"},
         {{"write", "TUVAK", kId, "--offset", "0", "--file", missing}, 2, "cannot read " + missing},
         {{"write", "TUVAK", kId, "--offset", "0"}, 2, "write needs --hex BYTES or --file FILE"},
         {{"write", "TUVAK", kId, "--offset", "0", "--hex", "00", "--file", missing}, 2, "excludes"},
         {{"random", "TUVAK", kId, "--bytes", "1X"}, 2, "--bytes '1X' is not a count of bytes"},
-        {{"wipe"}, 2, "ID is required"}, {{"wipe", kId, kId}, 2, "named twice"}, {{"wipe", ""}, 2, "an empty identifier names no device"},
-        {{"wipe", kId, "--passes", "FF,,00"}, 2, "--passes: '' is not a byte"}, {{"wipe", kId, "--jobs", "0"}, 2, "jobs"},
+        {{"wipe"}, 2, "ID is required"},
+        {{"wipe", kId, kId}, 2, "named twice"},
+        {{"wipe", ""}, 2, "an empty identifier names no device"},
+        {{"wipe", kId, "--passes", "FF,,00"}, 2, "--passes: '' is not a byte"},
+        {{"wipe", kId, "--jobs", "0"}, 2, "jobs"},
     };
     for (const Case& c : cases) {
         const sim::RunResult r = hwds(c.args);
@@ -206,8 +240,9 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
     const json outcomes = jsonArray(r);
     ASSERT_EQ(outcomes.size(), 4u) << r.out;
     for (std::size_t i : {0, 1, 3})
-        EXPECT_EQ(outcomes[i], json::parse(R"({"id": "DEV)" + std::to_string(i) +
-                                           R"(", "ok": true, "result": "CE_OK", "passes": 5, "verified": true, "error": null})"));
+        EXPECT_EQ(outcomes[i],
+                  json::parse(R"({"id": "DEV)" + std::to_string(i) +
+                              R"(", "ok": true, "result": "CE_OK", "passes": 5, "verified": true, "error": null})"));
     EXPECT_EQ(outcomes[2], json::parse(R"({"id": "DEV2", "ok": false, "result": "CE_HW_WRITE_FAILED", "passes": 1,
         "verified": false, "error": "pass 2 of 5: the device did not confirm a write"})"));
     EXPECT_TRUE(has(r.err, "TUVAK DEV2: pass 2 of 5: the device did not confirm a write"));
@@ -237,8 +272,10 @@ TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
     startSim({"DEV0", "DEV1"});
     const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "NOPE", "--passes", "A5"});
     EXPECT_EQ(r.exitCode, 3) << r.err;
-    for (const char* line : {"DEV0  pass 1 of 1 (0xA5)\n", "DEV1  pass 1 of 1 (0xA5)\n", "DEV0  wiped\n"}) EXPECT_TRUE(has(r.err, line));
-    for (const char* line : {"DEVICE  RESULT", "NOPE    CE_CANCELED  0", "2 of 3 devices wiped"}) EXPECT_TRUE(has(r.out, line));
+    for (const char* line : {"DEV0  pass 1 of 1 (0xA5)\n", "DEV1  pass 1 of 1 (0xA5)\n", "DEV0  wiped\n"})
+        EXPECT_TRUE(has(r.err, line));
+    for (const char* line : {"DEVICE  RESULT", "NOPE    CE_CANCELED  0", "2 of 3 devices wiped"})
+        EXPECT_TRUE(has(r.out, line));
     auto memory = memories(sim);
     EXPECT_TRUE(allBytes(memory["DEV0"], 0xA5) && allBytes(memory["DEV1"], 0xA5));
 }
@@ -249,7 +286,8 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     const sim::RunResult list = hwds({"list", "--json"}, dir.path + "/none.reg");
     const json entries = jsonArray(list);
     ASSERT_EQ(entries.size(), 3u) << list.out;
-    EXPECT_EQ(json::array({entries[1]["type"], entries[1]["ok"], entries[1]["capacity"], entries[2]["type"], entries[2]["ok"]}),
+    EXPECT_EQ(json::array(
+                  {entries[1]["type"], entries[1]["ok"], entries[1]["capacity"], entries[2]["type"], entries[2]["ok"]}),
               json::array({"ACCORD", true, 120, "SOBOL", true}));
 
     // Ten bytes across the end of the first 30-byte page.
@@ -261,14 +299,17 @@ TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     EXPECT_TRUE(has(dump, "00000010  33 33 33 33 33 33 33 33  33 00 11 22 33 44 55 66"));
     EXPECT_TRUE(has(dump, "00000070  33 33 33 33 33 33 33 33" + std::string(27, ' ') + "|33333333|"));
 
-    expectFailures({
-        {{"read", "ACCORD", "--offset", "100", "--length", "21"}, "", 2, "its 120-byte memory"}, {{"write", "ACCORD", "--offset", "120", "--hex", "00"}, "", 2, "its 120-byte memory"},
-        {{"read", "ACCORD", "sideways"}, "", 2, "ACCORD sideways: cannot open: the source refuses"},
-        {{"dump", "ACCORD"}, "present=0", 3, "ACCORD: the device is not attached"},
-        {{"dump", "ACCORD"}, "family=0x09", 2, "does not offer this operation"},
-        {{"write", "ACCORD", "--offset", "0", "--hex", "01"}, "fail-write=0", 3, "ACCORD: write failed"},
-        {{"dump", "ACCORD"}, "driver=0", 3, "ACCORD: cannot open: the driver or the device was not found"},
-    }, "TMDRV32_SIM=family=0x08 file=" + key + " ");
+    expectFailures(
+        {
+            {{"read", "ACCORD", "--offset", "100", "--length", "21"}, "", 2, "its 120-byte memory"},
+            {{"write", "ACCORD", "--offset", "120", "--hex", "00"}, "", 2, "its 120-byte memory"},
+            {{"read", "ACCORD", "sideways"}, "", 2, "ACCORD sideways: cannot open: the source refuses"},
+            {{"dump", "ACCORD"}, "present=0", 3, "ACCORD: the device is not attached"},
+            {{"dump", "ACCORD"}, "family=0x09", 2, "does not offer this operation"},
+            {{"write", "ACCORD", "--offset", "0", "--hex", "01"}, "fail-write=0", 3, "ACCORD: write failed"},
+            {{"dump", "ACCORD"}, "driver=0", 3, "ACCORD: cannot open: the driver or the device was not found"},
+        },
+        "TMDRV32_SIM=family=0x08 file=" + key + " ");
 }
 
 TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
@@ -278,15 +319,20 @@ TEST_F(HwdsE2e, RandomBytesFromTheAccordDriverAndTheSobolCard) {
     EXPECT_EQ(sobol.size(), 3072u);
     EXPECT_NE(sobol.find_first_not_of('\0'), std::string::npos);
 
-    expectFailures({
-        {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=0", 3, "SOBOL: cannot open"}, {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=1 fail=1", 3, "SOBOL: cannot open"},
-        // All zeros pass the card's test at open, never a request.
-        {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=1 zero=1", 1,
-         "SOBOL: random bytes failed after 0 bytes: the device or its driver failed (CE_HW_FAIL)"},
-        {{"random", "SOBOL", "1G", "--bytes", "16"}, "SNELLOCK_SIM=card=1", 2, "SOBOL 1G: cannot open"},
-        {{"read", "SOBOL"}, "SNELLOCK_SIM=card=1", 2, "SOBOL: the source or its device does not offer"},
-        {{"random", "ACCORD", "--bytes", "8"}, "TMDRV32_SIM=zero-random=1", 1, "ACCORD: random bytes failed"},
-    }, "");
+    expectFailures(
+        {
+            {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=0", 3, "SOBOL: cannot open"},
+            {{"random", "SOBOL", "--bytes", "16"}, "SNELLOCK_SIM=card=1 fail=1", 3, "SOBOL: cannot open"},
+            // All zeros pass the card's test at open, never a request.
+            {{"random", "SOBOL", "--bytes", "16"},
+             "SNELLOCK_SIM=card=1 zero=1",
+             1,
+             "SOBOL: random bytes failed after 0 bytes: the device or its driver failed (CE_HW_FAIL)"},
+            {{"random", "SOBOL", "1G", "--bytes", "16"}, "SNELLOCK_SIM=card=1", 2, "SOBOL 1G: cannot open"},
+            {{"read", "SOBOL"}, "SNELLOCK_SIM=card=1", 2, "SOBOL: the source or its device does not offer"},
+            {{"random", "ACCORD", "--bytes", "8"}, "TMDRV32_SIM=zero-random=1", 1, "ACCORD: random bytes failed"},
+        },
+        "");
 }
 
 class HwdsWineE2e : public ::testing::Test {
@@ -303,7 +349,8 @@ protected:
     // Wine gives the low COM numbers to the host's own serial ports.
     void startSim(Strings args) {
         args.insert(args.begin(), {"--first-com", "33"});
-        std::string error; ASSERT_TRUE(sim.start(args, &error)) << error;
+        std::string error;
+        ASSERT_TRUE(sim.start(args, &error)) << error;
     }
     sim::RunResult hwds(const Strings& args, Strings env = {}) {
         return e2e::WineHost::get()->runWithRegistry("cli/hwds.exe", sim.registryFile, args, std::move(env));
@@ -330,7 +377,8 @@ TEST_F(HwdsWineE2e, RawRandomBytesReachStandardOutputUntranslated) {
     for (const char* dll : {"tmdrv32.dll", "snellock.dll"}) {
         const std::string target = wine->system32() + "/" + dll;
         std::error_code ec;
-        std::filesystem::copy_file(wine->built(std::string("sim/drivers/") + dll), target, std::filesystem::copy_options::overwrite_existing, ec);
+        std::filesystem::copy_file(wine->built(std::string("sim/drivers/") + dll), target,
+                                   std::filesystem::copy_options::overwrite_existing, ec);
         ASSERT_FALSE(ec) << target << ": " << ec.message();
         installed.push_back(target);
     }

@@ -25,8 +25,8 @@ constexpr std::size_t kBlock = 2500;
 // successes, failures and the five tests, then the repeated blocks (-1 when none).
 std::vector<long> figures(const std::string& text) {
     std::vector<long> out;
-    for (const std::string label : {"successes", "failures", "Monobit", "Poker", "Runs", "Long run", "Continuous run",
-                                    "repeated blocks"}) {
+    for (const std::string label :
+         {"successes", "failures", "Monobit", "Poker", "Runs", "Long run", "Continuous run", "repeated blocks"}) {
         std::smatch m;
         out.push_back(std::regex_search(text, m, std::regex(label + ": ([0-9]+)")) ? std::stol(m[1]) : -1);
     }
@@ -81,11 +81,17 @@ protected:
 TEST_F(RngHealth, CheckCountsAsRngtestDoesAndFindsTheRepeats) {
     // Twenty random blocks after the 4 bytes that rngtest skips, `bytes` put at `at`.
     const std::string random = noise(4 + 20 * kBlock, 1);
-    auto patched = [&](std::size_t at, const std::string& bytes) { return std::string(random).replace(4 + at, bytes.size(), bytes); };
+    auto patched = [&](std::size_t at, const std::string& bytes) {
+        return std::string(random).replace(4 + at, bytes.size(), bytes);
+    };
     std::string biased = random;
     for (std::size_t i = 4 + kBlock; i < 4 + 2 * kBlock; i += 3) biased[i] = static_cast<char>(biased[i] | 0x81);
 
-    const struct { const char* name; std::string bytes; long repeated; } cases[] = {
+    const struct {
+        const char* name;
+        std::string bytes;
+        long repeated;
+    } cases[] = {
         {"SOBOL", drawn({"random", "SOBOL", "--bytes", "1M"}), 0},
         {"SOBOL biased", drawn({"random", "SOBOL", "--bytes", "256K"}, {"SNELLOCK_SIM=card=1 ones=51"}), 0},
         // One request: every block after the first repeats it.
@@ -128,14 +134,16 @@ TEST_F(RngHealth, RandomCheckPassesOnTheGoodBlocks) {
     EXPECT_EQ(figures(checked.err), (std::vector<long>{419, 0, 0, 0, 0, 0, 0, 0}));
 
     // A stuck card: the first block goes on, its repeats do not.
-    const sim::RunResult stuck = hwds({"random", "SOBOL", "--bytes", "10004", "--check"}, {"SNELLOCK_SIM=card=1 stuck=2500"});
+    const sim::RunResult stuck =
+        hwds({"random", "SOBOL", "--bytes", "10004", "--check"}, {"SNELLOCK_SIM=card=1 stuck=2500"});
     EXPECT_EQ(stuck.exitCode, 5);
     EXPECT_EQ(stuck.out.size(), kBlock);
     EXPECT_EQ(figures(stuck.err), (std::vector<long>{4, 0, 0, 0, 0, 0, 0, 3}));
 
     const sim::RunResult json = hwds({"check", "--json", dir.write("empty", "")});
     EXPECT_EQ(json.exitCode, 0);
-    EXPECT_EQ(json.out, "{\"successes\": 0, \"failures\": 0, \"monobit\": 0, \"poker\": 0, \"runs\": 0, \"long_run\": 0, "
+    EXPECT_EQ(json.out,
+              "{\"successes\": 0, \"failures\": 0, \"monobit\": 0, \"poker\": 0, \"runs\": 0, \"long_run\": 0, "
               "\"continuous_run\": 0, \"repeated_blocks\": 0}\n");
     EXPECT_EQ(hwds({"check", dir.path + "/none"}).exitCode, 2);
 }

@@ -50,7 +50,8 @@ struct ModeGuard {
 
 // The driver's data as a registry file: no Count without `count`, no Enum without `withEnum`.
 using Ports = std::vector<std::pair<std::string, std::string>>;  // device node, COM name
-std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count, const std::vector<Adapter>& adapters, const Ports& serialComm) {
+std::string ftdiRegedit(bool withEnum, std::optional<uint32_t> count, const std::vector<Adapter>& adapters,
+                        const Ports& serialComm) {
     platform::RegeditWriter file;
     file.key("SYSTEM\\CurrentControlSet\\Services\\FTSER2K");
     if (withEnum) {
@@ -81,7 +82,9 @@ void expectRun(const sim::RunResult& r, int status, const std::string& out, cons
 }
 
 // Progress for pass 1, the message, the verdict.
-void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id, const std::string& message) { expectRun(r, 1, failed(id), progress(id, 1) + message); }
+void expectFailedAtFirstPass(const sim::RunResult& r, const std::string& id, const std::string& message) {
+    expectRun(r, 1, failed(id), progress(id, 1) + message);
+}
 
 bool all(const std::array<uint8_t, 128>& memory, uint8_t value) {
     return std::all_of(memory.begin(), memory.end(), [&](uint8_t b) { return b == value; });
@@ -118,12 +121,14 @@ protected:
 
 TEST_F(VoriridodE2e, BannerAndHelpNeedNoRegistry) {
     const std::pair<Strings, int> runs[] = {{{}, 0}, {{kId, "extra"}, 1}, {{"/?"}, 0}, {{"-?x"}, 0}, {{""}, 1}};
-    for (const auto& [args, status] : runs) expectRun(runVoriridod(dir.path + "/missing.reg", args), status, kBanner, "");
+    for (const auto& [args, status] : runs)
+        expectRun(runVoriridod(dir.path + "/missing.reg", args), status, kBanner, "");
 }
 
 TEST_F(VoriridodE2e, UnreadableRegistryStopsListingAndWipe) {
     if (WineHost::get()) GTEST_SKIP() << "the Windows registry is no file that can fail to load";
-    for (const std::string& file : {dir.path + "/missing.reg", dir.write("garbage.reg", "this is not a registry file\n")}) {
+    for (const std::string& file :
+         {dir.path + "/missing.reg", dir.write("garbage.reg", "this is not a registry file\n")}) {
         for (const char* arg : {"/L", kId}) {
             const sim::RunResult r = runVoriridod(file, {arg});
             EXPECT_EQ(std::make_tuple(r.exitCode, r.out), std::make_tuple(1, std::string())) << file << " " << arg;
@@ -148,8 +153,10 @@ TEST_F(VoriridodE2e, ListingOfSimulatedDevices) {
     startSim({"CAFE01"});
     expectRun(runVoriridod(sim.registryFile, {"-list"}), 0, std::string(kListOne) + "CAFE01\n", "");
 
-    expectRun(runVoriridod(dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {})), {"/l"}), 0, kListNone, "");
-    expectRun(runVoriridod(dir.write("zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {})), {"/L"}), 0, kListNone, "");
+    expectRun(runVoriridod(dir.write("noenum.reg", ftdiRegedit(false, std::nullopt, {}, {})), {"/l"}), 0, kListNone,
+              "");
+    expectRun(runVoriridod(dir.write("zero.reg", ftdiRegedit(true, 0u, {{instancePath(kId), kCom}}, {})), {"/L"}), 0,
+              kListNone, "");
 }
 
 TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
@@ -171,7 +178,8 @@ TEST_F(VoriridodE2e, WipeWritesFivePassesAndLeavesZeros) {
         unsigned command = 0, address = 0, data = 0;
         std::istringstream(line) >> id >> std::hex >> command >> address >> data;
         EXPECT_EQ(std::make_tuple(id, command, address, data),
-                  std::make_tuple(std::string(kId), 0x07u, static_cast<unsigned>(n % 128), patterns[n / 128])) << n;
+                  std::make_tuple(std::string(kId), 0x07u, static_cast<unsigned>(n % 128), patterns[n / 128]))
+            << n;
     }
     EXPECT_EQ(n, 640u);
     EXPECT_FALSE(std::getline(lines, log));
@@ -185,14 +193,22 @@ TEST_F(VoriridodE2e, NoUsablePortWipesNothing) {
     const std::string longInstance = (instancePath(kId) + std::string(64, '0')).substr(0, 64);
     const std::vector<Adapter> ours = {{instancePath(kId), kCom}};
     const Ports port = {{pty(), kCom}};
-    const struct { const char* what; std::string arg, registry, id, says; } cases[] = {
+    const struct {
+        const char* what;
+        std::string arg, registry, id, says;
+    } cases[] = {
         // The identifier is printed literally, never taken for a format.
-        {"unknown", "ZZ9", "", "ZZ9", kNotConnected}, {"format", "%s%n%d%%x", "", "%S%N%D%%X", kNotConnected},
-        {"no Enum key", kId, ftdiRegedit(false, std::nullopt, ours, port), kId, kNotConnected}, {"Count 0", kId, ftdiRegedit(true, 0u, ours, port), kId, kNotConnected},
+        {"unknown", "ZZ9", "", "ZZ9", kNotConnected},
+        {"format", "%s%n%d%%x", "", "%S%N%D%%X", kNotConnected},
+        {"no Enum key", kId, ftdiRegedit(false, std::nullopt, ours, port), kId, kNotConnected},
+        {"Count 0", kId, ftdiRegedit(true, 0u, ours, port), kId, kNotConnected},
         {"no entry", kId, ftdiRegedit(true, 1u, {{instancePath("OTHER"), kCom}}, port), kId, kNotConnected},
-        {"port missing", kId, ftdiRegedit(true, 1u, {{instancePath(kId), kOtherCom}}, {{dir.path + "/gone", kOtherCom}}), kId, kNotConnected},
+        {"port missing", kId,
+         ftdiRegedit(true, 1u, {{instancePath(kId), kOtherCom}}, {{dir.path + "/gone", kOtherCom}}), kId,
+         kNotConnected},
         {"entry of 65 bytes", kId, ftdiRegedit(true, 1u, {{longInstance, kCom}}, port), kId, kFaulty},
-        {"lower-case port", kId, ftdiRegedit(true, 1u, {{instancePath(kId), "com33"}}, {{pty(), "com33"}}), kId, kFaulty},
+        {"lower-case port", kId, ftdiRegedit(true, 1u, {{instancePath(kId), "com33"}}, {{pty(), "com33"}}), kId,
+         kFaulty},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

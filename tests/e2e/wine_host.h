@@ -87,7 +87,10 @@ public:
     }
 
 private:
-    static bool fail(std::string* error, std::string why) { *error = std::move(why); return false; }
+    static bool fail(std::string* error, std::string why) {
+        *error = std::move(why);
+        return false;
+    }
 
     explicit WineHost(std::string build) : build_(std::move(build)) {
         const char* prefix = std::getenv("WINEPREFIX");
@@ -124,8 +127,8 @@ private:
         if (!sim::readTextFile(registryFile, &text)) text.clear();
         if (installed_ && text == *installed_) return true;
         installed_.reset();
-        for (const char* key : {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K",
-                                "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"})
+        for (const char* key :
+             {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K", "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"})
             wine({"reg", "delete", key, "/f"});  // absent is fine
         if (!text.empty()) {
             platform::RegTree tree;

@@ -12,9 +12,7 @@ namespace fakes {
 inline constexpr const char* kDriverKey = platform::ftdi::kServiceKey;
 inline constexpr const char* kEnumKey = platform::ftdi::kEnumKey;
 
-inline std::string instancePath(const std::string& id) {
-    return platform::ftdi::kInstancePrefix + id + "\\0000";
-}
+inline std::string instancePath(const std::string& id) { return platform::ftdi::kInstancePrefix + id + "\\0000"; }
 inline std::string deviceParametersKey(const std::string& instance) {
     return platform::ftdi::kDeviceKeyHead + instance + platform::ftdi::kDeviceKeyTail;
 }
@@ -32,8 +30,7 @@ inline void addFtdiDriver(platform::RegTree& tree, const std::vector<Adapter>& a
     for (size_t i = 0; i < adapters.size(); ++i) {
         tree.setString(kEnumKey, std::to_string(i), adapters[i].instance);
         if (!adapters[i].portName.empty())
-            tree.setString(deviceParametersKey(adapters[i].instance), "PortName",
-                           adapters[i].portName);
+            tree.setString(deviceParametersKey(adapters[i].instance), "PortName", adapters[i].portName);
     }
 }
 

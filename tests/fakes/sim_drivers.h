@@ -14,7 +14,11 @@ namespace fakes {
 
 // A build of the simulated drivers: cdecl entry points, and on 32-bit x86
 // stdcall ones too, which the sources must call just as well.
-struct DriverBuild { const char* convention; const char* folder; const char* broken; };  // broken: no TmCheckWritePage
+struct DriverBuild {
+    const char* convention;
+    const char* folder;
+    const char* broken;
+};  // broken: no TmCheckWritePage
 
 inline std::vector<DriverBuild> driverBuilds() {
     return {
@@ -28,7 +32,7 @@ inline std::vector<DriverBuild> driverBuilds() {
 inline void PrintTo(const DriverBuild& build, std::ostream* out) { *out << build.convention; }
 
 // Runs a TestWithParam<DriverBuild> suite once for every build.
-#define SIM_DRIVER_SUITE(suite)                                                      \
+#define SIM_DRIVER_SUITE(suite)                                                          \
     INSTANTIATE_TEST_SUITE_P(Drivers, suite, ::testing::ValuesIn(fakes::driverBuilds()), \
                              [](const auto& info) { return std::string(info.param.convention); })
 
@@ -39,7 +43,9 @@ public:
     platform::LibraryHandle load(const char* name) override {
         return ++loads, loader().load((std::filesystem::path(folder_) / name).string().c_str());
     }
-    platform::Proc symbol(platform::LibraryHandle library, const char* name) override { return loader().symbol(library, name); }
+    platform::Proc symbol(platform::LibraryHandle library, const char* name) override {
+        return loader().symbol(library, name);
+    }
     bool free(platform::LibraryHandle library) override { return ++frees, loader().free(library); }
 
     std::atomic<int> loads{0}, frees{0};
@@ -62,7 +68,9 @@ public:
 
     bool loaded() const { return handle_ != platform::kNoLibrary; }
     template <class Fn>
-    Fn entry(const char* name) { return platform::resolve<Fn>(folder_, handle_, name); }
+    Fn entry(const char* name) {
+        return platform::resolve<Fn>(folder_, handle_, name);
+    }
 
 private:
     DriverFolder folder_;

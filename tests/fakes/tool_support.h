@@ -50,7 +50,9 @@ public:
 
 class CountingRegistry : public platform::TreeRegistry {
 public:
-    uint32_t openKey(const char* path, platform::KeyHandle* key) override { return ++opens, TreeRegistry::openKey(path, key); }
+    uint32_t openKey(const char* path, platform::KeyHandle* key) override {
+        return ++opens, TreeRegistry::openKey(path, key);
+    }
     uint32_t queryValue(platform::KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override {
         return ++queries, TreeRegistry::queryValue(key, name, data, size);
     }
@@ -92,11 +94,7 @@ inline constexpr char kListMany[] = "К компьютеру подключен�
 inline std::string progress(const std::string& id, int pass) {
     return "\rОчистка устройства " + id + " проход " + std::to_string(pass);
 }
-inline std::string succeeded(const std::string& id) {
-    return "\r Устройство \"" + id + "\" очищено успешно.\n";
-}
-inline std::string failed(const std::string& id) {
-    return "\n Ошибки при очистке устройства  \"" + id + "\".";
-}
+inline std::string succeeded(const std::string& id) { return "\r Устройство \"" + id + "\" очищено успешно.\n"; }
+inline std::string failed(const std::string& id) { return "\n Ошибки при очистке устройства  \"" + id + "\"."; }
 
 }  // namespace tooltest

@@ -39,14 +39,18 @@ public:
         }
         return ok;
     }
-    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override { return readFor(port, data, length, 0, got); }
+    bool read(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t* got) override {
+        return readFor(port, data, length, 0, got);
+    }
     bool readFor(platform::PortHandle port, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
         const bool ok = InProcessPorts::readFor(port, data, length, ms, got);
         consumed.insert(consumed.end(), data, data + *got);
         return ok;
     }
     // Bytes that arrive right after the next purge, whichever operation makes it.
-    void strayAtPurge(const Bytes& bytes) { if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_; }
+    void strayAtPurge(const Bytes& bytes) {
+        if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_;
+    }
     bool purge(platform::PortHandle port, uint32_t flags) override {
         const bool ok = InProcessPorts::purge(port, flags);
         return ok && queued_ > 0 ? (--queued_, strayed = true) : ok;
@@ -65,7 +69,9 @@ bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes
     std::size_t at = 0;
     auto take = [&](std::size_t n) {  // nothing once the bytes run short
         at += n;
-        return at <= consumed.size() ? Bytes(consumed.begin() + static_cast<std::ptrdiff_t>(at - n), consumed.begin() + static_cast<std::ptrdiff_t>(at)) : Bytes();
+        return at <= consumed.size() ? Bytes(consumed.begin() + static_cast<std::ptrdiff_t>(at - n),
+                                             consumed.begin() + static_cast<std::ptrdiff_t>(at))
+                                     : Bytes();
     };
     for (const Bytes& request : requests) {
         if (request.empty()) return false;
@@ -77,7 +83,8 @@ bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes
             values->push_back(reply[1]);
         } else {
             const Bytes reply = take(TUVAK_EXCHANGE_SIZE);
-            if (reply.size() != TUVAK_EXCHANGE_SIZE || reply[0] != sim::kCmdRandom || reply.back() != sim::checkByte(reply.data() + 1, TUVAK_MEMORY_SIZE))
+            if (reply.size() != TUVAK_EXCHANGE_SIZE || reply[0] != sim::kCmdRandom ||
+                reply.back() != sim::checkByte(reply.data() + 1, TUVAK_MEMORY_SIZE))
                 return false;
             blocks->emplace_back(reply.begin() + 1, reply.end() - 1);
         }
@@ -86,7 +93,9 @@ bool wellFormed(const std::vector<Bytes>& requests, const Bytes& consumed, Bytes
 }
 
 // Whether a fault beginning after frame `after` touches frames first .. first + count - 1.
-bool touches(int64_t after, uint64_t first, uint64_t count) { return after >= 0 && count > 0 && static_cast<uint64_t>(after) < first + count; }
+bool touches(int64_t after, uint64_t first, uint64_t count) {
+    return after >= 0 && count > 0 && static_cast<uint64_t>(after) < first + count;
+}
 
 }  // namespace
 
@@ -104,9 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     for (int op = 0; op < 6 && input.remaining_bytes() > 0; ++op) {
         // Faults from some frame on, counted from now.
         const uint64_t now = device.framesAnswered();
-        auto threshold = [&] { return input.ConsumeBool() ? static_cast<int64_t>(now + input.ConsumeIntegralInRange<uint64_t>(0, 140)) : -1; };
+        auto threshold = [&] {
+            return input.ConsumeBool() ? static_cast<int64_t>(now + input.ConsumeIntegralInRange<uint64_t>(0, 140))
+                                       : -1;
+        };
         sim::Faults& faults = device.faults();
-        for (auto field : {&sim::Faults::badEchoAfter, &sim::Faults::badAckAfter, &sim::Faults::badCheckAfter, &sim::Faults::silentAfter})
+        for (auto field : {&sim::Faults::badEchoAfter, &sim::Faults::badAckAfter, &sim::Faults::badCheckAfter,
+                           &sim::Faults::silentAfter})
             faults.*field = threshold();
         if (input.ConsumeIntegralInRange<int>(0, 7) == 0) faults.unplugAfter = threshold();
         if (input.ConsumeIntegralInRange<int>(0, 7) == 0)
@@ -123,25 +136,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const std::size_t requestsBefore = ports.writes().size();
         const uint64_t first = device.framesAnswered();
         const bool unpluggedBefore = device.unplugged();
-        const int32_t status = kind == 0 ? source.write(buffer.data(), length, offset)
-                               : kind == 1 ? source.read(buffer.data(), length, offset) : source.getRandom(buffer.data(), length);
+        const int32_t status = kind == 0   ? source.write(buffer.data(), length, offset)
+                               : kind == 1 ? source.read(buffer.data(), length, offset)
+                                           : source.getRandom(buffer.data(), length);
         std::vector<Bytes> requests = ports.writes();
         requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(requestsBefore));
         const uint64_t sent = requests.size();
 
-        if (kind != 2 && static_cast<uint64_t>(offset) + length > TUVAK_MEMORY_SIZE) { require(status == HWDS_BAD_RANGE && sent == 0 && ports.consumed.empty()); continue; }
+        if (kind != 2 && static_cast<uint64_t>(offset) + length > TUVAK_MEMORY_SIZE) {
+            require(status == HWDS_BAD_RANGE && sent == 0 && ports.consumed.empty());
+            continue;
+        }
         Bytes values;
         std::vector<Bytes> blocks;
         const bool formed = wellFormed(requests, ports.consumed, &values, &blocks) && ports.undelivered(kPort) == 0;
         // The device answered everything properly and nothing else came.
-        const bool clean = !ports.strayed && device.framesAnswered() - first == sent && device.frameLog().size() == sent &&
-                           !touches(faults.badEchoAfter, first, sent) && !touches(kind == 0 ? faults.badAckAfter : faults.badCheckAfter, first, sent);
+        const bool clean = !ports.strayed && device.framesAnswered() - first == sent &&
+                           device.frameLog().size() == sent && !touches(faults.badEchoAfter, first, sent) &&
+                           !touches(kind == 0 ? faults.badAckAfter : faults.badCheckAfter, first, sent);
 
         // Success only after well-formed replies to whatever was sent (random
         // bytes the cache holds need nothing sent), one request per byte.
         if (status == HWDS_OK) require((sent == 0 || formed) && (kind == 2 || sent == length));
-        if (kind == 0 && status == HWDS_OK && clean) require(std::equal(written.begin(), written.end(), device.memory().begin() + offset));
-        if (kind == 1 && status == HWDS_OK) require(values == buffer && (!clean || std::equal(buffer.begin(), buffer.end(), device.memory().begin() + offset)));
+        if (kind == 0 && status == HWDS_OK && clean)
+            require(std::equal(written.begin(), written.end(), device.memory().begin() + offset));
+        if (kind == 1 && status == HWDS_OK)
+            require(values == buffer &&
+                    (!clean || std::equal(buffer.begin(), buffer.end(), device.memory().begin() + offset)));
         if (kind == 2 && length > 0) {
             if (status == HWDS_OK) {
                 // The cache first, then each block fetched now, whole but the last.

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::string error;
     const bool loaded = parseRegedit(bytes, "fuzz.reg", &tree, &error);
     require(loaded ? error.empty() : error.rfind("fuzz.reg:", 0) == 0);  // an error names the file
-    if (!loaded) {  // a file that fails changes nothing
+    if (!loaded) {                                                       // a file that fails changes nothing
         const RegValue* before = tree.findKey("Before") == nullptr ? nullptr : tree.findKey("Before")->value("v");
         require(before != nullptr && before->data.size() == 5);
         require(tree.findKey("")->values().empty());
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     RegTree again;
     require(parseRegedit(bytes, "fuzz.reg", &again, &error));
     TreeRegistry registry(std::move(tree));
-    for (const char* path : {"", "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "HARDWARE\\DEVICEMAP\\SERIALCOMM"}) {
+    for (const char* path :
+         {"", "SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum", "HARDWARE\\DEVICEMAP\\SERIALCOMM"}) {
         KeyHandle key = kNoKey;
         if (registry.openKey(path, &key) != kErrSuccess) continue;
         const RegKey* source = again.findKey(path);

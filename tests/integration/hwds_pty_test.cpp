@@ -43,9 +43,7 @@ class PtyHost {
 public:
     explicit PtyHost(std::unique_ptr<platform::PosixRegistry> registry)
         : registry_(std::move(registry)),
-          serial_([this](std::string_view com, std::string* node) {
-              return registry_->resolveComName(com, node);
-          }),
+          serial_([this](std::string_view com, std::string* node) { return registry_->resolveComName(com, node); }),
           framework_({.registry = registry_.get(), .serial = &serial_}) {}
 
 private:
@@ -118,7 +116,9 @@ TEST_F(PtyTest, HostThatDiedHoldingThePortDoesNotLockItOut) {
     serve({"AB12CD34E"});
     HwDataSource* source = open("AB12CD34E");
     // Set on a descriptor closed without TIOCNXCL, as by a killed process.
-    ASSERT_EQ(::ioctl(platform::FdGuard(::open(sim.devices().at(0).pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)).get(), TIOCEXCL), 0);
+    ASSERT_EQ(::ioctl(platform::FdGuard(::open(sim.devices().at(0).pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)).get(),
+                      TIOCEXCL),
+              0);
     prompts.retries = 30;
     const uint8_t byte = 1;
     EXPECT_EQ(hwdsWrite(source, &cancel, &byte, 1, 0), CE_OK);
@@ -137,8 +137,9 @@ TEST_F(PtyTest, SysfsViewFindsTheAdapterBySerialNumber) {
     fs::create_directories(iface / "ttyUSB0");
     fs::create_directories(root / "bus/usb-serial/drivers/ftdi_sio");
     fs::create_directories(dev);
-    for (const auto& [file, text] : {std::pair{usb / "idVendor", "0403"}, std::pair{usb / "idProduct", "6001"},
-                                     std::pair{usb / "serial", "FT1234XY"}, std::pair{iface / "bInterfaceNumber", "00"}})
+    for (const auto& [file, text] :
+         {std::pair{usb / "idVendor", "0403"}, std::pair{usb / "idProduct", "6001"},
+          std::pair{usb / "serial", "FT1234XY"}, std::pair{iface / "bInterfaceNumber", "00"}})
         std::ofstream(file) << text << "\n";
     fs::create_directory_symlink(iface / "ttyUSB0", root / "bus/usb-serial/drivers/ftdi_sio/ttyUSB0");
     fs::create_symlink(sim.devices().at(0).pty, dev / "ttyUSB0");

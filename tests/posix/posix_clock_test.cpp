@@ -15,7 +15,8 @@ namespace {
 std::atomic<int> signalsSeen{0};
 
 TEST(PosixClockTest, SleepResumesAfterSignals) {
-    struct sigaction sa {}, old{};
+    struct sigaction sa {
+    }, old{};
     sa.sa_handler = [](int) { ++signalsSeen; };  // no SA_RESTART: nanosleep sees EINTR
     ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
     const pthread_t sleeper = pthread_self();

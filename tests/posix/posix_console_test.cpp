@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/fd_guard.h"
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_terminal.h"
-#include "platform/posix/fd_guard.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace platform {
@@ -20,7 +20,10 @@ namespace {
 const std::string kTuvak1251 = "\xD2\xF3\xE2\xE0\xEA", kTuvakUtf8 = "Тувак";
 
 TEST(PosixConsoleTest, OwnTableAgreesWithIconv) {
-    EXPECT_EQ(cp1251ToUtf8("\x01 ~\x7F" "a\x98z"), "\x01 ~\x7F" "a?z");  // 0x98 is unassigned
+    EXPECT_EQ(cp1251ToUtf8("\x01 ~\x7F"
+                           "a\x98z"),
+              "\x01 ~\x7F"
+              "a?z");  // 0x98 is unassigned
     iconv_t cd = iconv_open("UTF-8", "CP1251");
     if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP1251";
     for (int b = 0x80; b <= 0xFF; ++b) {
@@ -76,9 +79,16 @@ TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {
     ::dup2(in.get(), STDIN_FILENO);
     PosixTerminal terminal;
     EXPECT_FALSE(terminal.inputInteractive());
-    struct Step { std::string_view typed; LineRead read; std::string line; };  // typed before the read, then its result
-    const Step steps[] = {{"", LineRead::TimedOut, ""}, {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
-                          {"", LineRead::Line, "second line"}, {"", LineRead::TimedOut, "unfinished"}, {"\n", LineRead::Line, ""}};
+    struct Step {
+        std::string_view typed;
+        LineRead read;
+        std::string line;
+    };  // typed before the read, then its result
+    const Step steps[] = {{"", LineRead::TimedOut, ""},
+                          {"q\r\nsecond line\nunfinished", LineRead::Line, "q"},
+                          {"", LineRead::Line, "second line"},
+                          {"", LineRead::TimedOut, "unfinished"},
+                          {"\n", LineRead::Line, ""}};
     std::string line = "stale";
     for (const Step& step : steps) {
         ASSERT_EQ(::write(typing.get(), step.typed.data(), step.typed.size()), ssize_t(step.typed.size()));

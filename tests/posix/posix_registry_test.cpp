@@ -60,7 +60,11 @@ TEST(ComNames, ResolveMatchesWholeTextIgnoringCase) {
     tree.setString(kSerialComm, "/dev/pts/7", "COM1");
     // Data need not be terminated; the match stops at the data's end.
     tree.setValue(kSerialComm, "/dev/ttyS0", kRegBinary, {'C', 'O', 'M', '9'});
-    for (const auto& [com, node] : {std::pair{"com12", "/dev/ttyUSB11"}, {"COM1", "/dev/pts/7"}, {"COM9", "/dev/ttyS0"}, {"COM", ""}, {"COM5", ""}}) {
+    for (const auto& [com, node] : {std::pair{"com12", "/dev/ttyUSB11"},
+                                    {"COM1", "/dev/pts/7"},
+                                    {"COM9", "/dev/ttyS0"},
+                                    {"COM", ""},
+                                    {"COM5", ""}}) {
         std::string found;
         EXPECT_EQ(resolveComName(tree, com, &found), *node != '\0') << com;
         EXPECT_EQ(found, node) << com;
@@ -93,7 +97,8 @@ TEST(RegeditFile, WhatCannotBeReadSaysWhyAtOnce) {
 #else
 #define HAS_FEATURE(x) 0
 #endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || HAS_FEATURE(address_sanitizer) || HAS_FEATURE(thread_sanitizer) || HAS_FEATURE(memory_sanitizer)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || HAS_FEATURE(address_sanitizer) || \
+    HAS_FEATURE(thread_sanitizer) || HAS_FEATURE(memory_sanitizer)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
@@ -111,7 +116,8 @@ TEST(RegeditFile, FileTooLargeForMemoryIsAnErrorNamingIt) {
         // Room for the file's bytes, not for the tree they describe.
         long pages = 0;
         std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
         const rlimit cap{limit, limit};
         if (::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(2);
         RegTree tree;
@@ -130,7 +136,8 @@ struct FakeSysfs {
     const TempDir& dir;
     const std::string usb = "devices/pci0000:00/usb1/", driverDir = dir.path + "/bus/usb-serial/drivers/ftdi_sio";
     // Its ttys on interfaces 0, 1, ...
-    void device(const std::string& name, const std::string& pid, const char* serial, std::vector<std::string> ttys = {}) {
+    void device(const std::string& name, const std::string& pid, const char* serial,
+                std::vector<std::string> ttys = {}) {
         dir.write(usb + name + "/idVendor", "0403\n");
         dir.write(usb + name + "/idProduct", pid + "\n");
         if (serial != nullptr) dir.write(usb + name + "/serial", std::string(serial) + "\n");
@@ -155,7 +162,9 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     RegTree tree;
     buildSysfsView(dir.path, "/dev", true, &tree);
     ASSERT_EQ(text(tree, kEnum, "Count"), std::string("\3\0\0\0", 4));
-    struct Row { std::string entry, instance, com, node; };
+    struct Row {
+        std::string entry, instance, com, node;
+    };
     const Row rows[] = {
         {"0", "FTDIBUS\\VID_0403+PID_601C+FT2XA\\0000", "COM3", "/dev/ttyUSB2"},
         {"1", "FTDIBUS\\VID_0403+PID_601C+FT2XB\\0000", "COM4", "/dev/ttyUSB3"},
@@ -165,7 +174,8 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
         const RegValue* entry = tree.findKey(kEnum)->value(r.entry);
         EXPECT_TRUE(entry != nullptr && entry->type == kRegSz);
         EXPECT_EQ(text(tree, kEnum, r.entry), r.instance + '\0');
-        EXPECT_EQ(text(tree, "SYSTEM\\CurrentControlSet\\Enum\\" + r.instance + "\\Device Parameters", "PortName"), r.com + '\0');
+        EXPECT_EQ(text(tree, "SYSTEM\\CurrentControlSet\\Enum\\" + r.instance + "\\Device Parameters", "PortName"),
+                  r.com + '\0');
         std::string node;
         EXPECT_TRUE(resolveComName(tree, r.com, &node) && node == r.node) << r.com << " " << node;
     }
@@ -173,15 +183,28 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
 }
 
 TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
-    struct Case { const char* what; std::vector<std::pair<std::string, std::string>> files; bool present; };  // "" content: a folder
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;
+        bool present;
+    };  // "" content: a folder
     const Case cases[] = {
         {"nothing", {{"sys/bus/usb-serial/drivers/pl2303", ""}}, false},
         {"serving ports", {{"sys/bus/usb-serial/drivers/ftdi_sio", ""}}, true},
         {"loaded", {{"sys/module/ftdi_sio", ""}}, true},
-        {"built in", {{"modules/modules.builtin", "kernel/drivers/usb/serial/usbserial.ko\nkernel/drivers/usb/serial/ftdi_sio.ko\n"}}, true},
-        {"a module", {{"modules/modules.dep", "kernel/drivers/usb/serial/ftdi_sio.ko.xz: kernel/drivers/usb/serial/usbserial.ko.xz\n"}}, true},
+        {"built in",
+         {{"modules/modules.builtin",
+           "kernel/drivers/usb/serial/usbserial.ko\nkernel/drivers/usb/serial/ftdi_sio.ko\n"}},
+         true},
+        {"a module",
+         {{"modules/modules.dep",
+           "kernel/drivers/usb/serial/ftdi_sio.ko.xz: kernel/drivers/usb/serial/usbserial.ko.xz\n"}},
+         true},
         {"only named as a dependency", {{"modules/modules.dep", "kernel/x/other.ko: kernel/x/ftdi_sio.ko\n"}}, false},
-        {"a longer name", {{"modules/modules.dep", "kernel/x/ftdi_sio_extra.ko:\n"}, {"modules/modules.builtin", "kernel/x/xftdi_sio.ko\n"}}, false},
+        {"a longer name",
+         {{"modules/modules.dep", "kernel/x/ftdi_sio_extra.ko:\n"},
+          {"modules/modules.builtin", "kernel/x/xftdi_sio.ko\n"}},
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -216,8 +239,9 @@ TEST(SysfsView, PortsPluggedInMovedAndGoneAreSeenAtOnce) {
     EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
     EXPECT_FALSE(registry->resolveComName("COM1", &node));
     EXPECT_TRUE(registry->resolveComName("COM5", &node) && node == "/dev/ttyUSB4") << node;
-    EXPECT_EQ(text(registry->tree(), "SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters", "PortName"),
-              std::string("COM5") + '\0');
+    EXPECT_EQ(
+        text(registry->tree(), "SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters", "PortName"),
+        std::string("COM5") + '\0');
 }
 
 TEST(PosixRegistry, FileIsReadAgainWhenItChanges) {
@@ -250,7 +274,8 @@ TEST(PosixRegistry, FileIsReadAgainWhenItChanges) {
 // The operator is asked to attach the device, does, and answers retry.
 TEST(PosixRegistry, DeviceAttachedWhileTheOperatorIsAskedIsFound) {
     TempDir dir;
-    const std::string path = dir.write("devices.reg", "REGEDIT4\n[HKLM\\" + std::string(kEnum) + "]\n\"Count\"=dword:0\n");
+    const std::string path =
+        dir.write("devices.reg", "REGEDIT4\n[HKLM\\" + std::string(kEnum) + "]\n\"Count\"=dword:0\n");
     auto registry = PosixRegistry::fromFile(path);
     sim::InProcessPorts serial;
     sim::TuvakDevice device;
@@ -258,15 +283,23 @@ TEST(PosixRegistry, DeviceAttachedWhileTheOperatorIsAskedIsFound) {
     fakes::FakeClock clock;
     fakes::TestFramework framework({.registry = registry.get(), .serial = &serial, .clock = &clock});
 
-    struct Operator { TempDir* dir; std::vector<int32_t> codes; } op{&dir, {}};
-    HWDSInteraction record{nullptr, [](void* self, const char*, const char*, int32_t, int32_t code) -> int32_t {
-        auto* op = static_cast<Operator*>(self);
-        op->codes.push_back(code);
-        if (code == HWDS_PROMPT_END || op->codes.size() > 1) return code == HWDS_PROMPT_END ? 0 : HWDS_ANSWER_CANCEL;
-        op->dir->write("devices.reg", oneAdapter("LATE") + "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+LATE"
-                                      "\\0000\\Device Parameters]\n\"PortName\"=\"COM3\"\n");
-        return HWDS_ANSWER_RETRY;
-    }, nullptr, &op};
+    struct Operator {
+        TempDir* dir;
+        std::vector<int32_t> codes;
+    } op{&dir, {}};
+    HWDSInteraction record{
+        nullptr,
+        [](void* self, const char*, const char*, int32_t, int32_t code) -> int32_t {
+            auto* op = static_cast<Operator*>(self);
+            op->codes.push_back(code);
+            if (code == HWDS_PROMPT_END || op->codes.size() > 1)
+                return code == HWDS_PROMPT_END ? 0 : HWDS_ANSWER_CANCEL;
+            op->dir->write("devices.reg", oneAdapter("LATE") +
+                                              "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+LATE"
+                                              "\\0000\\Device Parameters]\n\"PortName\"=\"COM3\"\n");
+            return HWDS_ANSWER_RETRY;
+        },
+        nullptr, &op};
     HwDataSource* source = nullptr;
     ASSERT_EQ(hwdsOpen(&source, "TUVAK", "LATE"), CE_OK);
     const uint8_t value = 0x5A;

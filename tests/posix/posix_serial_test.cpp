@@ -28,7 +28,9 @@ using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-long long msSince(Clock::time_point start) { return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count(); }
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
 
 class PosixSerialTest : public ::testing::Test {
 protected:
@@ -68,8 +70,10 @@ protected:
     int exclusiveSeenByOthers() {
         const FdGuard fd(::open(node_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
         int excl = -1;
-        if (fd.valid()) EXPECT_EQ(::ioctl(fd.get(), TIOCGEXCL, &excl), 0);
-        else EXPECT_EQ(errno, EBUSY);
+        if (fd.valid())
+            EXPECT_EQ(::ioctl(fd.get(), TIOCGEXCL, &excl), 0);
+        else
+            EXPECT_EQ(errno, EBUSY);
         return excl;
     }
 
@@ -86,8 +90,8 @@ protected:
 TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
     PortHandle h = openRaw("COM7");  // bare name too
     // A pty keeps the rate and stop bits; it forces 8 bits without parity.
-    for (LineSettings want : {LineSettings{115200, 8, 0, 0}, LineSettings{9600, 8, 0, 2},
-                              LineSettings{230400, 8, 0, 0}, LineSettings{230400, 8, 0, 0}}) {
+    for (LineSettings want : {LineSettings{115200, 8, 0, 0}, LineSettings{9600, 8, 0, 2}, LineSettings{230400, 8, 0, 0},
+                              LineSettings{230400, 8, 0, 0}}) {
         ASSERT_TRUE(ports_.setSettings(h, want));
         LineSettings got;
         ASSERT_TRUE(ports_.getSettings(h, &got)) << want.baudRate;
@@ -95,9 +99,12 @@ TEST_F(PosixSerialTest, SettingsRoundTripAndRejectUnsupportedValues) {
                   std::tie(want.baudRate, want.byteSize, want.parity, want.stopBits));
     }
     termios now{};
-    EXPECT_TRUE(::tcgetattr(master_.get(), &now) == 0 && ::cfgetospeed(&now) == B230400) << "applied to the line, not only remembered";
-    for (LineSettings bad : {LineSettings{12345, 8, 0, 0}, LineSettings{115200, 9, 0, 0}, LineSettings{115200, 8, 0, 1}})
-        EXPECT_FALSE(ports_.setSettings(h, bad)) << bad.baudRate << " " << int(bad.byteSize) << " " << int(bad.stopBits);
+    EXPECT_TRUE(::tcgetattr(master_.get(), &now) == 0 && ::cfgetospeed(&now) == B230400)
+        << "applied to the line, not only remembered";
+    for (LineSettings bad :
+         {LineSettings{12345, 8, 0, 0}, LineSettings{115200, 9, 0, 0}, LineSettings{115200, 8, 0, 1}})
+        EXPECT_FALSE(ports_.setSettings(h, bad))
+            << bad.baudRate << " " << int(bad.byteSize) << " " << int(bad.stopBits);
     EXPECT_TRUE(ports_.close(h));
 }
 
@@ -106,7 +113,8 @@ TEST_F(PosixSerialTest, EveryByteValuePassesUnchangedBothWays) {
         const FdGuard fd(::open(node_.c_str(), O_RDWR | O_NOCTTY));
         termios t{};
         ASSERT_EQ(::tcgetattr(fd.get(), &t), 0);
-        t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | ISTRIP | PARMRK, t.c_oflag |= OPOST | ONLCR, t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | ISTRIP | PARMRK, t.c_oflag |= OPOST | ONLCR,
+            t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
         ASSERT_EQ(::tcsetattr(fd.get(), TCSANOW, &t), 0);
     }
     PortHandle h = openRaw();
@@ -136,7 +144,8 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
     EXPECT_EQ(readAtHost(h, 5), (Bytes{11, 12}));
     EXPECT_GE(msSince(start), 950);
     // readFor waits its own time, not the reply time-out.
-    Bytes in(1); uint32_t got = 0;
+    Bytes in(1);
+    uint32_t got = 0;
     start = Clock::now();
     EXPECT_EQ(std::pair(ports_.readFor(h, in.data(), 1, 5, &got), got), std::pair(true, 0u));
     EXPECT_LT(msSince(start), 500);
@@ -158,9 +167,16 @@ struct FakeLowLatency : LowLatencyFlag {
 };
 
 TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
-    struct Case { const char* what; bool supported, refuseSet, before; std::vector<bool> sets; bool whileOpen; };
-    const Case cases[] = {{"off before", true, false, false, {true, false}, true}, {"on before", true, false, true, {}, true},
-                          {"no such flag", false, false, false, {}, false}, {"the driver refuses", true, true, false, {true}, false}};
+    struct Case {
+        const char* what;
+        bool supported, refuseSet, before;
+        std::vector<bool> sets;
+        bool whileOpen;
+    };
+    const Case cases[] = {{"off before", true, false, false, {true, false}, true},
+                          {"on before", true, false, true, {}, true},
+                          {"no such flag", false, false, false, {}, false},
+                          {"the driver refuses", true, true, false, {true}, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeLowLatency flag;
@@ -217,7 +233,8 @@ TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
     device.join();
     EXPECT_LT(msSince(start), 900);  // reported, not waited out
     EXPECT_EQ(readAtHost(h, 1, false), Bytes{});
-    const uint8_t byte = 7; uint32_t written = 0;
+    const uint8_t byte = 7;
+    uint32_t written = 0;
     EXPECT_EQ(std::pair(ports_.write(h, &byte, 1, &written), written), std::pair(false, 0u));
     ports_.close(h);
 }

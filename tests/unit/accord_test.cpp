@@ -20,7 +20,9 @@ protected:
     void SetUp() override { ASSERT_TRUE(sim.loaded()); }
     void TearDown() override { tmDriverUnload(); }
 
-    void configure(const std::string& settings) { sim.entry<void (*)(const char*)>("TmSimConfigure")(settings.c_str()); }
+    void configure(const std::string& settings) {
+        sim.entry<void (*)(const char*)>("TmSimConfigure")(settings.c_str());
+    }
     std::string log() { return sim.entry<const char* (*)()>("TmSimLog")(); }
     void clearLog() { sim.entry<void (*)()>("TmSimClearLog")(); }
     Bytes page(uint32_t number) {
@@ -42,10 +44,14 @@ SIM_DRIVER_SUITE(AccordTest);
 
 TEST_P(AccordTest, OptionIsUncheckedReadInAnyCaseOrNothing) {
     configure("");
-    struct Case { const char* id; CeResult result; bool checked; };
+    struct Case {
+        const char* id;
+        CeResult result;
+        bool checked;
+    };
     const Case cases[] = {
-        {nullptr, CE_OK, true},         {"unchecked-read", CE_OK, false},   {"UnChecked-READ", CE_OK, false},
-        {"checked", CE_BAD_PARAM, false}, {"", CE_BAD_PARAM, false}, {"unchecked-read ", CE_BAD_PARAM, false},
+        {nullptr, CE_OK, true},           {"unchecked-read", CE_OK, false}, {"UnChecked-READ", CE_OK, false},
+        {"checked", CE_BAD_PARAM, false}, {"", CE_BAD_PARAM, false},        {"unchecked-read ", CE_BAD_PARAM, false},
     };
     for (const Case& c : cases) {
         tmDriverUnload();
@@ -53,7 +59,10 @@ TEST_P(AccordTest, OptionIsUncheckedReadInAnyCaseOrNothing) {
         HwDataSource* source = nullptr;
         EXPECT_EQ(hwdsOpen(&source, "accord", c.id), c.result) << (c.id ? c.id : "(null)");
         EXPECT_EQ(libraries.loads, loadsBefore + (c.result == CE_OK)) << "the driver is loaded for a good option only";
-        if (c.result != CE_OK) { EXPECT_EQ(source, nullptr); continue; }
+        if (c.result != CE_OK) {
+            EXPECT_EQ(source, nullptr);
+            continue;
+        }
         ASSERT_NE(source, nullptr);
         EXPECT_EQ(static_cast<HwAccord*>(source)->checkedRead, c.checked);
         EXPECT_EQ(source->id, nullptr) << "the option is not kept";
@@ -80,7 +89,11 @@ TEST_P(AccordTest, DriverIsLoadedOnceAndAskedAtEveryOpen) {
 
 TEST_P(AccordTest, MissingOrIncompleteLibraryFailsTheOpen) {
     // An incomplete library (no TmCheckWritePage) is released each time; a missing one was never held.
-    struct Case { std::string folder; CeResult result; int frees; };
+    struct Case {
+        std::string folder;
+        CeResult result;
+        int frees;
+    };
     const Case cases[] = {{std::string(GetParam().folder) + "/no-such-folder", CE_HW_NOT_FOUND, 0},
                           {GetParam().broken, CE_CODE_CORRUPTED, 2}};
     for (const Case& c : cases) {
@@ -102,51 +115,74 @@ TEST_P(AccordTest, MissingOrIncompleteLibraryFailsTheOpen) {
 #define PROLOGUE "TmPresent TmGetId"
 
 TEST_P(AccordTest, PagesAndDriverCallsForEachFamilyAndFailure) {
-    struct Case { std::string settings; bool write; uint32_t offset, length; bool unchecked; int32_t status; const char* calls; };
+    struct Case {
+        std::string settings;
+        bool write;
+        uint32_t offset, length;
+        bool unchecked;
+        int32_t status;
+        const char* calls;
+    };
     const Case cases[] = {
         {"family=8", false, 0, 120, false, HWDS_OK,  // four pages from page 0
-         PROLOGUE " TmPresent TmCheckReadPage(0) TmPresent TmCheckReadPage(1) TmPresent TmCheckReadPage(2) TmPresent TmCheckReadPage(3)"},
-        {"family=8", false, 120, 1, false, HWDS_BAD_RANGE, PROLOGUE}, {"family=8", false, 120, 0, false, HWDS_OK, PROLOGUE},
-        {"family=8", false, 121, 0, false, HWDS_BAD_RANGE, PROLOGUE}, {"family=8", false, 0xFFFFFFFF, 2, false, HWDS_BAD_RANGE, PROLOGUE},
+         PROLOGUE " TmPresent TmCheckReadPage(0) TmPresent TmCheckReadPage(1) TmPresent TmCheckReadPage(2) TmPresent "
+                  "TmCheckReadPage(3)"},
+        {"family=8", false, 120, 1, false, HWDS_BAD_RANGE, PROLOGUE},
+        {"family=8", false, 120, 0, false, HWDS_OK, PROLOGUE},
+        {"family=8", false, 121, 0, false, HWDS_BAD_RANGE, PROLOGUE},
+        {"family=8", false, 0xFFFFFFFF, 2, false, HWDS_BAD_RANGE, PROLOGUE},
         // 0x06: sixteen pages from page 4; partly replaced pages are read first.
         {"family=6", true, 25, 10, false, HWDS_OK,
          PROLOGUE " TmPresent TmCheckReadPage(4) TmCheckWritePage(4) TmPresent TmCheckReadPage(5) TmCheckWritePage(5)"},
         {"family=6", true, 30, 30, false, HWDS_OK, PROLOGUE " TmPresent TmCheckWritePage(5)"},
         {"family=6", true, 30, 29, false, HWDS_OK, PROLOGUE " TmPresent TmCheckReadPage(5) TmCheckWritePage(5)"},
-        {"family=6", true, 25, 10, true, HWDS_OK, PROLOGUE " TmPresent TmRawReadPage(4) TmCheckWritePage(4) TmPresent TmRawReadPage(5) TmCheckWritePage(5)"},
-        {"family=6", false, 479, 1, true, HWDS_OK, PROLOGUE " TmPresent TmRawReadPage(19)"}, {"family=6", false, 479, 2, false, HWDS_BAD_RANGE, PROLOGUE},
-        {"family=10", false, 1919, 1, false, HWDS_OK, PROLOGUE " TmPresent TmCheckReadPage(67)"}, {"family=10", true, 1890, 31, false, HWDS_BAD_RANGE, PROLOGUE},
+        {"family=6", true, 25, 10, true, HWDS_OK,
+         PROLOGUE " TmPresent TmRawReadPage(4) TmCheckWritePage(4) TmPresent TmRawReadPage(5) TmCheckWritePage(5)"},
+        {"family=6", false, 479, 1, true, HWDS_OK, PROLOGUE " TmPresent TmRawReadPage(19)"},
+        {"family=6", false, 479, 2, false, HWDS_BAD_RANGE, PROLOGUE},
+        {"family=10", false, 1919, 1, false, HWDS_OK, PROLOGUE " TmPresent TmCheckReadPage(67)"},
+        {"family=10", true, 1890, 31, false, HWDS_BAD_RANGE, PROLOGUE},
         // 0x0C: page numbers are 8-bit; a span past page 255 is refused before any page.
-        {"family=12", false, 7530, 30, false, HWDS_OK, PROLOGUE " TmPresent TmCheckReadPage(255)"}, {"family=12", false, 7559, 2, false, HWDS_BAD_RANGE, PROLOGUE},
-        {"family=12", true, 7560, 1, false, HWDS_BAD_RANGE, PROLOGUE}, {"family=12", true, 7560, 0, false, HWDS_OK, PROLOGUE},
-        {"family=9", false, 0, 1, false, HWDS_NOT_SUPPORTED, PROLOGUE}, {"family=9", true, 0, 1, false, HWDS_NOT_SUPPORTED, PROLOGUE},
+        {"family=12", false, 7530, 30, false, HWDS_OK, PROLOGUE " TmPresent TmCheckReadPage(255)"},
+        {"family=12", false, 7559, 2, false, HWDS_BAD_RANGE, PROLOGUE},
+        {"family=12", true, 7560, 1, false, HWDS_BAD_RANGE, PROLOGUE},
+        {"family=12", true, 7560, 0, false, HWDS_OK, PROLOGUE},
+        {"family=9", false, 0, 1, false, HWDS_NOT_SUPPORTED, PROLOGUE},
+        {"family=9", true, 0, 1, false, HWDS_NOT_SUPPORTED, PROLOGUE},
         // The key and the driver failing, across pages 4 to 6.
-        {"present=0", false, 25, 40, false, HWDS_NOT_PRESENT, "TmPresent"}, {"present=0", true, 25, 40, false, HWDS_NOT_PRESENT, "TmPresent"},
+        {"present=0", false, 25, 40, false, HWDS_NOT_PRESENT, "TmPresent"},
+        {"present=0", true, 25, 40, false, HWDS_NOT_PRESENT, "TmPresent"},
         {"family=6 fail-id", false, 25, 40, false, HWDS_IO_ERROR, PROLOGUE},
-        {"family=6 remove-after=1", false, 25, 40, false, HWDS_IO_ERROR, PROLOGUE " TmPresent TmCheckReadPage(4) TmPresent"},
-        {"family=6 fail-read=5", false, 25, 40, false, HWDS_IO_ERROR, PROLOGUE " TmPresent TmCheckReadPage(4) TmPresent TmCheckReadPage(5)"},
+        {"family=6 remove-after=1", false, 25, 40, false, HWDS_IO_ERROR,
+         PROLOGUE " TmPresent TmCheckReadPage(4) TmPresent"},
+        {"family=6 fail-read=5", false, 25, 40, false, HWDS_IO_ERROR,
+         PROLOGUE " TmPresent TmCheckReadPage(4) TmPresent TmCheckReadPage(5)"},
         {"family=6 fail-write=5", true, 25, 40, false, HWDS_IO_ERROR,
          PROLOGUE " TmPresent TmCheckReadPage(4) TmCheckWritePage(4) TmPresent TmCheckWritePage(5)"},
         // Only the low 16 bits of a status tell failure.
         {"family=6 ok-status=0x70000", true, 25, 40, false, HWDS_OK,
          PROLOGUE " TmPresent TmCheckReadPage(4) TmCheckWritePage(4) TmPresent TmCheckWritePage(5)"
-         " TmPresent TmCheckReadPage(6) TmCheckWritePage(6)"},
+                  " TmPresent TmCheckReadPage(6) TmCheckWritePage(6)"},
     };
     configure("");
     HwDataSource* checked = open();
     HwDataSource* unchecked = open("unchecked-read");
     ASSERT_TRUE(checked && unchecked);
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.settings + (c.write ? " write " : " read ") + std::to_string(c.offset) + "+" + std::to_string(c.length));
+        SCOPED_TRACE(c.settings + (c.write ? " write " : " read ") + std::to_string(c.offset) + "+" +
+                     std::to_string(c.length));
         configure(c.settings);
         HwDataSource* source = c.unchecked ? unchecked : checked;
         Bytes buffer(c.length, 0x5A);
-        EXPECT_EQ(c.write ? source->write(buffer.data(), c.length, c.offset) : source->read(buffer.data(), c.length, c.offset), c.status);
+        EXPECT_EQ(c.write ? source->write(buffer.data(), c.length, c.offset)
+                          : source->read(buffer.data(), c.length, c.offset),
+                  c.status);
         EXPECT_EQ(log(), c.calls);
     }
     // The buffer check comes first, but an empty request still asks for the key.
     configure("family=6");
-    EXPECT_EQ(std::pair(checked->read(nullptr, 1, 0), checked->write(nullptr, 1, 0)), std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
+    EXPECT_EQ(std::pair(checked->read(nullptr, 1, 0), checked->write(nullptr, 1, 0)),
+              std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
     EXPECT_EQ(log(), "");
     EXPECT_EQ(checked->read(nullptr, 0, 0), HWDS_OK);
     EXPECT_EQ(log(), PROLOGUE);
@@ -155,11 +191,19 @@ TEST_P(AccordTest, PagesAndDriverCallsForEachFamilyAndFailure) {
 }
 
 TEST_P(AccordTest, RandomBytesAndTheAllZeroRule) {
-    struct Case { const char* settings; uint32_t length; int32_t status; };
+    struct Case {
+        const char* settings;
+        uint32_t length;
+        int32_t status;
+    };
     const Case cases[] = {
-        {"", 64, HWDS_OK}, {"family=9 present=0", 16, HWDS_OK},  // neither the key nor its family matter
-        {"", 0, HWDS_OK},  {"zero-random", 16, HWDS_FAILED}, {"zero-random", 0, HWDS_OK},
-        {"fail-random", 16, HWDS_FAILED}, {"fail-random", 0, HWDS_FAILED},
+        {"", 64, HWDS_OK},
+        {"family=9 present=0", 16, HWDS_OK},  // neither the key nor its family matter
+        {"", 0, HWDS_OK},
+        {"zero-random", 16, HWDS_FAILED},
+        {"zero-random", 0, HWDS_OK},
+        {"fail-random", 16, HWDS_FAILED},
+        {"fail-random", 0, HWDS_FAILED},
     };
     for (const Case& c : cases) {
         configure(c.settings);
@@ -174,8 +218,12 @@ TEST_P(AccordTest, RandomBytesAndTheAllZeroRule) {
 
 TEST_P(AccordTest, SizeIsWhatEightBitPageNumbersReachOfTheFamilysPages) {
     const std::pair<const char*, std::pair<CeResult, uint32_t>> cases[] = {
-        {"family=8", {CE_OK, 120}}, {"family=6", {CE_OK, 480}}, {"family=10", {CE_OK, 1920}}, {"family=12", {CE_OK, 7560}},
-        {"family=9", {CE_HW_OP_NOT_SUPPORTED, 7}}, {"present=0", {CE_HW_NEED_INTERACTION, 7}},
+        {"family=8", {CE_OK, 120}},
+        {"family=6", {CE_OK, 480}},
+        {"family=10", {CE_OK, 1920}},
+        {"family=12", {CE_OK, 7560}},
+        {"family=9", {CE_HW_OP_NOT_SUPPORTED, 7}},
+        {"present=0", {CE_HW_NEED_INTERACTION, 7}},
     };
     HwDataSource* source = open();
     for (const auto& [settings, expected] : cases) {

@@ -1,4 +1,5 @@
-// The hwds front end's own pieces: what it accepts, what it prints, which exit status a failure gets, what a request costs.
+// The hwds front end's own pieces: what it accepts, what it prints, which exit status a failure gets, what a request
+// costs.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,13 +22,23 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(CliTexts, NumbersAndSizes) {
-    struct Case { const char* text; bool size; bool ok; uint64_t value; };  // size: parseSize, else parseNumber to UINT32_MAX
+    struct Case {
+        const char* text;
+        bool size;
+        bool ok;
+        uint64_t value;
+    };  // size: parseSize, else parseNumber to UINT32_MAX
     const Case cases[] = {
-        {"0", false, true, 0},   {"0x7f", false, true, 127}, {"0X7F", false, true, 127}, {"4294967295", false, true, 4294967295u},
-        {"4294967296", false, false, 0}, {"0x100000000", false, false, 0}, {"", false, false, 0}, {"0x", false, false, 0},
-        {"-1", false, false, 0}, {"12a", false, false, 0},  {" 1", false, false, 0},    {"4096", true, true, 4096},
-        {"64K", true, true, 65536}, {"1M", true, true, 1048576}, {"2g", true, true, 2147483648u}, {"0x10k", true, true, 16384},
-        {"M", true, false, 0},  {"1T", true, false, 0},     {"1MB", true, false, 0},    {"17179869184G", true, false, 0},
+        {"0", false, true, 0},           {"0x7f", false, true, 127},
+        {"0X7F", false, true, 127},      {"4294967295", false, true, 4294967295u},
+        {"4294967296", false, false, 0}, {"0x100000000", false, false, 0},
+        {"", false, false, 0},           {"0x", false, false, 0},
+        {"-1", false, false, 0},         {"12a", false, false, 0},
+        {" 1", false, false, 0},         {"4096", true, true, 4096},
+        {"64K", true, true, 65536},      {"1M", true, true, 1048576},
+        {"2g", true, true, 2147483648u}, {"0x10k", true, true, 16384},
+        {"M", true, false, 0},           {"1T", true, false, 0},
+        {"1MB", true, false, 0},         {"17179869184G", true, false, 0},
     };
     for (const Case& c : cases) {
         uint64_t value = 99;
@@ -38,43 +49,71 @@ TEST(CliTexts, NumbersAndSizes) {
 }
 
 TEST(CliTexts, HexBytesAndPasses) {
-    struct Case { bool passes; const char* text; Bytes bytes; const char* error; };  // passes: parsePasses; no bytes: refused
+    struct Case {
+        bool passes;
+        const char* text;
+        Bytes bytes;
+        const char* error;
+    };  // passes: parsePasses; no bytes: refused
     const Case cases[] = {
-        {false, " de ad\tbe\nEF ", {0xDE, 0xAD, 0xBE, 0xEF}, ""}, {false, "00", {0x00}, ""},
+        {false, " de ad\tbe\nEF ", {0xDE, 0xAD, 0xBE, 0xEF}, ""},
+        {false, "00", {0x00}, ""},
         {false, "d e", {}, "' ' at position 2"},  // a byte's digits belong together
-        {false, "abc", {}, "only one hexadecimal digit"}, {false, "  ", {}, "no bytes"}, {false, "0xde", {}, "'x' at position 2"},
-        {true, "FF,00,55,AA,00", {0xFF, 0x00, 0x55, 0xAA, 0x00}, ""}, {true, "0xff,7", {0xFF, 0x07}, ""},
-        {true, "FF,,00", {}, "'' is not"}, {true, "100", {}, "'100' is not"}, {true, "FF,", {}, "'' is not"},
+        {false, "abc", {}, "only one hexadecimal digit"},
+        {false, "  ", {}, "no bytes"},
+        {false, "0xde", {}, "'x' at position 2"},
+        {true, "FF,00,55,AA,00", {0xFF, 0x00, 0x55, 0xAA, 0x00}, ""},
+        {true, "0xff,7", {0xFF, 0x07}, ""},
+        {true, "FF,,00", {}, "'' is not"},
+        {true, "100", {}, "'100' is not"},
+        {true, "FF,", {}, "'' is not"},
     };
     for (const Case& c : cases) {
-        Bytes bytes; std::string error;
-        const bool ok = c.passes ? cli::parsePasses(c.text, &bytes, &error) : cli::parseHexBytes(c.text, &bytes, &error);
+        Bytes bytes;
+        std::string error;
+        const bool ok =
+            c.passes ? cli::parsePasses(c.text, &bytes, &error) : cli::parseHexBytes(c.text, &bytes, &error);
         EXPECT_EQ(ok, !c.bytes.empty()) << c.text;
-        if (ok) { EXPECT_EQ(bytes, c.bytes) << c.text; }
+        if (ok) {
+            EXPECT_EQ(bytes, c.bytes) << c.text;
+        }
         EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
     }
 }
 
 TEST(CliStatus, ResultsMapToDocumentedStatuses) {
-    const std::pair<CeResult, int> table[] = {
-        {CE_OK, 0}, {CE_HW_WRITE_FAILED, 1}, {CE_HW_FAIL, 1}, {CE_HW_ACCESS_DENIED, 1}, {CE_HW_NOT_SUPPORTED, 1}, {-7, 1},
-        {CE_CANCELED, 3}, {CE_TIMEOUT, 3}, {CE_HW_NOT_FOUND, 3}, {CE_BAD_PARAM, 2}, {CE_HW_OP_NOT_SUPPORTED, 2}};
+    const std::pair<CeResult, int> table[] = {{CE_OK, 0},
+                                              {CE_HW_WRITE_FAILED, 1},
+                                              {CE_HW_FAIL, 1},
+                                              {CE_HW_ACCESS_DENIED, 1},
+                                              {CE_HW_NOT_SUPPORTED, 1},
+                                              {-7, 1},
+                                              {CE_CANCELED, 3},
+                                              {CE_TIMEOUT, 3},
+                                              {CE_HW_NOT_FOUND, 3},
+                                              {CE_BAD_PARAM, 2},
+                                              {CE_HW_OP_NOT_SUPPORTED, 2}};
     for (auto [result, status] : table) EXPECT_EQ(cli::exitStatusFor(result), status) << result;
     EXPECT_EQ(cli::resultName(-7) + " " + cli::resultName(CE_TIMEOUT), "-7 CE_TIMEOUT");
 
-    const std::pair<std::vector<int>, int> combined[] = {
-        {{}, 0}, {{0, 0}, 0}, {{0, 3, 0}, 3}, {{4, 4}, 4}, {{3, 4}, 1}, {{0, 2, 3}, 1}, {{3, 2}, 1}, {{1}, 1}};
+    const std::pair<std::vector<int>, int> combined[] = {{{}, 0},     {{0, 0}, 0},    {{0, 3, 0}, 3}, {{4, 4}, 4},
+                                                         {{3, 4}, 1}, {{0, 2, 3}, 1}, {{3, 2}, 1},    {{1}, 1}};
     for (const auto& [statuses, status] : combined) EXPECT_EQ(cli::combinedExitStatus(statuses), status);
 }
 
 TEST(CliJson, WipeOutcomesOneObjectToALine) {
     const std::vector<cli::WipeOutcome> outcomes = {
         {{.passesDone = 5, .verified = true}, "A\"1", ""},
-        {{.result = CE_HW_WRITE_FAILED, .passesDone = 5, .mismatch = true, .address = 33, .found = 33}, "B\xC0", "verification:\tx"}};
-    EXPECT_EQ(cli::wipeJson(outcomes, true),
-              "[\n  {\"id\": \"A\\\"1\", \"ok\": true, \"result\": \"CE_OK\", \"passes\": 5, \"verified\": true, \"error\": null},\n"
-              "  {\"id\": \"B\xEF\xBF\xBD\", \"ok\": false, \"result\": \"CE_HW_WRITE_FAILED\", \"passes\": 5, \"verified\": false, "
-              "\"mismatch\": {\"address\": 33, \"expected\": 0, \"found\": 33}, \"error\": \"verification:\\tx\"}\n]\n");
+        {{.result = CE_HW_WRITE_FAILED, .passesDone = 5, .mismatch = true, .address = 33, .found = 33},
+         "B\xC0",
+         "verification:\tx"}};
+    EXPECT_EQ(
+        cli::wipeJson(outcomes, true),
+        "[\n  {\"id\": \"A\\\"1\", \"ok\": true, \"result\": \"CE_OK\", \"passes\": 5, \"verified\": true, \"error\": "
+        "null},\n"
+        "  {\"id\": \"B\xEF\xBF\xBD\", \"ok\": false, \"result\": \"CE_HW_WRITE_FAILED\", \"passes\": 5, \"verified\": "
+        "false, "
+        "\"mismatch\": {\"address\": 33, \"expected\": 0, \"found\": 33}, \"error\": \"verification:\\tx\"}\n]\n");
     EXPECT_EQ(cli::wipeJson({}, false), "[]\n");
 }
 
@@ -93,7 +132,8 @@ protected:
     tooltest::FakeConsole console;
     fakes::FakeTerminal terminal;
     sim::TuvakDevice device;
-    fakes::TestFramework framework{{.registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal}};
+    fakes::TestFramework framework{
+        {.registry = &registry, .serial = &serial, .clock = &clock, .console = &console, .terminal = &terminal}};
 };
 
 TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
@@ -107,18 +147,27 @@ TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
         display.update(0, "done", true);  // drawn only where live
         display.update(7, "no such line");
         display.end();
-        if (live) { EXPECT_EQ(fakes::playBack(console.err()), (std::vector<std::string>{"A       done", "LONGER  pass 1 of 5"})); }
-        else { EXPECT_EQ(console.err(), "LONGER  pass 1 of 5\nA       pass 2 of 5 and some more\n"); }
+        if (live) {
+            EXPECT_EQ(fakes::playBack(console.err()),
+                      (std::vector<std::string>{"A       done", "LONGER  pass 1 of 5"}));
+        } else {
+            EXPECT_EQ(console.err(), "LONGER  pass 1 of 5\nA       pass 2 of 5 and some more\n");
+        }
         EXPECT_EQ(console.out(), "");
     }
 }
 
 TEST_F(CliTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
     terminal.live = terminal.typing = true;
-    using A = cli::Display::Answer; using R = platform::LineRead;
-    struct Case { R read; const char* line; A answer; };
-    const Case cases[] = {{R::Line, "", A::Retry},     {R::Line, "anything", A::Retry}, {R::Line, "q", A::Cancel},
-                          {R::Line, "Q", A::Cancel},   {R::TimedOut, "", A::TimedOut},  {R::Closed, "", A::Cancel}};
+    using A = cli::Display::Answer;
+    using R = platform::LineRead;
+    struct Case {
+        R read;
+        const char* line;
+        A answer;
+    };
+    const Case cases[] = {{R::Line, "", A::Retry},   {R::Line, "anything", A::Retry}, {R::Line, "q", A::Cancel},
+                          {R::Line, "Q", A::Cancel}, {R::TimedOut, "", A::TimedOut},  {R::Closed, "", A::Cancel}};
     cli::Display display(7000);
     ASSERT_TRUE(display.attended());
     display.begin({"DEV"});
@@ -135,11 +184,18 @@ TEST_F(CliTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
 }
 
 TEST_F(CliTest, EachMemoryCommandOpensThePortOnceAndSleepsOnlyToAsk) {
-    struct Case { std::vector<std::string> args; int status; int opens; std::vector<uint32_t> sleeps; std::string out; };
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        int opens;
+        std::vector<uint32_t> sleeps;
+        std::string out;
+    };
     const Case cases[] = {
         {{"read", "TUVAK", "DEV0", "--length", "16"}, 0, 1, {}, "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n"},
         {{"read", "tuvak", "DEV0", "--offset", "126"}, 0, 1, {}, "7e 7f\n"},
-        {{"write", "TUVAK", "DEV0", "--offset", "127", "--hex", "aa"}, 0, 1, {}, ""}, {{"dump", "TUVAK", "DEV0"}, 0, 1, {}, ""},
+        {{"write", "TUVAK", "DEV0", "--offset", "127", "--hex", "aa"}, 0, 1, {}, ""},
+        {{"dump", "TUVAK", "DEV0"}, 0, 1, {}, ""},
         {{"read", "TUVAK", "DEV0", "--offset", "120", "--length", "9"}, 2, 0, {}, ""},
         {{"read", "TUVAK", "NOPE", "--length", "16"}, 3, 0, {100}, ""},  // nobody to ask: asked once, after the pacing
     };
@@ -151,7 +207,9 @@ TEST_F(CliTest, EachMemoryCommandOpensThePortOnceAndSleepsOnlyToAsk) {
         EXPECT_EQ(serial.openCount() - static_cast<int>(opensBefore), c.opens);
         const std::vector<uint32_t> sleeps = clock.sleeps();
         EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + sleepsBefore, sleeps.end()), c.sleeps);
-        if (!c.out.empty()) { EXPECT_EQ(console.out(), c.out); }
+        if (!c.out.empty()) {
+            EXPECT_EQ(console.out(), c.out);
+        }
     }
     EXPECT_EQ(device.memory()[127], 0xAA);
 }

@@ -39,22 +39,33 @@ Counts counts(const cli::HealthCounts& c) {
 }
 
 TEST(Fips, CraftedStreamsCountAsRngtestCountsThem) {
-    const struct { const char* name; Bytes bytes; Counts expected; } cases[] = {
+    const struct {
+        const char* name;
+        Bytes bytes;
+        Counts expected;
+    } cases[] = {
         {"random", stream([](Bytes&) {}), {3, 0, 0, 0, 0, 0, 0, 0}},
         {"all zeros", Bytes(4 + 2 * kBlock, 0), {0, 2, 2, 2, 2, 2, 2, 1}},
-        {"a block of 0x55", stream([](Bytes& s) { std::fill_n(s.begin() + 4 + kBlock, kBlock, 0x55); }),
+        {"a block of 0x55",
+         stream([](Bytes& s) { std::fill_n(s.begin() + 4 + kBlock, kBlock, 0x55); }),
          {2, 1, 0, 1, 1, 0, 1, 0}},
         {"32 zero bits", stream([](Bytes& s) { std::fill_n(s.begin() + 1001, 4, 0); }), {2, 1, 0, 0, 0, 1, 0, 0}},
-        {"a word twice", stream([](Bytes& s) { std::copy_n(s.begin() + 1000, 4, s.begin() + 1004); }),
+        {"a word twice",
+         stream([](Bytes& s) { std::copy_n(s.begin() + 1000, 4, s.begin() + 1004); }),
          {2, 1, 0, 0, 0, 0, 1, 0}},
         {"a word twice across blocks",
          stream([](Bytes& s) { std::copy_n(s.begin() + kBlock, 4, s.begin() + 4 + kBlock); }),
          {2, 1, 0, 0, 0, 0, 1, 0}},
-        {"the same word unaligned", stream([](Bytes& s) { std::copy_n(s.begin() + 1000, 4, s.begin() + 1002); }),
+        {"the same word unaligned",
+         stream([](Bytes& s) { std::copy_n(s.begin() + 1000, 4, s.begin() + 1002); }),
          {3, 0, 0, 0, 0, 0, 0, 0}},
-        {"a biased block", stream([](Bytes& s) { for (std::size_t i = 4; i < 4 + kBlock; i += 4) s[i] |= 0x0F; }),
+        {"a biased block",
+         stream([](Bytes& s) {
+             for (std::size_t i = 4; i < 4 + kBlock; i += 4) s[i] |= 0x0F;
+         }),
          {2, 1, 1, 1, 1, 0, 0, 0}},
-        {"a repeated block", stream([](Bytes& s) { std::copy_n(s.begin() + 4, kBlock, s.begin() + 4 + 2 * kBlock); }),
+        {"a repeated block",
+         stream([](Bytes& s) { std::copy_n(s.begin() + 4, kBlock, s.begin() + 4 + 2 * kBlock); }),
          {3, 0, 0, 0, 0, 0, 0, 1}},
         {"a partial block at the end", noise(4 + 2 * kBlock - 1, 42), {1, 0, 0, 0, 0, 0, 0, 0}},
         {"only the start", noise(4, 42), {0, 0, 0, 0, 0, 0, 0, 0}},
@@ -66,15 +77,16 @@ TEST(Fips, CraftedStreamsCountAsRngtestCountsThem) {
         EXPECT_EQ(counts(whole.counts()), c.expected);
         // Pieces of any size give the same counts.
         cli::HealthCheck pieces;
-        for (std::size_t at = 0; at < c.bytes.size(); at += 7) pieces.feed(&c.bytes[at], std::min<std::size_t>(7, c.bytes.size() - at));
+        for (std::size_t at = 0; at < c.bytes.size(); at += 7)
+            pieces.feed(&c.bytes[at], std::min<std::size_t>(7, c.bytes.size() - at));
         EXPECT_EQ(counts(pieces.counts()), c.expected);
     }
 }
 
 TEST(Fips, OnlyBlocksThatPassAndRepeatNothingGoOn) {
     Bytes s = noise(4 + 4 * kBlock, 7);
-    std::fill_n(s.begin() + 4 + kBlock, kBlock, 0x55);                   // fails
-    std::copy_n(s.begin() + 4, kBlock, s.begin() + 4 + 3 * kBlock);     // repeats the first
+    std::fill_n(s.begin() + 4 + kBlock, kBlock, 0x55);               // fails
+    std::copy_n(s.begin() + 4, kBlock, s.begin() + 4 + 3 * kBlock);  // repeats the first
     cli::HealthCheck check;
     Bytes passed;
     check.feed(s.data(), s.size(), &passed);
@@ -86,15 +98,21 @@ TEST(Fips, OnlyBlocksThatPassAndRepeatNothingGoOn) {
 
 TEST(Fips, ReportInRngtestWordsAndAsJson) {
     cli::HealthCounts c;
-    c.successes = 9, c.failures = 2, c.monobit = 1, c.poker = 2, c.runs = 3, c.longRun = 4, c.continuousRun = 5, c.repeated = 6;
+    c.successes = 9, c.failures = 2, c.monobit = 1, c.poker = 2, c.runs = 3, c.longRun = 4, c.continuousRun = 5,
+    c.repeated = 6;
     EXPECT_EQ(cli::healthReport(c),
               "FIPS 140-2 successes: 9\nFIPS 140-2 failures: 2\n"
               "FIPS 140-2(2001-10-10) Monobit: 1\nFIPS 140-2(2001-10-10) Poker: 2\n"
               "FIPS 140-2(2001-10-10) Runs: 3\nFIPS 140-2(2001-10-10) Long run: 4\n"
               "FIPS 140-2(2001-10-10) Continuous run: 5\nrepeated blocks: 6\n");
     const nlohmann::json j = nlohmann::json::parse(cli::healthJson(c));
-    EXPECT_EQ(j, nlohmann::json({{"successes", 9}, {"failures", 2}, {"monobit", 1}, {"poker", 2},
-                                 {"runs", 3}, {"long_run", 4}, {"continuous_run", 5},
+    EXPECT_EQ(j, nlohmann::json({{"successes", 9},
+                                 {"failures", 2},
+                                 {"monobit", 1},
+                                 {"poker", 2},
+                                 {"runs", 3},
+                                 {"long_run", 4},
+                                 {"continuous_run", 5},
                                  {"repeated_blocks", 6}}));
 }
 

@@ -14,12 +14,22 @@ protected:
     fakes::TestFramework framework{platform::Services{.mutexes = &mutexes}};
     HwDataSource* const sentinel = reinterpret_cast<HwDataSource*>(0x1234);
 
-    HwDataSource* open(const char* type, const char* id) { HwDataSource* source = nullptr; EXPECT_EQ(hwdsOpen(&source, type, id), CE_OK) << type; return source; }
-    static size_t listLength() { size_t n = 0; for (HwDataSource* s = hwdsOpenSources(); s; s = s->next) ++n; return n; }
+    HwDataSource* open(const char* type, const char* id) {
+        HwDataSource* source = nullptr;
+        EXPECT_EQ(hwdsOpen(&source, type, id), CE_OK) << type;
+        return source;
+    }
+    static size_t listLength() {
+        size_t n = 0;
+        for (HwDataSource* s = hwdsOpenSources(); s; s = s->next) ++n;
+        return n;
+    }
 };
 
 TEST(ResultCodes, NamesAndSourceTypesAreTheExternalVocabulary) {
-    const std::pair<CeResult, const char*> names[] = {{0, "CE_OK"}, {19, "CE_CANCELED"}, {24, "CE_HW_NEED_INTERACTION"}, {28, "CE_MAC_BAD"}, {29, nullptr}, {-1, nullptr}};
+    const std::pair<CeResult, const char*> names[] = {
+        {0, "CE_OK"},       {19, "CE_CANCELED"}, {24, "CE_HW_NEED_INTERACTION"},
+        {28, "CE_MAC_BAD"}, {29, nullptr},       {-1, nullptr}};
     for (auto [code, name] : names) EXPECT_STREQ(ceResultName(code), name) << code;
     const char* types[] = {"ACCORD", "SOBOL", "TUVAK", nullptr};
     for (uint32_t i = 0; i < 4; ++i) EXPECT_STREQ(hwdsSourceType(i), types[i]) << i;
@@ -47,10 +57,15 @@ TEST_F(OpenTest, TypeIgnoresCaseIdentifierIsAnOwnCopyComparedByteForByte) {
 
 TEST_F(OpenTest, BadArgumentsUnknownTypesAndARegistryLockNotTakenOpenNothing) {
     EXPECT_EQ(hwdsOpen(nullptr, "TUVAK", "X"), CE_BAD_PARAM);
-    struct Case { const char* type; CeResult result; HwDataSource* out; };
-    const Case cases[] = {{nullptr, CE_BAD_PARAM, sentinel}, {"TUVAK2", CE_HW_NOT_SUPPORTED, nullptr}, {"TUVA", CE_HW_NOT_SUPPORTED, nullptr},
-        {"ACCORDS", CE_HW_NOT_SUPPORTED, nullptr}, {"SOBO", CE_HW_NOT_SUPPORTED, nullptr}, {"", CE_HW_NOT_SUPPORTED, nullptr},
-        {"TUVAK", CE_HW_FAIL_LOCK, sentinel}};  // the registry lock abandoned
+    struct Case {
+        const char* type;
+        CeResult result;
+        HwDataSource* out;
+    };
+    const Case cases[] = {{nullptr, CE_BAD_PARAM, sentinel},      {"TUVAK2", CE_HW_NOT_SUPPORTED, nullptr},
+                          {"TUVA", CE_HW_NOT_SUPPORTED, nullptr}, {"ACCORDS", CE_HW_NOT_SUPPORTED, nullptr},
+                          {"SOBO", CE_HW_NOT_SUPPORTED, nullptr}, {"", CE_HW_NOT_SUPPORTED, nullptr},
+                          {"TUVAK", CE_HW_FAIL_LOCK, sentinel}};  // the registry lock abandoned
     for (const Case& c : cases) {
         if (c.result == CE_HW_FAIL_LOCK) mutexes.waitOutcome = platform::WaitResult::Abandoned;
         HwDataSource* out = sentinel;
@@ -80,7 +95,8 @@ TEST_F(OpenTest, RefusedLocks) {
     uint8_t byte = 0;
     EXPECT_EQ(hwdsWrite(source, nullptr, &byte, 1, 0), CE_HW_FAIL_LOCK);
     // A registry lock refused at start-up fails every open.
-    hwdsTeardown(); hwdsStartup();
+    hwdsTeardown();
+    hwdsStartup();
     HwDataSource* out = sentinel;
     EXPECT_EQ(hwdsOpen(&out, "TUVAK", "B"), CE_HW_FAIL_LOCK);
 }

@@ -22,7 +22,10 @@ using Sleeps = std::vector<uint32_t>;
 // Records each call's arguments; answers and takes time as scripted; throws past the script's end.
 class ScriptedSource : public HwDataSource {
 public:
-    struct Step { int32_t status; uint32_t takesMs; };
+    struct Step {
+        int32_t status;
+        uint32_t takesMs;
+    };
     using Seen = std::tuple<int32_t, const void*, uint32_t, uint32_t>;  // kind, buffer, length, offset
     std::vector<Step> script;
     size_t executed = 0;
@@ -48,7 +51,10 @@ public:
 
 // Records every callback; answers from a list whose last entry repeats; may clear its own record.
 struct Asker {
-    struct Call { int32_t kind, code; uint32_t at; };
+    struct Call {
+        int32_t kind, code;
+        uint32_t at;
+    };
     std::vector<int32_t> answers{HWDS_ANSWER_CANCEL};
     fakes::FakeClock* clock = nullptr;
     const HwDataSource* source = nullptr;
@@ -82,37 +88,61 @@ protected:
     HWDSInteraction interaction{nullptr, &Asker::interact, nullptr, &asker};
 
     RunnerTest() { source.clock = &clock; }
-    CeResult write(const HWDSInteraction* with) { uint8_t byte = 0; return hwdsWrite(&source, with, &byte, 1, 0); }
+    CeResult write(const HWDSInteraction* with) {
+        uint8_t byte = 0;
+        return hwdsWrite(&source, with, &byte, 1, 0);
+    }
 };
 
 TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPaced) {
     const int32_t C = HWDS_ANSWER_CANCEL, R = HWDS_ANSWER_RETRY;
-    struct Case { std::vector<int32_t> answers; std::vector<ScriptedSource::Step> script; CeResult result; Codes codes; Sleeps sleeps; bool clears = false; };
+    struct Case {
+        std::vector<int32_t> answers;
+        std::vector<ScriptedSource::Step> script;
+        CeResult result;
+        Codes codes;
+        Sleeps sleeps;
+        bool clears = false;
+    };
     const Case cases[] = {
         {{C}, {{HWDS_NOT_PRESENT, 50}}, CE_CANCELED, {1, 0}, {50}},  // pacing across the wrap
-        {{C}, {{HWDS_OK, 30}}, CE_OK, {}, {}}, {{C}, {{HWDS_FAILED, 30}}, CE_HW_FAIL, {}, {}},
-        {{C}, {{HWDS_NOT_SUPPORTED, 30}}, CE_HW_OP_NOT_SUPPORTED, {}, {}}, {{C}, {{HWDS_ACCESS_DENIED, 30}}, CE_HW_ACCESS_DENIED, {}, {}},
+        {{C}, {{HWDS_OK, 30}}, CE_OK, {}, {}},
+        {{C}, {{HWDS_FAILED, 30}}, CE_HW_FAIL, {}, {}},
+        {{C}, {{HWDS_NOT_SUPPORTED, 30}}, CE_HW_OP_NOT_SUPPORTED, {}, {}},
+        {{C}, {{HWDS_ACCESS_DENIED, 30}}, CE_HW_ACCESS_DENIED, {}, {}},
         {{C}, {{HWDS_WRITE_ERROR, 30}}, CE_HW_WRITE_FAILED, {}, {}},
         // Asked 100 ms after the attempt began.
-        {{C}, {{HWDS_NOT_PRESENT, 30}}, CE_CANCELED, {1, 0}, {70}}, {{C}, {{HWDS_IO_ERROR, 30}}, CE_CANCELED, {2, 0}, {70}},
-        {{C}, {{HWDS_ASK_4, 30}}, CE_CANCELED, {4, 0}, {70}}, {{C}, {{HWDS_NOT_ENUMERATED, 30}}, CE_CANCELED, {5, 0}, {70}},
-        {{R}, {{HWDS_NOT_PRESENT, 0}, {HWDS_OK, 0}}, CE_OK, {1, 0}, {100}}, {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_WRITE_ERROR, 0}}, CE_HW_WRITE_FAILED, {2, 0}, {100}},
+        {{C}, {{HWDS_NOT_PRESENT, 30}}, CE_CANCELED, {1, 0}, {70}},
+        {{C}, {{HWDS_IO_ERROR, 30}}, CE_CANCELED, {2, 0}, {70}},
+        {{C}, {{HWDS_ASK_4, 30}}, CE_CANCELED, {4, 0}, {70}},
+        {{C}, {{HWDS_NOT_ENUMERATED, 30}}, CE_CANCELED, {5, 0}, {70}},
+        {{R}, {{HWDS_NOT_PRESENT, 0}, {HWDS_OK, 0}}, CE_OK, {1, 0}, {100}},
+        {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_WRITE_ERROR, 0}}, CE_HW_WRITE_FAILED, {2, 0}, {100}},
         // A slow attempt is not delayed further.
-        {{R, R, HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}, {HWDS_IO_ERROR, 250}, {HWDS_NOT_PRESENT, 99}}, CE_TIMEOUT, {2, 2, 1, 0}, {100, 1}},
+        {{R, R, HWDS_ANSWER_TIMEOUT},
+         {{HWDS_IO_ERROR, 0}, {HWDS_IO_ERROR, 250}, {HWDS_NOT_PRESENT, 99}},
+         CE_TIMEOUT,
+         {2, 2, 1, 0},
+         {100, 1}},
         // A status with no question is corruption after the pause, with no end notice.
-        {{C}, {{HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {}, {100}}, {{C}, {{10, 0}}, CE_CODE_CORRUPTED, {}, {100}}, {{C}, {{-1, 0}}, CE_CODE_CORRUPTED, {}, {100}},
+        {{C}, {{HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {}, {100}},
+        {{C}, {{10, 0}}, CE_CODE_CORRUPTED, {}, {100}},
+        {{C}, {{-1, 0}}, CE_CODE_CORRUPTED, {}, {100}},
         {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {2}, {100, 100}},
         {{7}, {{HWDS_NOT_PRESENT, 0}}, CE_CODE_CORRUPTED, {1}, {100}},  // an unknown answer
         // No callback: no question, no pause.
-        {{}, {{HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {}, {}}, {{}, {{HWDS_BAD_RANGE, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        {{}, {{HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        {{}, {{HWDS_BAD_RANGE, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
         {{}, {{HWDS_NOT_ENUMERATED, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
         // A callback that clears itself is not called again, not even for the end notice.
-        {{C}, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED, {1}, {100}, true}, {{HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT, {2}, {100}, true},
+        {{C}, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED, {1}, {100}, true},
+        {{HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT, {2}, {100}, true},
         {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}}, CE_OK, {5}, {100}, true},
         {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {5}, {100}, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "first status " << c.script[0].status << ", answers " << c.answers.size() << ", clears " << c.clears);
+        SCOPED_TRACE(testing::Message() << "first status " << c.script[0].status << ", answers " << c.answers.size()
+                                        << ", clears " << c.clears);
         const size_t before = clock.sleeps().size();
         const uint32_t start = clock.tickCount();
         Asker a{.answers = c.answers, .clock = &clock, .source = &source};
@@ -122,7 +152,9 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
         EXPECT_EQ(write(c.answers.empty() ? nullptr : &record), c.result);
         EXPECT_EQ(source.executed, c.script.size());
         EXPECT_EQ(a.codes(), c.codes);
-        if (!a.calls.empty()) { EXPECT_EQ(a.calls[0].at, start + 100); }
+        if (!a.calls.empty()) {
+            EXPECT_EQ(a.calls[0].at, start + 100);
+        }
         EXPECT_TRUE(a.argumentsMatched);
         const Sleeps sleeps = clock.sleeps();
         EXPECT_EQ(Sleeps(sleeps.begin() + before, sleeps.end()), c.sleeps);
@@ -144,7 +176,9 @@ TEST_F(RunnerTest, LockThatCannotBeTakenRunsNothingAndAThrowDoesNotKeepIt) {
     source.run({});
     EXPECT_THROW(write(&interaction), std::runtime_error);
     bool taken = false;  // by another thread, so the lock was not left held
-    std::thread([&] { taken = mutexes.wait(source.lock) == platform::WaitResult::Acquired, mutexes.release(source.lock); }).join();
+    std::thread([&] {
+        taken = mutexes.wait(source.lock) == platform::WaitResult::Acquired, mutexes.release(source.lock);
+    }).join();
     EXPECT_TRUE(taken);
 }
 

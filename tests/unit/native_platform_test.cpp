@@ -25,7 +25,9 @@ TEST(NativeMutexes, CountedForTheHolderRefusedToOthersAbandonedWhenTheHolderEnds
     EXPECT_TRUE(mutexes.release(m));
     EXPECT_FALSE(mutexes.release(m));
     // A holder that ends leaves it abandoned to the next waiter, then usable.
-    std::thread([&] { for (int i = 0; i < 2; ++i) mutexes.wait(m); }).join();
+    std::thread([&] {
+        for (int i = 0; i < 2; ++i) mutexes.wait(m);
+    }).join();
     EXPECT_EQ(mutexes.wait(m), WaitResult::Abandoned);
     EXPECT_TRUE(mutexes.release(m));
     EXPECT_EQ(mutexes.wait(m), WaitResult::Acquired);

@@ -19,7 +19,11 @@ const RegValue* valueAt(const RegTree& tree, std::string_view key, std::string_v
 }
 std::string text(const RegValue* v) { return v == nullptr ? "<missing>" : std::string(v->data.begin(), v->data.end()); }
 // UTF-16LE of ASCII text, without a byte-order mark.
-std::string utf16le(std::string_view ascii) { std::string out; for (char c : ascii) out += {c, '\0'}; return out; }
+std::string utf16le(std::string_view ascii) {
+    std::string out;
+    for (char c : ascii) out += {c, '\0'};
+    return out;
+}
 
 // The names that enumeration through the registry interface gives, in order.
 std::vector<std::string> enumerated(TreeRegistry& registry, const char* path) {
@@ -27,7 +31,8 @@ std::vector<std::string> enumerated(TreeRegistry& registry, const char* path) {
     if (registry.openKey(path, &key) != kErrSuccess) return {"<no key>"};
     std::vector<std::string> names;
     char name[32];
-    for (uint32_t size = sizeof name; registry.enumValue(key, uint32_t(names.size()), name, &size) == kErrSuccess; size = sizeof name)
+    for (uint32_t size = sizeof name; registry.enumValue(key, uint32_t(names.size()), name, &size) == kErrSuccess;
+         size = sizeof name)
         names.emplace_back(name, size);
     registry.closeKey(key);
     return names;
@@ -41,7 +46,11 @@ TEST(TreeRegistry, QueryValueBehavesAsRegQueryValueEx) {
     ASSERT_EQ(reg.openKey("dev\\DEVICE parameters", &key), kErrSuccess);
     ASSERT_NE(key, kNoKey);
     // `buffer` is what it holds afterwards, filled with 'x' before; capacity 0: no buffer, the size only.
-    struct Case { const char* name; uint32_t capacity, rc, size; std::string buffer; };
+    struct Case {
+        const char* name;
+        uint32_t capacity, rc, size;
+        std::string buffer;
+    };
     const Case cases[] = {
         {"portname", 0, kErrSuccess, 7, ""},
         {"PortName", 6, kErrMoreData, 7, "xxxxxx"},
@@ -52,7 +61,9 @@ TEST(TreeRegistry, QueryValueBehavesAsRegQueryValueEx) {
     for (const Case& c : cases) {
         std::string buffer(c.capacity, 'x');
         uint32_t size = c.capacity;
-        EXPECT_EQ(reg.queryValue(key, c.name, c.capacity ? reinterpret_cast<uint8_t*>(buffer.data()) : nullptr, &size), c.rc) << c.name;
+        EXPECT_EQ(reg.queryValue(key, c.name, c.capacity ? reinterpret_cast<uint8_t*>(buffer.data()) : nullptr, &size),
+                  c.rc)
+            << c.name;
         EXPECT_EQ(size, c.size) << c.name;
         EXPECT_EQ(buffer, c.buffer) << c.name;
     }
@@ -88,7 +99,9 @@ TEST(TreeRegistry, RemovalIsRealAndEnumerationKeepsFirstSetOrder) {
     for (uint32_t index : {2u, 0u, 1u, 3u}) {
         uint32_t size = sizeof name;
         EXPECT_EQ(reg.enumValue(key, index, name, &size), index == 3 ? kErrNoMoreItems : kErrSuccess) << index;
-        if (index == 0) { EXPECT_STREQ(name, "b"); }
+        if (index == 0) {
+            EXPECT_STREQ(name, "b");
+        }
     }
     uint32_t small = 1;
     EXPECT_EQ(reg.enumValue(key, 0, name, &small), kErrMoreData);
@@ -101,13 +114,20 @@ TEST(RegTree, RefusesWhatWindowsRefuses) {
     std::string deep = "A";
     for (int i = 1; i < 512; ++i) deep += "\\k";
     const std::string name255(255, 'n');
-    struct Case { std::string key, value; bool ok; };
+    struct Case {
+        std::string key, value;
+        bool ok;
+    };
     const Case cases[] = {
-        {deep, "v", true}, {deep + "\\k", "v", false},
-        {"A\\" + name255, "v", true}, {"A\\" + name255 + "n", "v", false},
+        {deep, "v", true},
+        {deep + "\\k", "v", false},
+        {"A\\" + name255, "v", true},
+        {"A\\" + name255 + "n", "v", false},
         // One UTF-16 unit, then two.
-        {"A\\" + name255.substr(1) + "\xD0\x96", "v", true}, {"A\\" + name255.substr(1) + "\xF0\x9F\x94\x91", "v", false},
-        {"A", std::string(16383, 'v'), true}, {"A", std::string(16384, 'v'), false},
+        {"A\\" + name255.substr(1) + "\xD0\x96", "v", true},
+        {"A\\" + name255.substr(1) + "\xF0\x9F\x94\x91", "v", false},
+        {"A", std::string(16383, 'v'), true},
+        {"A", std::string(16384, 'v'), false},
     };
     for (const Case& c : cases) {
         RegTree tree;
@@ -132,10 +152,16 @@ TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
         "\"Bin\"=hex:\\\r\n  de,ad,00\r\n"  // all its bytes on the next line, as after a long name
         "\"Multi\"=hex(7):41,00,42,00,\\\r\n    00,00\r\n"
         "\"Empty\"=hex:\r\n";
-    struct Case { const char *key, *name; uint32_t type; Bytes data; };
+    struct Case {
+        const char *key, *name;
+        uint32_t type;
+        Bytes data;
+    };
     const Case expected[] = {
-        {kEnum, "Count", kRegDword, {0x0a, 0x01, 0, 0}}, {kEnum, "", kRegSz, {'s', 'a', 'y', ' ', '"', 'h', 'i', '"', 0}},
-        {"OTHER", "bin", kRegBinary, {0xde, 0xad, 0x00}}, {"Other", "Multi", kRegMultiSz, {0x41, 0, 0x42, 0, 0, 0}},
+        {kEnum, "Count", kRegDword, {0x0a, 0x01, 0, 0}},
+        {kEnum, "", kRegSz, {'s', 'a', 'y', ' ', '"', 'h', 'i', '"', 0}},
+        {"OTHER", "bin", kRegBinary, {0xde, 0xad, 0x00}},
+        {"Other", "Multi", kRegMultiSz, {0x41, 0, 0x42, 0, 0, 0}},
         {"Other", "Empty", kRegBinary, {}},
     };
     std::string error;
@@ -158,7 +184,8 @@ TEST(Regedit, ParsesEveryDataFormInEveryEncoding) {
     }
     // Outside the ASCII range, and past the 16-bit range in a surrogate pair.
     RegTree tree;
-    const std::string utf16 = "\xFF\xFE" + utf16le("REGEDIT4\n[HKLM\\K]\n\"a\"=\"") + "\x1A\x04\x3D\xD8\x11\xDD" + utf16le("\"\n");
+    const std::string utf16 =
+        "\xFF\xFE" + utf16le("REGEDIT4\n[HKLM\\K]\n\"a\"=\"") + "\x1A\x04\x3D\xD8\x11\xDD" + utf16le("\"\n");
     ASSERT_TRUE(parseRegedit(utf16, "u.reg", &tree, &error)) << error;
     EXPECT_EQ(text(valueAt(tree, "K", "a")), std::string("\xD0\x9A\xF0\x9F\x94\x91") + '\0');
 }
@@ -167,7 +194,9 @@ TEST(Regedit, ErrorsNameFileAndLineAndChangeNothing) {
     const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n";
     std::string deep = "REGEDIT4\n[HKLM";
     for (int i = 0; i < 60000; ++i) deep += "\\a";
-    struct Case { std::string file, prefix; };  // prefix: "reg.txt:<line>: " and the start of the reason
+    struct Case {
+        std::string file, prefix;
+    };  // prefix: "reg.txt:<line>: " and the start of the reason
     const Case cases[] = {
         {"", "reg.txt:1: expected \"Windows Registry Editor Version 5.00\""},
         {"Windows Registry Editor Version 4.00\n", "reg.txt:1: expected"},
@@ -256,15 +285,23 @@ TEST(RegeditWriter, WritesTheFormatRegeditImports) {
 }
 
 TEST(RegeditWriter, WhatItWritesReadsBackTheSame) {
-    struct Case { std::string name; RegValue value; };
+    struct Case {
+        std::string name;
+        RegValue value;
+    };
     const Case values[] = {
         {"", {kRegSz, {0}}},  // the default value, empty
         {"quotes \"and\" \\back\\slashes\\", {kRegSz, {'\\', '"', '\\', '\\', 0}}},
         {"\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xF0\x9F\x94\x91", {kRegSz, {0xD0, 0x9A, 0}}},
-        {"lines and zeros", {kRegSz, {'a', '\r', '\n', 0, 'b', 0}}}, {"no terminator", {kRegSz, {'a'}}},
-        {"dword", {kRegDword, {0x78, 0x56, 0x34, 0x12}}}, {"short dword", {kRegDword, {1, 2}}},
-        {"binary", {kRegBinary, {0, 0xff, 0x80}}}, {"empty binary", {kRegBinary, {}}},
-        {"multi", {kRegMultiSz, {'a', 0, 'b', 0, 0}}}, {"none", {kRegNone, {7}}}, {"type 0x1234", {0x1234, {1}}},
+        {"lines and zeros", {kRegSz, {'a', '\r', '\n', 0, 'b', 0}}},
+        {"no terminator", {kRegSz, {'a'}}},
+        {"dword", {kRegDword, {0x78, 0x56, 0x34, 0x12}}},
+        {"short dword", {kRegDword, {1, 2}}},
+        {"binary", {kRegBinary, {0, 0xff, 0x80}}},
+        {"empty binary", {kRegBinary, {}}},
+        {"multi", {kRegMultiSz, {'a', 0, 'b', 0, 0}}},
+        {"none", {kRegNone, {7}}},
+        {"type 0x1234", {0x1234, {1}}},
     };
     RegeditWriter file;
     file.key("Key With Spaces\\\xD0\x9A");

@@ -11,8 +11,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes send(sim::TuvakDevice& device, const Bytes& bytes) { Bytes reply; device.receive(bytes.data(), bytes.size(), &reply); return reply; }
-Bytes writeFrame(uint8_t address, uint8_t data) { const uint8_t body[2] = {address, data}; return {sim::kCmdWrite, address, data, sim::checkByte(body, 2)}; }
+Bytes send(sim::TuvakDevice& device, const Bytes& bytes) {
+    Bytes reply;
+    device.receive(bytes.data(), bytes.size(), &reply);
+    return reply;
+}
+Bytes writeFrame(uint8_t address, uint8_t data) {
+    const uint8_t body[2] = {address, data};
+    return {sim::kCmdWrite, address, data, sim::checkByte(body, 2)};
+}
 Bytes readFrame(uint8_t address) { return {sim::kCmdRead, address, sim::checkByte(&address, 1)}; }
 
 TEST(SimCheckByte, IsTheComplementOfTheByteSum) {
@@ -48,7 +55,8 @@ TEST(SimDevice, BadRequestsAreRefusedAndForgottenAddressesKeepTheirBytes) {
         Bytes read = readFrame(address);
         if (address < 0x80) read[2] ^= 0x80;
         const Bytes reply = send(device, read);
-        EXPECT_TRUE(reply.size() == 3 && !(reply[0] == sim::kCmdRead && (reply[1] & reply[2]) == 0)) << "the host accepts " << int(address);
+        EXPECT_TRUE(reply.size() == 3 && !(reply[0] == sim::kCmdRead && (reply[1] & reply[2]) == 0))
+            << "the host accepts " << int(address);
     }
     for (uint8_t b : device.memory()) ASSERT_EQ(b, 0x5A);
     EXPECT_EQ(device.frameLog().size(), 5u);
@@ -66,17 +74,20 @@ TEST(SimPorts, OpenOnlyAttachedPathsOnlyOnceAndLoseAnUnpluggedDevice) {
     sim::InProcessPorts ports;
     sim::TuvakDevice device;
     platform::PortHandle h{}, first{};
-    EXPECT_EQ(std::pair(ports.open(com3.c_str(), &h), h), std::pair(platform::kErrFileNotFound, platform::kInvalidPort));
+    EXPECT_EQ(std::pair(ports.open(com3.c_str(), &h), h),
+              std::pair(platform::kErrFileNotFound, platform::kInvalidPort));
     ports.attach(com3, &device);
     ASSERT_EQ(ports.open(com3.c_str(), &first), platform::kErrSuccess);
-    EXPECT_EQ(std::pair(ports.open(com3.c_str(), &h), h), std::pair(platform::kErrSharingViolation, platform::kInvalidPort));
+    EXPECT_EQ(std::pair(ports.open(com3.c_str(), &h), h),
+              std::pair(platform::kErrSharingViolation, platform::kInvalidPort));
     EXPECT_EQ(ports.openPorts(), 1);
     EXPECT_TRUE(ports.close(first) && !ports.close(first));
     EXPECT_EQ(ports.openPorts(), 0);
 
     device.faults().unplugAfter = 1;
     ASSERT_EQ(ports.open(com3.c_str(), &h), platform::kErrSuccess);
-    uint32_t written = 0, got = 0; uint8_t byte = 0;
+    uint32_t written = 0, got = 0;
+    uint8_t byte = 0;
     const Bytes write = writeFrame(0, 1);
     ASSERT_TRUE(ports.write(h, write.data(), 4, &written));  // the last reply is still there to be read in full
     EXPECT_EQ(std::pair(ports.read(h, &byte, 1, &got), got), std::pair(true, 1u));

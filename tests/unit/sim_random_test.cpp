@@ -20,11 +20,17 @@ void counting(uint64_t* state, uint8_t* out, std::size_t n) {  // counts up from
 }
 
 TEST(SimRandom, FaultsShapeTheRequests) {
-    const struct { const char* name; sim::RandomFaults faults; uint64_t seed; std::vector<Bytes> requests; } cases[] = {
+    const struct {
+        const char* name;
+        sim::RandomFaults faults;
+        uint64_t seed;
+        std::vector<Bytes> requests;
+    } cases[] = {
         {"running on", {}, 10, {{10, 11, 12}, {13, 14, 15}, {16, 17, 18}}},
         {"restart every 2", {.restartEvery = 2}, 10, {{10, 11, 12}, {13, 14, 15}, {10, 11, 12}}},
         {"stuck on 4 bytes", {.stuckBytes = 4}, 10, {{10, 11, 12}, {13, 10, 11}, {12, 13, 10}}},
-        {"all ones", {.onesPercent = 100}, 0, {{0xFF, 0xFF, 0xFF}}}, {"no ones", {.onesPercent = 0}, 0, {{0, 0, 0}}},
+        {"all ones", {.onesPercent = 100}, 0, {{0xFF, 0xFF, 0xFF}}},
+        {"no ones", {.onesPercent = 0}, 0, {{0, 0, 0}}},
         {"half ones", {.onesPercent = 50}, 124, {{0xF0, 0x00, 0x00}}},  // one when a draw is below 128: 124..131, 132..
     };
     for (const auto& c : cases) {
@@ -46,15 +52,23 @@ TEST(SimRandom, DriversRunOnAcrossLoadsAndStateFiles) {
     sim::savePlace(dir.path + "/place", {18446744073709551615ull, 3, 7});
     ASSERT_TRUE(sim::loadPlace(dir.path + "/place", &place));
     EXPECT_EQ(sim::placeText(place), "18446744073709551615 3 7");
-    const struct { const char* library; const char* get; const char* configure; uint32_t seed; } drivers[] = {
-        {"snellock.dll", "sbGetRand", "SbSimConfigure", 7}, {"tmdrv32.dll", "TmGetRandomBytes", "TmSimConfigure", 1}};
+    const struct {
+        const char* library;
+        const char* get;
+        const char* configure;
+        uint32_t seed;
+    } drivers[] = {{"snellock.dll", "sbGetRand", "SbSimConfigure", 7},
+                   {"tmdrv32.dll", "TmGetRandomBytes", "TmSimConfigure", 1}};
     for (const auto& d : drivers) {
         SCOPED_TRACE(d.library);
         fakes::DriverFolder folder{SIM_DRIVERS_DIR};
         auto request = [&](const char* settings) {  // non-null settings go through the control call first
             Bytes out(16);
             const platform::LibraryHandle h = folder.load(d.library);
-            if (h == platform::kNoLibrary) { ADD_FAILURE() << d.library << " not loaded"; return out; }
+            if (h == platform::kNoLibrary) {
+                ADD_FAILURE() << d.library << " not loaded";
+                return out;
+            }
             if (settings != nullptr) platform::resolve<void (*)(const char*)>(folder, h, d.configure)(settings);
             EXPECT_EQ((platform::resolve<int (*)(unsigned char*, uint32_t)>(folder, h, d.get)(out.data(), 16)), 0);
             return folder.free(h), out;

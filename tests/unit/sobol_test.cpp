@@ -19,7 +19,9 @@ struct RecordingHeap : platform::Heap {  // the process heap, recording what was
     bool refuse = false;
     std::vector<size_t> sizes;
     int outstanding = 0;
-    void* allocate(std::size_t n) override { return sizes.push_back(n), refuse ? nullptr : (++outstanding, std::calloc(n, 1)); }
+    void* allocate(std::size_t n) override {
+        return sizes.push_back(n), refuse ? nullptr : (++outstanding, std::calloc(n, 1));
+    }
     void release(void* block) override { --outstanding, std::free(block); }
 };
 
@@ -27,11 +29,20 @@ class SobolTest : public ::testing::TestWithParam<fakes::DriverBuild> {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.loaded()); }
     // Every use released what it loaded, library and scratch buffer.
-    void TearDown() override { EXPECT_EQ(libraries.frees, libraries.loads.load()); EXPECT_EQ(heap.outstanding, 0); }
+    void TearDown() override {
+        EXPECT_EQ(libraries.frees, libraries.loads.load());
+        EXPECT_EQ(heap.outstanding, 0);
+    }
 
-    void configure(const std::string& settings) { sim.entry<void (*)(const char*)>("SbSimConfigure")(settings.c_str()); }
+    void configure(const std::string& settings) {
+        sim.entry<void (*)(const char*)>("SbSimConfigure")(settings.c_str());
+    }
     std::string log() { return sim.entry<const char* (*)()>("SbSimLog")(); }
-    HwDataSource* open(const char* id = nullptr) { HwDataSource* s = nullptr; EXPECT_EQ(hwdsOpen(&s, "SOBOL", id), CE_OK); return s; }
+    HwDataSource* open(const char* id = nullptr) {
+        HwDataSource* s = nullptr;
+        EXPECT_EQ(hwdsOpen(&s, "SOBOL", id), CE_OK);
+        return s;
+    }
 
     fakes::DriverFolder libraries{GetParam().folder};
     RecordingHeap heap;
@@ -41,12 +52,25 @@ protected:
 SIM_DRIVER_SUITE(SobolTest);
 
 TEST_P(SobolTest, OpenChecksTheIdentifierForFormThenTheCard) {
-    struct Case { const char* id; const char* settings; CeResult result; const char* calls; };
+    struct Case {
+        const char* id;
+        const char* settings;
+        CeResult result;
+        const char* calls;
+    };
     const char* probe = "sbisCard sbGetRand(32)";
     const Case cases[] = {
-        {nullptr, "card=0", CE_HW_NOT_FOUND, "sbisCard"}, {nullptr, "fail", CE_HW_NOT_FOUND, probe}, {nullptr, "", CE_OK, probe},
-        {"1F", "", CE_OK, probe}, {"0x1f", "", CE_OK, probe}, {"", "", CE_OK, probe}, {" 1f", "", CE_OK, probe},
-        {"1G", "", CE_BAD_PARAM, ""}, {"12 ", "", CE_BAD_PARAM, ""}, {" ", "", CE_BAD_PARAM, ""}, {"0x", "", CE_BAD_PARAM, ""},
+        {nullptr, "card=0", CE_HW_NOT_FOUND, "sbisCard"},
+        {nullptr, "fail", CE_HW_NOT_FOUND, probe},
+        {nullptr, "", CE_OK, probe},
+        {"1F", "", CE_OK, probe},
+        {"0x1f", "", CE_OK, probe},
+        {"", "", CE_OK, probe},
+        {" 1f", "", CE_OK, probe},
+        {"1G", "", CE_BAD_PARAM, ""},
+        {"12 ", "", CE_BAD_PARAM, ""},
+        {" ", "", CE_BAD_PARAM, ""},
+        {"0x", "", CE_BAD_PARAM, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.id ? c.id : "(null)") + " " + c.settings);
@@ -55,7 +79,9 @@ TEST_P(SobolTest, OpenChecksTheIdentifierForFormThenTheCard) {
         HwDataSource* source = nullptr;
         EXPECT_EQ(hwdsOpen(&source, "sobol", c.id), c.result);
         EXPECT_EQ(source != nullptr, c.result == CE_OK);
-        if (source != nullptr) { EXPECT_EQ(source->id, nullptr) << "the identifier is not kept"; }
+        if (source != nullptr) {
+            EXPECT_EQ(source->id, nullptr) << "the identifier is not kept";
+        }
         EXPECT_EQ(log(), c.calls);
         EXPECT_EQ(libraries.loads, loadsBefore + (*c.calls ? 1 : 0));
     }
@@ -66,9 +92,14 @@ TEST_P(SobolTest, OpenChecksTheIdentifierForFormThenTheCard) {
 }
 
 TEST_P(SobolTest, RequestAsksTheDriverForOneByteMoreIntoAZeroedScratchBuffer) {
-    struct Case { const char* settings; uint32_t length; int32_t status; };
-    const Case cases[] = {{"", 16, HWDS_OK},   {"", 0, HWDS_OK},        {"fail", 0, HWDS_FAILED}, {"zero", 16, HWDS_FAILED},
-                          {"zero", 0, HWDS_OK}, {"fail", 16, HWDS_FAILED}, {"", 1000, HWDS_OK}};
+    struct Case {
+        const char* settings;
+        uint32_t length;
+        int32_t status;
+    };
+    const Case cases[] = {{"", 16, HWDS_OK},         {"", 0, HWDS_OK},     {"fail", 0, HWDS_FAILED},
+                          {"zero", 16, HWDS_FAILED}, {"zero", 0, HWDS_OK}, {"fail", 16, HWDS_FAILED},
+                          {"", 1000, HWDS_OK}};
     configure("");
     HwDataSource* source = open();
     for (const Case& c : cases) {
@@ -105,7 +136,8 @@ TEST_P(SobolTest, AnOpenSourceOutlivesItsCardAndWhatFailsBeforeTheDriverIsAsked)
     EXPECT_EQ(source->read(data, 1, 0), HWDS_NOT_SUPPORTED);
     EXPECT_EQ(source->write(data, 1, 0), HWDS_NOT_SUPPORTED);
     // Counts whose scratch size or bit count 32 bits cannot hold.
-    for (uint32_t length : {0x1FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu}) EXPECT_EQ(source->getRandom(data, length), HWDS_FAILED) << length;
+    for (uint32_t length : {0x1FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu})
+        EXPECT_EQ(source->getRandom(data, length), HWDS_FAILED) << length;
     EXPECT_EQ(source->getRandom(nullptr, 4), HWDS_BAD_RANGE);
     heap.sizes.clear(), heap.refuse = true;
     EXPECT_EQ(source->getRandom(data, 1), HWDS_FAILED);

@@ -16,12 +16,22 @@ TEST(Text, ParseNumberTakesTheWholeTextUpToItsLimit) {
         bool ok;
         uint64_t value;
     } cases[] = {
-        {"127", 127, true, 127},   {"0x7F", 127, true, 127}, {"0X7f", 200, true, 127},
-        {"128", 127, false, 0},    {"0x80", 127, false, 0},  {"9", 5, false, 0},
-        {"0xF", 9, false, 0},      {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
-        {"18446744073709551616", UINT64_MAX, false, 0},      {"", 9, false, 0},
-        {"0x", 9, false, 0},       {"1a", 99, false, 0},     {"-1", 9, false, 0},
-        {" 1", 9, false, 0},       {"0xg", 99, false, 0},    {"007", 9, true, 7},
+        {"127", 127, true, 127},
+        {"0x7F", 127, true, 127},
+        {"0X7f", 200, true, 127},
+        {"128", 127, false, 0},
+        {"0x80", 127, false, 0},
+        {"9", 5, false, 0},
+        {"0xF", 9, false, 0},
+        {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+        {"18446744073709551616", UINT64_MAX, false, 0},
+        {"", 9, false, 0},
+        {"0x", 9, false, 0},
+        {"1a", 99, false, 0},
+        {"-1", 9, false, 0},
+        {" 1", 9, false, 0},
+        {"0xg", 99, false, 0},
+        {"007", 9, true, 7},
     };
     for (const auto& c : cases) {
         uint64_t value = 42;

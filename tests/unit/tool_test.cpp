@@ -19,7 +19,10 @@ using namespace tooltest;
 class ToolTest : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(registry.openKeyCount(), 0) << "a registry key left open"; }
-    void expectOnly(const std::string& out, const std::string& err) { EXPECT_EQ(console.out(), out); EXPECT_EQ(console.err(), err); }
+    void expectOnly(const std::string& out, const std::string& err) {
+        EXPECT_EQ(console.out(), out);
+        EXPECT_EQ(console.err(), err);
+    }
 
     FakeConsole console;
     CountingRegistry registry;
@@ -29,20 +32,36 @@ protected:
 TEST_F(ToolTest, ArgumentsListRefuseOrShowTheBannerAndAnUnreadableRegistryIsNoMissingDriver) {
     fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("AB12CD34E"), "COM3"}});
     const std::string listed = std::string(kListOne) + "AB12CD34E\n", bad = "drivers.reg:3: expected a key line";
-    struct Case { const char* arg; std::string failure; int status; std::string out, err; };
+    struct Case {
+        const char* arg;
+        std::string failure;
+        int status;
+        std::string out, err;
+    };
     const Case cases[] = {
-        {"/L", "", 0, listed, ""}, {"/l", "", 0, listed, ""}, {"-L", "", 0, listed, ""}, {"-list", "", 0, listed, ""},
-        {"/Lanything", "", 0, listed, ""}, {"-LISTING-OF-ALL", "", 0, listed, ""}, {"/?-and-then-some", "", 0, kBanner, ""},
+        {"/L", "", 0, listed, ""},
+        {"/l", "", 0, listed, ""},
+        {"-L", "", 0, listed, ""},
+        {"-list", "", 0, listed, ""},
+        {"/Lanything", "", 0, listed, ""},
+        {"-LISTING-OF-ALL", "", 0, listed, ""},
+        {"/?-and-then-some", "", 0, kBanner, ""},
         // An identifier longer than nine characters, or none, is refused.
-        {"AB12CD34EF", "", 1, kBanner, ""}, {"ab12cd34e77", "", 1, kBanner, ""}, {"", "", 1, kBanner, ""},
-        {"/L", bad, 1, "", bad + "\n"}, {"AB12CD34E", bad, 1, "", bad + "\n"}, {"/?", bad, 0, kBanner, ""},
+        {"AB12CD34EF", "", 1, kBanner, ""},
+        {"ab12cd34e77", "", 1, kBanner, ""},
+        {"", "", 1, kBanner, ""},
+        {"/L", bad, 1, "", bad + "\n"},
+        {"AB12CD34E", bad, 1, "", bad + "\n"},
+        {"/?", bad, 0, kBanner, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.arg) + " " + c.failure);
         console.writes.clear(), registry.opens = 0, registry.failure = c.failure;
         EXPECT_EQ(runTool({c.arg}), c.status);
         expectOnly(c.out, c.err);
-        if (c.out == kBanner || !c.failure.empty()) { EXPECT_EQ(registry.opens, 0) << "the registry was read"; }
+        if (c.out == kBanner || !c.failure.empty()) {
+            EXPECT_EQ(registry.opens, 0) << "the registry was read";
+        }
     }
 }
 
@@ -55,12 +74,23 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     std::string fullBuffer = std::string(500, 'x') + "1+ID512\\";
     fullBuffer.resize(512, 'z');
 
-    struct Entry { bool binary; std::string data; };  // a string gets its terminating zero
+    struct Entry {
+        bool binary;
+        std::string data;
+    };  // a string gets its terminating zero
     const std::vector<Entry> entries = {
-        {false, fakes::instancePath("AB12CD34E")}, {false, "NO\\ONE\\HERE"} /* no '1' */, {false, prefix + "NOBACKSLASH"} /* no end */,
-        {false, prefix + "\\0000"} /* empty */, {false, prefix + "ABCDEFGHIJKLMNO\\0000"} /* 15 */, {false, prefix + "ABCDEFGHIJKLMN\\0000"} /* 14 */,
-        {true, prefix + "RAW1\\0000"} /* no zero */, {true, prefix + "CUT" + '\0' + "\\0000"} /* zero first */, {true, "XX1"} /* '1' last */,
-        {true, unterminated}, {true, fullBuffer}, {true, prefix + std::string(600, 'L') + "\\0"} /* too long to read */,
+        {false, fakes::instancePath("AB12CD34E")},
+        {false, "NO\\ONE\\HERE"} /* no '1' */,
+        {false, prefix + "NOBACKSLASH"} /* no end */,
+        {false, prefix + "\\0000"} /* empty */,
+        {false, prefix + "ABCDEFGHIJKLMNO\\0000"} /* 15 */,
+        {false, prefix + "ABCDEFGHIJKLMN\\0000"} /* 14 */,
+        {true, prefix + "RAW1\\0000"} /* no zero */,
+        {true, prefix + "CUT" + '\0' + "\\0000"} /* zero first */,
+        {true, "XX1"} /* '1' last */,
+        {true, unterminated},
+        {true, fullBuffer},
+        {true, prefix + std::string(600, 'L') + "\\0"} /* too long to read */,
         {false, prefix + "\xC0Z\\0000"} /* not ASCII */,
     };
     platform::RegTree& tree = registry.tree();
@@ -77,14 +107,20 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
 }
 
 TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
-    struct Case { uint32_t count; std::vector<std::string> names; std::string listed; };  // name N holds the path of IDN
+    struct Case {
+        uint32_t count;
+        std::vector<std::string> names;
+        std::string listed;
+    };  // name N holds the path of IDN
     const Case cases[] = {
-        {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"}, {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
+        {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"},
+        {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
         // Only names the walk would format with "%d", and only below the count.
         {3, {"2", "07", "3", "5", "+1", "0"}, std::string(kListMany) + "ID0\nID2\n"},
         {1, {"0"}, std::string(kListOne) + "ID0\n"},
         // A negative count is no device, however many entries there are.
-        {0xFFFFFFFFu, {"0", "1"}, kListNone}, {0x80000000u, {"0"}, kListNone},
+        {0xFFFFFFFFu, {"0", "1"}, kListNone},
+        {0x80000000u, {"0"}, kListNone},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
@@ -102,12 +138,24 @@ TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
 TEST_F(ToolTest, EachResultCodeHasItsMessage) {
     const std::string internal = "\nВнутренняя ошибка программы: ";
     const std::pair<CeResult, std::string> table[] = {
-        {CE_CANCELED, kNotConnected}, {CE_HW_FAIL_LOCK, kLockFailed}, {CE_HW_FAIL, kFaulty}, {CE_HW_WRITE_FAILED, kWriteError}, {CE_HW_ACCESS_DENIED, kNoAccess},
-        {CE_CODE_CORRUPTED, internal + "CE_CODE_CORRUPTED\n"}, {CE_TIMEOUT, internal + "CE_TIMEOUT\n"}, {CE_HW_OP_NOT_SUPPORTED, internal + "CE_HW_OP_NOT_SUPPORTED\n"},
-        {CE_HW_NEED_INTERACTION, internal + "CE_HW_NEED_INTERACTION\n"}, {CE_OK, internal + "CE_OK\n"}, {CE_MAC_BAD, internal + "CE_MAC_BAD\n"},
-        {42, internal + "42\n"}, {29, internal + "29\n"}, {-1, internal + "-1\n"}, {INT32_MIN, internal + "-2147483648\n"},
+        {CE_CANCELED, kNotConnected},
+        {CE_HW_FAIL_LOCK, kLockFailed},
+        {CE_HW_FAIL, kFaulty},
+        {CE_HW_WRITE_FAILED, kWriteError},
+        {CE_HW_ACCESS_DENIED, kNoAccess},
+        {CE_CODE_CORRUPTED, internal + "CE_CODE_CORRUPTED\n"},
+        {CE_TIMEOUT, internal + "CE_TIMEOUT\n"},
+        {CE_HW_OP_NOT_SUPPORTED, internal + "CE_HW_OP_NOT_SUPPORTED\n"},
+        {CE_HW_NEED_INTERACTION, internal + "CE_HW_NEED_INTERACTION\n"},
+        {CE_OK, internal + "CE_OK\n"},
+        {CE_MAC_BAD, internal + "CE_MAC_BAD\n"},
+        {42, internal + "42\n"},
+        {29, internal + "29\n"},
+        {-1, internal + "-1\n"},
+        {INT32_MIN, internal + "-2147483648\n"},
     };
-    for (const auto& [code, message] : table) console.writes.clear(), voriridod::reportError(code), expectOnly("", message);
+    for (const auto& [code, message] : table)
+        console.writes.clear(), voriridod::reportError(code), expectOnly("", message);
 }
 
 }  // namespace

@@ -21,8 +21,13 @@ const char kPort[] = "\\\\.\\COM3";
 struct SlowPorts : sim::InProcessPorts {
     int delayMs = 0;
     uint32_t lateByteWaitMs = 0;
-    bool read(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t* got) override { return std::this_thread::sleep_for(std::chrono::milliseconds(delayMs)), InProcessPorts::read(p, data, length, got); }
-    bool readFor(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override { return lateByteWaitMs = ms, InProcessPorts::readFor(p, data, length, ms, got); }
+    bool read(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t* got) override {
+        return std::this_thread::sleep_for(std::chrono::milliseconds(delayMs)),
+               InProcessPorts::read(p, data, length, got);
+    }
+    bool readFor(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
+        return lateByteWaitMs = ms, InProcessPorts::readFor(p, data, length, ms, got);
+    }
 };
 
 class ProtocolTest : public ::testing::Test {
@@ -33,10 +38,16 @@ protected:
     sim::TuvakDevice device{42};
     HwTuvak source{"ID1"};
 
-    ProtocolTest() { fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}}), serial.attach(kPort, &device); }
+    ProtocolTest() {
+        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}}), serial.attach(kPort, &device);
+    }
     void TearDown() override { EXPECT_EQ(serial.openPorts(), 0); }
     void replaceDevice(sim::TuvakDevice* other) { serial.detach(kPort), serial.attach(kPort, other); }
-    int32_t op(int kind, uint8_t* data, uint32_t length) { return kind == 0 ? source.write(data, length, 0) : kind == 1 ? source.read(data, length, 0) : source.getRandom(data, length); }
+    int32_t op(int kind, uint8_t* data, uint32_t length) {
+        return kind == 0   ? source.write(data, length, 0)
+               : kind == 1 ? source.read(data, length, 0)
+                           : source.getRandom(data, length);
+    }
 };
 
 TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
@@ -60,9 +71,11 @@ TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
 
 TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
     uint8_t buffer[2] = {};
-    const std::tuple<uint8_t*, uint32_t, uint32_t> cases[] = {{buffer, 1, 128}, {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu}, {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0}};
+    const std::tuple<uint8_t*, uint32_t, uint32_t> cases[] = {
+        {buffer, 1, 128}, {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu}, {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0}};
     for (const auto& [data, length, offset] : cases) {  // no wrap-around either
-        EXPECT_EQ(std::pair(source.write(data, length, offset), source.read(data, length, offset)), std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
+        EXPECT_EQ(std::pair(source.write(data, length, offset), source.read(data, length, offset)),
+                  std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
     }
     EXPECT_EQ(serial.openCount(), 0);
     // Nothing to transfer at the very end: only connects and disconnects.
@@ -74,9 +87,18 @@ TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
 TEST_F(ProtocolTest, StrayBytesAfterThePurgeFailTheOperationWithoutExtraTraffic) {
     Bytes fakeBlock(130, 0x11), data(128, 0x3C);  // a whole random block the device never sent
     fakeBlock[0] = TUVAK_CMD_RANDOM, fakeBlock[129] = sim::checkByte(fakeBlock.data() + 1, 128);
-    struct Case { const char* what; Bytes stray; int kind; int32_t status; std::size_t frames; };
-    const Case cases[] = {{"write", {0x07, 0x07}, 0, HWDS_WRITE_ERROR, 128}, {"read", {0x08, 0x00, 0xFF}, 1, HWDS_IO_ERROR, 128},
-        {"random", fakeBlock, 2, HWDS_IO_ERROR, 1}, {"quiet write", {}, 0, HWDS_OK, 128}, {"quiet read", {}, 1, HWDS_OK, 128}};
+    struct Case {
+        const char* what;
+        Bytes stray;
+        int kind;
+        int32_t status;
+        std::size_t frames;
+    };
+    const Case cases[] = {{"write", {0x07, 0x07}, 0, HWDS_WRITE_ERROR, 128},
+                          {"read", {0x08, 0x00, 0xFF}, 1, HWDS_IO_ERROR, 128},
+                          {"random", fakeBlock, 2, HWDS_IO_ERROR, 1},
+                          {"quiet write", {}, 0, HWDS_OK, 128},
+                          {"quiet read", {}, 1, HWDS_OK, 128}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         serial.strayAfterPurge(kPort, c.stray);
@@ -104,7 +126,9 @@ TEST_F(ProtocolTest, BrokenExchangesStopWithEarlierBytesKept) {
         other.faults().*fault = after;
         replaceDevice(&other);
         EXPECT_EQ(source.write(data, 3, 0), HWDS_WRITE_ERROR);
-        if (other.unplugged()) { EXPECT_EQ(source.write(data, 3, 0), HWDS_NOT_PRESENT) << "an unplugged device is gone for good"; }
+        if (other.unplugged()) {
+            EXPECT_EQ(source.write(data, 3, 0), HWDS_NOT_PRESENT) << "an unplugged device is gone for good";
+        }
         replaceDevice(&device);
     }
 
@@ -130,7 +154,8 @@ TEST_F(ProtocolTest, FailedConnectIsReturnedAndThePortNotLeft) {
 TEST_F(ProtocolTest, RandomBytesComeThroughTheCacheButNeverFromAGarbledBlock) {
     sim::TuvakDevice twin(42);  // seeded alike
     Bytes expected, reply;
-    for (int i = 0; i < 5; ++i) twin.receive(&TUVAK_CMD_RANDOM, 1, &reply), expected.insert(expected.end(), reply.end() - 129, reply.end() - 1);
+    for (int i = 0; i < 5; ++i)
+        twin.receive(&TUVAK_CMD_RANDOM, 1, &reply), expected.insert(expected.end(), reply.end() - 129, reply.end() - 1);
     Bytes got(612), more(60);
     ASSERT_EQ(source.getRandom(got.data(), 10), HWDS_OK);
     EXPECT_EQ(source.randomPos, 11u);
@@ -168,13 +193,16 @@ TEST_F(ProtocolTest, ReplyChecks) {
     block[0] = 0x05, block[1] = 0x58, block[129] = 0xCB;
     (badBlock = block).back() = 0xCA;
     const std::tuple<int, Bytes, int32_t> cases[] = {
-        {1, {0x08, 0x3C, 0xC3}, HWDS_OK}, {1, {0x08, 0x3C, 0x00}, HWDS_OK}, {1, {0x08, 0x3C, 0xC7}, HWDS_IO_ERROR},
-        {2, block, HWDS_OK}, {2, badBlock, HWDS_IO_ERROR}, {2, {0x05, 0x01}, HWDS_IO_ERROR}};  // the last one short
+        {1, {0x08, 0x3C, 0xC3}, HWDS_OK},       {1, {0x08, 0x3C, 0x00}, HWDS_OK},
+        {1, {0x08, 0x3C, 0xC7}, HWDS_IO_ERROR}, {2, block, HWDS_OK},
+        {2, badBlock, HWDS_IO_ERROR},           {2, {0x05, 0x01}, HWDS_IO_ERROR}};  // the last one short
     for (const auto& [kind, reply, status] : cases) {
         serial.strayAfterPurge(kPort, reply);
         Bytes out(kind == 2 ? 128 : 1);
         EXPECT_EQ(op(kind, out.data(), out.size()), status) << int(reply.back());
-        if (status == HWDS_OK) { EXPECT_EQ(out, Bytes(reply.begin() + 1, reply.end() - 1)); }
+        if (status == HWDS_OK) {
+            EXPECT_EQ(out, Bytes(reply.begin() + 1, reply.end() - 1));
+        }
     }
 }
 

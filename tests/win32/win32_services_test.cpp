@@ -30,13 +30,21 @@ protected:
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         for (const auto& [name, type, data] : kValues)
-            RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+            RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                           static_cast<DWORD>(data.size()));
         RegCloseKey(key);
         ASSERT_EQ(registry.openKey("software\\HWDS-TEST", &key_), kErrSuccess) << "letter case is ignored";
     }
-    void TearDown() override { registry.closeKey(key_); RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey); }
+    void TearDown() override {
+        registry.closeKey(key_);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
+    }
 
-    struct Value { const char* name; DWORD type; std::string data; };
+    struct Value {
+        const char* name;
+        DWORD type;
+        std::string data;
+    };
     // Wine's RegQueryValueExA counts a terminator that a REG_SZ lacks, so a text
     // without one is stored as bytes ("Bare"): none may be added either.
     inline static const std::vector<Value> kValues = {
@@ -53,7 +61,8 @@ TEST_F(Win32RegistryTest, QueriesGiveTheStoredBytesOrTheSizeNeededAndAbsentIsNot
         for (const uint32_t room : {0u, size - 1, size}) {  // 0: no buffer, the size only
             uint32_t got = room;
             auto* data = room == 0 ? nullptr : reinterpret_cast<uint8_t*>(buffer.data());
-            EXPECT_EQ(registry.queryValue(key_, name, data, &got), room == size - 1 ? kErrMoreData : kErrSuccess) << room;
+            EXPECT_EQ(registry.queryValue(key_, name, data, &got), room == size - 1 ? kErrMoreData : kErrSuccess)
+                << room;
             EXPECT_EQ(got, size);
         }
         EXPECT_EQ(buffer, data);
@@ -69,7 +78,8 @@ TEST_F(Win32RegistryTest, EnumeratesEveryValueName) {
     std::set<std::string> names;
     char name[16];
     uint32_t index = 0;
-    for (uint32_t size = sizeof name; registry.enumValue(key_, index, name, &size) == kErrSuccess; size = sizeof name, ++index) {
+    for (uint32_t size = sizeof name; registry.enumValue(key_, index, name, &size) == kErrSuccess;
+         size = sizeof name, ++index) {
         EXPECT_EQ(size, std::strlen(name));
         names.insert(name);
     }
@@ -89,8 +99,9 @@ protected:
         char system[MAX_PATH], program[MAX_PATH], current[MAX_PATH];
         ASSERT_TRUE(GetSystemDirectoryA(system, MAX_PATH) && GetModuleFileNameA(nullptr, program, MAX_PATH) &&
                     GetCurrentDirectoryA(MAX_PATH, current) && !planted.path.empty());
-        for (const auto& copy : {fs::path(system) / "hwds-test-system.dll", fs::path(program).parent_path() / "hwds-test-program.dll",
-                                 fs::path(planted.path) / "hwds-test-planted.dll"}) {
+        for (const auto& copy :
+             {fs::path(system) / "hwds-test-system.dll", fs::path(program).parent_path() / "hwds-test-program.dll",
+              fs::path(planted.path) / "hwds-test-planted.dll"}) {
             std::error_code ec;
             fs::copy_file(fs::path(SIM_DRIVERS_DIR) / "snellock.dll", copy, fs::copy_options::overwrite_existing, ec);
             ASSERT_FALSE(ec) << copy << ": " << ec.message();
@@ -115,7 +126,10 @@ protected:
 
 TEST_F(Win32LoaderTest, BothSearchesTakeTheProgramFolderAndSystem32Only) {
     ASSERT_TRUE(Win32Libraries::systemHasSafeSearch()) << "Wine has AddDllDirectory";
-    struct Row { const char* name; bool loads; };
+    struct Row {
+        const char* name;
+        bool loads;
+    };
     const Row rows[] = {
         {"hwds-test-system.dll", true},
         {"hwds-test-program.dll", true},
@@ -147,7 +161,9 @@ TEST(Win32Console, ConvertsCp1251ToCp866) {
         cyrillic1251 += static_cast<char>(0xC0 + i);
         cyrillic866 += static_cast<char>(i < 48 ? 0x80 + i : 0xB0 + i);
     }
-    struct Row { std::string in, out; };
+    struct Row {
+        std::string in, out;
+    };
     const Row rows[] = {
         {ascii + "\r\n\t", ascii + "\r\n\t"},
         {cyrillic1251, cyrillic866},
