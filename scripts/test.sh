@@ -4,15 +4,26 @@
 # ThreadSanitizer, each libFuzzer target for a bounded time, plain Release
 # builds with g++ and clang++ that must show no warning, the 32-bit x86
 # build's tests under qemu-i386, a program built against the installed
-# library, the Debian package, and the Windows builds (scripts/test-windows.sh). Run as root, it first installs the
-# Debian packages that are missing. Exits non-zero on any failure or fuzzing
-# finding.
+# library, the Debian package, and the Windows builds (scripts/test-windows.sh).
+# It first checks the layout of every C/C++ file against .clang-format. Run as
+# root, it first installs the Debian packages that are missing. Exits non-zero
+# on any failure or fuzzing finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
-ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev util-linux \
-    libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian rng-tools5
+# Everything every step below needs, before the first build: a package that
+# comes late would let the steps before it run on what the machine had.
+ensure_packages cmake ninja-build g++ clang clang-format libgtest-dev libgmock-dev googletest util-linux \
+    libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev lintian rng-tools5 \
+    g++-i686-linux-gnu qemu-user \
+    locales g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 unzip
+# The sanitizer runtime of whichever clang++ the presets will find.
+clang_major=$(clang++ -dumpversion | cut -d. -f1)
+ensure_packages "libclang-rt-$clang_major-dev"
+
+echo "== format (clang-format $(clang-format --version | grep -o '[0-9][0-9.]*' | head -n 1))"
+git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # A fixed locale, so that the console text the tests compare is the same everywhere.
@@ -54,6 +65,8 @@ for compiler in gcc clang; do
     cxx=$([ "$compiler" = gcc ] && echo g++ || echo clang++)
     dir="build/release-$compiler"
     echo "== plain Release build with $cxx at -O3"
+    # From nothing: an incremental build compiles nothing and so warns of nothing.
+    rm -rf "$dir"
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
         -DCMAKE_CXX_FLAGS=-O3 >/dev/null
     if grep -q -- -Werror "$dir/compile_commands.json"; then
@@ -72,7 +85,6 @@ done
 # leaves out the few whose threads contend for a native mutex: they hang
 # under the emulator).
 echo "== i686 build (unit tests under qemu-i386)"
-ensure_packages g++-i686-linux-gnu qemu-user googletest
 cmake --preset i686 >/dev/null
 cmake --build --preset i686 -j "$jobs" --target unit_tests
 ctest --preset i686 -j "$jobs"
