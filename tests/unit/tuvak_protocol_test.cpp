@@ -3,7 +3,6 @@
 #include <chrono>
 #include <numeric>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "hwds/tuvak/hwtuvak.h"
@@ -22,11 +21,12 @@ struct SlowPorts : sim::InProcessPorts {
     int delayMs = 0;
     uint32_t lateByteWaitMs = 0;
     bool read(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t* got) override {
-        return std::this_thread::sleep_for(std::chrono::milliseconds(delayMs)),
-               InProcessPorts::read(p, data, length, got);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        return InProcessPorts::read(p, data, length, got);
     }
     bool readFor(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
-        return lateByteWaitMs = ms, InProcessPorts::readFor(p, data, length, ms, got);
+        lateByteWaitMs = ms;
+        return InProcessPorts::readFor(p, data, length, ms, got);
     }
 };
 
@@ -38,15 +38,24 @@ protected:
     sim::TuvakDevice device{42};
     HwTuvak source{"ID1"};
 
+    enum class Op { Write, Read, Random };
+
     ProtocolTest() {
-        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}}), serial.attach(kPort, &device);
+        fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("ID1"), "COM3"}});
+        serial.attach(kPort, &device);
     }
     void TearDown() override { EXPECT_EQ(serial.openPorts(), 0); }
-    void replaceDevice(sim::TuvakDevice* other) { serial.detach(kPort), serial.attach(kPort, other); }
-    int32_t op(int kind, uint8_t* data, uint32_t length) {
-        return kind == 0   ? source.write(data, length, 0)
-               : kind == 1 ? source.read(data, length, 0)
-                           : source.getRandom(data, length);
+    void replaceDevice(sim::TuvakDevice* other) {
+        serial.detach(kPort);
+        serial.attach(kPort, other);
+    }
+    int32_t run(Op op, uint8_t* data, uint32_t length) {
+        switch (op) {
+            case Op::Write: return source.write(data, length, 0);
+            case Op::Read: return source.read(data, length, 0);
+            case Op::Random: return source.getRandom(data, length);
+        }
+        return HWDS_FAILED;
     }
 };
 
@@ -60,7 +69,8 @@ TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
     // Write reply as two single bytes; read reply as the echo, then data and check together.
     EXPECT_EQ(serial.readSizes(), (std::vector<uint32_t>{1, 1, 1, 2}));
 
-    Bytes pattern(128), middle(5);
+    Bytes pattern(128);
+    Bytes middle(5);
     std::iota(pattern.begin(), pattern.end(), 0x80);
     ASSERT_EQ(source.write(pattern.data(), 128, 0), HWDS_OK);
     EXPECT_EQ(Bytes(device.memory().begin(), device.memory().end()), pattern);
@@ -71,11 +81,19 @@ TEST_F(ProtocolTest, FramesOnTheWireAndWholeMemoryInOneOpening) {
 
 TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
     uint8_t buffer[2] = {};
-    const std::tuple<uint8_t*, uint32_t, uint32_t> cases[] = {
-        {buffer, 1, 128}, {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu}, {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0}};
-    for (const auto& [data, length, offset] : cases) {  // no wrap-around either
-        EXPECT_EQ(std::pair(source.write(data, length, offset), source.read(data, length, offset)),
-                  std::pair(HWDS_BAD_RANGE, HWDS_BAD_RANGE));
+    struct Case {
+        uint8_t* data;
+        uint32_t length;
+        uint32_t offset;
+    };
+    const Case cases[] = {
+        {buffer, 1, 128},         {buffer, 2, 127}, {buffer, 2, 0xFFFFFFFFu},  // no wrap-around either
+        {buffer, 0xFFFFFFFFu, 1}, {nullptr, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.length << " at " << c.offset);
+        EXPECT_EQ(source.write(c.data, c.length, c.offset), HWDS_BAD_RANGE);
+        EXPECT_EQ(source.read(c.data, c.length, c.offset), HWDS_BAD_RANGE);
     }
     EXPECT_EQ(serial.openCount(), 0);
     // Nothing to transfer at the very end: only connects and disconnects.
@@ -85,26 +103,31 @@ TEST_F(ProtocolTest, RangeIsCheckedBeforeThePortIsTouched) {
 }
 
 TEST_F(ProtocolTest, StrayBytesAfterThePurgeFailTheOperationWithoutExtraTraffic) {
-    Bytes fakeBlock(130, 0x11), data(128, 0x3C);  // a whole random block the device never sent
-    fakeBlock[0] = TUVAK_CMD_RANDOM, fakeBlock[129] = sim::checkByte(fakeBlock.data() + 1, 128);
+    Bytes fakeBlock(130, 0x11);  // a whole random block the device never sent
+    fakeBlock[0] = TUVAK_CMD_RANDOM;
+    fakeBlock[129] = sim::checkByte(fakeBlock.data() + 1, 128);
+    Bytes data(128, 0x3C);
     struct Case {
         const char* what;
         Bytes stray;
-        int kind;
+        Op op;
         int32_t status;
         std::size_t frames;
     };
-    const Case cases[] = {{"write", {0x07, 0x07}, 0, HWDS_WRITE_ERROR, 128},
-                          {"read", {0x08, 0x00, 0xFF}, 1, HWDS_IO_ERROR, 128},
-                          {"random", fakeBlock, 2, HWDS_IO_ERROR, 1},
-                          {"quiet write", {}, 0, HWDS_OK, 128},
-                          {"quiet read", {}, 1, HWDS_OK, 128}};
+    const Case cases[] = {
+        {.what = "write", .stray = {0x07, 0x07}, .op = Op::Write, .status = HWDS_WRITE_ERROR, .frames = 128},
+        {.what = "read", .stray = {0x08, 0x00, 0xFF}, .op = Op::Read, .status = HWDS_IO_ERROR, .frames = 128},
+        {.what = "random", .stray = fakeBlock, .op = Op::Random, .status = HWDS_IO_ERROR, .frames = 1},
+        {.what = "quiet write", .stray = {}, .op = Op::Write, .status = HWDS_OK, .frames = 128},
+        {.what = "quiet read", .stray = {}, .op = Op::Read, .status = HWDS_OK, .frames = 128},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         serial.strayAfterPurge(kPort, c.stray);
         device.clearFrameLog();
-        const std::size_t writesBefore = serial.writes().size(), looksBefore = serial.readForSizes().size();
-        EXPECT_EQ(op(c.kind, data.data(), c.kind == 2 ? 1 : 128), c.status);
+        const std::size_t writesBefore = serial.writes().size();
+        const std::size_t looksBefore = serial.readForSizes().size();
+        EXPECT_EQ(run(c.op, data.data(), c.op == Op::Random ? 1 : 128), c.status);
         EXPECT_EQ(device.frameLog().size(), c.frames);
         EXPECT_EQ(serial.writes().size() - writesBefore, c.frames) << "nothing more went on the wire";
         EXPECT_EQ(serial.readForSizes().size() - looksBefore, 1u) << "one look after the last reply";
@@ -134,29 +157,35 @@ TEST_F(ProtocolTest, BrokenExchangesStopWithEarlierBytesKept) {
 
     // A broken read keeps what was read and no more.
     std::iota(device.memory().begin(), device.memory().end(), 1);
-    device.faults().badAckAfter = -1, device.faults().badCheckAfter = device.framesAnswered() + 2;
+    device.faults().badAckAfter = -1;
+    device.faults().badCheckAfter = device.framesAnswered() + 2;
     uint8_t got[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(source.read(got, 5, 0), HWDS_IO_ERROR);
     EXPECT_EQ(Bytes(got, got + 5), (Bytes{1, 2, 0xEE, 0xEE, 0xEE}));
-    device.faults().badCheckAfter = -1, device.faults().badEchoAfter = device.framesAnswered();
+    device.faults().badCheckAfter = -1;
+    device.faults().badEchoAfter = device.framesAnswered();
     EXPECT_EQ(source.read(got, 1, 0), HWDS_IO_ERROR);
 }
 
 TEST_F(ProtocolTest, FailedConnectIsReturnedAndThePortNotLeft) {
     serial.failOpen(kPort, platform::kErrAccessDenied);
     uint8_t byte = 0;
-    for (int kind : {0, 1, 2}) EXPECT_EQ(op(kind, &byte, 1), HWDS_ACCESS_DENIED) << kind;
+    for (Op op : {Op::Write, Op::Read, Op::Random}) EXPECT_EQ(run(op, &byte, 1), HWDS_ACCESS_DENIED);
     serial.failOpen(kPort, 0);
     serial.failClose = true;
-    EXPECT_EQ(op(0, &byte, 1), HWDS_FAILED);  // all went well but the close
+    EXPECT_EQ(run(Op::Write, &byte, 1), HWDS_FAILED);  // all went well but the close
 }
 
 TEST_F(ProtocolTest, RandomBytesComeThroughTheCacheButNeverFromAGarbledBlock) {
     sim::TuvakDevice twin(42);  // seeded alike
-    Bytes expected, reply;
-    for (int i = 0; i < 5; ++i)
-        twin.receive(&TUVAK_CMD_RANDOM, 1, &reply), expected.insert(expected.end(), reply.end() - 129, reply.end() - 1);
-    Bytes got(612), more(60);
+    Bytes expected;
+    for (int i = 0; i < 5; ++i) {
+        Bytes reply;
+        twin.receive(&TUVAK_CMD_RANDOM, 1, &reply);
+        expected.insert(expected.end(), reply.end() - 129, reply.end() - 1);
+    }
+    Bytes got(612);
+    Bytes more(60);
     ASSERT_EQ(source.getRandom(got.data(), 10), HWDS_OK);
     EXPECT_EQ(source.randomPos, 11u);
     EXPECT_EQ(serial.readSizes(), (std::vector<uint32_t>{1, 129}));
@@ -189,30 +218,42 @@ TEST_F(ProtocolTest, ReplyChecks) {
     // Only scripted replies come. A read reply is good when data and check byte share no bit;
     // a random block's check covers all its bytes: 128 bytes summing to 0x1234 check 0xFF - 0x34 = 0xCB.
     device.faults().silentAfter = 0;
-    Bytes block(130, 0x24), badBlock;
-    block[0] = 0x05, block[1] = 0x58, block[129] = 0xCB;
-    (badBlock = block).back() = 0xCA;
-    const std::tuple<int, Bytes, int32_t> cases[] = {
-        {1, {0x08, 0x3C, 0xC3}, HWDS_OK},       {1, {0x08, 0x3C, 0x00}, HWDS_OK},
-        {1, {0x08, 0x3C, 0xC7}, HWDS_IO_ERROR}, {2, block, HWDS_OK},
-        {2, badBlock, HWDS_IO_ERROR},           {2, {0x05, 0x01}, HWDS_IO_ERROR}};  // the last one short
-    for (const auto& [kind, reply, status] : cases) {
-        serial.strayAfterPurge(kPort, reply);
-        Bytes out(kind == 2 ? 128 : 1);
-        EXPECT_EQ(op(kind, out.data(), out.size()), status) << int(reply.back());
-        if (status == HWDS_OK) {
-            EXPECT_EQ(out, Bytes(reply.begin() + 1, reply.end() - 1));
+    Bytes block(130, 0x24);
+    block[0] = 0x05;
+    block[1] = 0x58;
+    block[129] = 0xCB;
+    Bytes badBlock = block;
+    badBlock.back() = 0xCA;
+    struct Case {
+        Op op;
+        Bytes reply;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {Op::Read, {0x08, 0x3C, 0xC3}, HWDS_OK},       {Op::Read, {0x08, 0x3C, 0x00}, HWDS_OK},
+        {Op::Read, {0x08, 0x3C, 0xC7}, HWDS_IO_ERROR}, {Op::Random, block, HWDS_OK},
+        {Op::Random, badBlock, HWDS_IO_ERROR},         {Op::Random, {0x05, 0x01}, HWDS_IO_ERROR},  // short
+    };
+    for (const Case& c : cases) {
+        serial.strayAfterPurge(kPort, c.reply);
+        Bytes out(c.op == Op::Random ? 128 : 1);
+        EXPECT_EQ(run(c.op, out.data(), out.size()), c.status) << int(c.reply.back());
+        if (c.status == HWDS_OK) {
+            EXPECT_EQ(out, Bytes(c.reply.begin() + 1, c.reply.end() - 1));
         }
     }
 }
 
 TEST_F(ProtocolTest, LateByteWaitFollowsTheLinksPace) {
     const uint8_t data[2] = {1, 2};
+    // Each read 20 ms late, two reads an exchange: half as long again as 40 ms.
+    serial.delayMs = 20;
     ASSERT_EQ(source.write(data, 2, 0), HWDS_OK);
-    EXPECT_GE(serial.lateByteWaitMs, 1u);
-    serial.delayMs = 20;  // replies 20 ms late, 40 ms an exchange: a stray one could take as long
-    ASSERT_EQ(source.write(data, 2, 0), HWDS_OK);
-    EXPECT_GE(serial.lateByteWaitMs, 40u);
+    EXPECT_GE(serial.lateByteWaitMs, 60u);
+    // An exchange of 700 ms would make 1050: the look is capped at a second.
+    serial.delayMs = 350;
+    ASSERT_EQ(source.write(data, 1, 0), HWDS_OK);
+    EXPECT_EQ(serial.lateByteWaitMs, 1000u);
 }
 
 }  // namespace
