@@ -15,14 +15,21 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct RecordingHeap : platform::Heap {  // the process heap, recording what was asked of it
+// The process heap, recording what was asked of it.
+struct RecordingHeap : platform::Heap {
     bool refuse = false;
     std::vector<size_t> sizes;
     int outstanding = 0;
     void* allocate(std::size_t n) override {
-        return sizes.push_back(n), refuse ? nullptr : (++outstanding, std::calloc(n, 1));
+        sizes.push_back(n);
+        if (refuse) return nullptr;
+        ++outstanding;
+        return std::calloc(n, 1);
     }
-    void release(void* block) override { --outstanding, std::free(block); }
+    void release(void* block) override {
+        --outstanding;
+        std::free(block);
+    }
 };
 
 class SobolTest : public ::testing::TestWithParam<fakes::DriverBuild> {
@@ -97,9 +104,10 @@ TEST_P(SobolTest, RequestAsksTheDriverForOneByteMoreIntoAZeroedScratchBuffer) {
         uint32_t length;
         int32_t status;
     };
-    const Case cases[] = {{"", 16, HWDS_OK},         {"", 0, HWDS_OK},     {"fail", 0, HWDS_FAILED},
-                          {"zero", 16, HWDS_FAILED}, {"zero", 0, HWDS_OK}, {"fail", 16, HWDS_FAILED},
-                          {"", 1000, HWDS_OK}};
+    const Case cases[] = {
+        {"", 16, HWDS_OK},    {"", 0, HWDS_OK},          {"fail", 0, HWDS_FAILED}, {"zero", 16, HWDS_FAILED},
+        {"zero", 0, HWDS_OK}, {"fail", 16, HWDS_FAILED}, {"", 1000, HWDS_OK},
+    };
     configure("");
     HwDataSource* source = open();
     for (const Case& c : cases) {
@@ -139,7 +147,8 @@ TEST_P(SobolTest, AnOpenSourceOutlivesItsCardAndWhatFailsBeforeTheDriverIsAsked)
     for (uint32_t length : {0x1FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu})
         EXPECT_EQ(source->getRandom(data, length), HWDS_FAILED) << length;
     EXPECT_EQ(source->getRandom(nullptr, 4), HWDS_BAD_RANGE);
-    heap.sizes.clear(), heap.refuse = true;
+    heap.sizes.clear();
+    heap.refuse = true;
     EXPECT_EQ(source->getRandom(data, 1), HWDS_FAILED);
     EXPECT_EQ(libraries.loads, loadsBefore);
     EXPECT_EQ(log(), "");
