@@ -31,32 +31,36 @@ protected:
 
 TEST_F(ToolTest, ArgumentsListRefuseOrShowTheBannerAndAnUnreadableRegistryIsNoMissingDriver) {
     fakes::addFtdiDriver(registry.tree(), {{fakes::instancePath("AB12CD34E"), "COM3"}});
-    const std::string listed = std::string(kListOne) + "AB12CD34E\n", bad = "drivers.reg:3: expected a key line";
+    const std::string listed = std::string(kListOne) + "AB12CD34E\n";
+    const std::string bad = "drivers.reg:3: expected a key line";
     struct Case {
         const char* arg;
-        std::string failure;
+        std::string failure;  // of the registry
         int status;
-        std::string out, err;
+        std::string out;
+        std::string err;
     };
     const Case cases[] = {
-        {"/L", "", 0, listed, ""},
-        {"/l", "", 0, listed, ""},
-        {"-L", "", 0, listed, ""},
-        {"-list", "", 0, listed, ""},
-        {"/Lanything", "", 0, listed, ""},
-        {"-LISTING-OF-ALL", "", 0, listed, ""},
-        {"/?-and-then-some", "", 0, kBanner, ""},
+        {.arg = "/L", .failure = "", .status = 0, .out = listed, .err = ""},
+        {.arg = "/l", .failure = "", .status = 0, .out = listed, .err = ""},
+        {.arg = "-L", .failure = "", .status = 0, .out = listed, .err = ""},
+        {.arg = "-list", .failure = "", .status = 0, .out = listed, .err = ""},
+        {.arg = "/Lanything", .failure = "", .status = 0, .out = listed, .err = ""},
+        {.arg = "-LISTING-OF-ALL", .failure = "", .status = 0, .out = listed, .err = ""},
+        {.arg = "/?-and-then-some", .failure = "", .status = 0, .out = kBanner, .err = ""},
         // An identifier longer than nine characters, or none, is refused.
-        {"AB12CD34EF", "", 1, kBanner, ""},
-        {"ab12cd34e77", "", 1, kBanner, ""},
-        {"", "", 1, kBanner, ""},
-        {"/L", bad, 1, "", bad + "\n"},
-        {"AB12CD34E", bad, 1, "", bad + "\n"},
-        {"/?", bad, 0, kBanner, ""},
+        {.arg = "AB12CD34EF", .failure = "", .status = 1, .out = kBanner, .err = ""},
+        {.arg = "ab12cd34e77", .failure = "", .status = 1, .out = kBanner, .err = ""},
+        {.arg = "", .failure = "", .status = 1, .out = kBanner, .err = ""},
+        {.arg = "/L", .failure = bad, .status = 1, .out = "", .err = bad + "\n"},
+        {.arg = "AB12CD34E", .failure = bad, .status = 1, .out = "", .err = bad + "\n"},
+        {.arg = "/?", .failure = bad, .status = 0, .out = kBanner, .err = ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.arg) + " " + c.failure);
-        console.writes.clear(), registry.opens = 0, registry.failure = c.failure;
+        console.writes.clear();
+        registry.opens = 0;
+        registry.failure = c.failure;
         EXPECT_EQ(runTool({c.arg}), c.status);
         expectOnly(c.out, c.err);
         if (c.out == kBanner || !c.failure.empty()) {
@@ -74,32 +78,35 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
     std::string fullBuffer = std::string(500, 'x') + "1+ID512\\";
     fullBuffer.resize(512, 'z');
 
+    // A string gets its terminating zero.
     struct Entry {
         bool binary;
         std::string data;
-    };  // a string gets its terminating zero
+    };
     const std::vector<Entry> entries = {
         {false, fakes::instancePath("AB12CD34E")},
-        {false, "NO\\ONE\\HERE"} /* no '1' */,
-        {false, prefix + "NOBACKSLASH"} /* no end */,
-        {false, prefix + "\\0000"} /* empty */,
-        {false, prefix + "ABCDEFGHIJKLMNO\\0000"} /* 15 */,
-        {false, prefix + "ABCDEFGHIJKLMN\\0000"} /* 14 */,
-        {true, prefix + "RAW1\\0000"} /* no zero */,
-        {true, prefix + "CUT" + '\0' + "\\0000"} /* zero first */,
-        {true, "XX1"} /* '1' last */,
+        {false, "NO\\ONE\\HERE"},                   // no '1'
+        {false, prefix + "NOBACKSLASH"},            // no end
+        {false, prefix + "\\0000"},                 // empty
+        {false, prefix + "ABCDEFGHIJKLMNO\\0000"},  // 15
+        {false, prefix + "ABCDEFGHIJKLMN\\0000"},   // 14
+        {true, prefix + "RAW1\\0000"},              // no zero
+        {true, prefix + "CUT" + '\0' + "\\0000"},   // zero first
+        {true, "XX1"},                              // '1' last
         {true, unterminated},
         {true, fullBuffer},
-        {true, prefix + std::string(600, 'L') + "\\0"} /* too long to read */,
-        {false, prefix + "\xC0Z\\0000"} /* not ASCII */,
+        {true, prefix + std::string(600, 'L') + "\\0"},  // too long to read
+        {false, prefix + "\xC0Z\\0000"},                 // not ASCII
     };
     platform::RegTree& tree = registry.tree();
     tree.addKey(fakes::kDriverKey);
     // One index more than there are entries: that value does not exist.
     tree.setDword(fakes::kEnumKey, "Count", static_cast<uint32_t>(entries.size() + 1));
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        tree.setValue(fakes::kEnumKey, std::to_string(i), entries[i].binary ? platform::kRegBinary : platform::kRegSz,
-                      bytes(entries[i].binary ? entries[i].data : entries[i].data + '\0'));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        const uint32_t type = entry.binary ? platform::kRegBinary : platform::kRegSz;
+        tree.setValue(fakes::kEnumKey, std::to_string(i), type, bytes(entry.binary ? entry.data : entry.data + '\0'));
+    }
 
     EXPECT_EQ(runTool({"/L"}), 0);
     // Identifier lines are written as read, never converted.
@@ -107,11 +114,12 @@ TEST_F(ToolTest, ListingSkipsEntriesItCannotParse) {
 }
 
 TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
+    // Name N holds the path of IDN.
     struct Case {
         uint32_t count;
         std::vector<std::string> names;
         std::string listed;
-    };  // name N holds the path of IDN
+    };
     const Case cases[] = {
         {0x7FFFFFFFu, {"0", "1"}, std::string(kListMany) + "ID0\nID1\n"},
         {0x7FFFFFFFu, {"1999999999", "7"}, std::string(kListMany) + "ID7\nID1999999999\n"},
@@ -125,10 +133,12 @@ TEST_F(ToolTest, CountWalksOnlyTheEntriesTheKeyHolds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
         platform::RegTree& tree = registry.tree();
-        tree.removeKey(""), tree.addKey(fakes::kDriverKey);
+        tree.removeKey("");
+        tree.addKey(fakes::kDriverKey);
         tree.setDword(fakes::kEnumKey, "Count", c.count);
         for (const std::string& name : c.names) tree.setString(fakes::kEnumKey, name, fakes::instancePath("ID" + name));
-        console.writes.clear(), registry.queries = 0;
+        console.writes.clear();
+        registry.queries = 0;
         EXPECT_EQ(runTool({"/L"}), 0);
         expectOnly(c.listed, "");
         EXPECT_LE(registry.queries, 1 + static_cast<long long>(c.names.size()));
@@ -154,8 +164,12 @@ TEST_F(ToolTest, EachResultCodeHasItsMessage) {
         {-1, internal + "-1\n"},
         {INT32_MIN, internal + "-2147483648\n"},
     };
-    for (const auto& [code, message] : table)
-        console.writes.clear(), voriridod::reportError(code), expectOnly("", message);
+    for (const auto& [code, message] : table) {
+        SCOPED_TRACE(code);
+        console.writes.clear();
+        voriridod::reportError(code);
+        expectOnly("", message);
+    }
 }
 
 }  // namespace
