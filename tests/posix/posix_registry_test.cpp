@@ -46,8 +46,10 @@ std::string oneAdapter(const std::string& id) {
 std::pair<uint32_t, std::string> firstEntry(Registry& registry, KeyHandle opened = kNoKey) {
     KeyHandle key = opened;
     if (key == kNoKey && registry.openKey(kEnum, &key) != kErrSuccess) return {0, "<no Enum>"};
-    uint8_t count[4] = {}, entry[64] = {};
-    uint32_t size = sizeof count, entrySize = sizeof entry - 1;
+    uint8_t count[4] = {};
+    uint8_t entry[64] = {};
+    uint32_t size = sizeof count;
+    uint32_t entrySize = sizeof entry - 1;
     registry.queryValue(key, "Count", count, &size);
     if (registry.queryValue(key, "0", entry, &entrySize) != kErrSuccess) entry[0] = '\0';
     if (opened == kNoKey) registry.closeKey(key);
@@ -108,8 +110,10 @@ TEST(RegeditFile, FileTooLargeForMemoryIsAnErrorNamingIt) {
     if (kSanitized) GTEST_SKIP() << "needs an address-space limit, which sanitizers do not allow";
     TempDir dir;
     std::string file = "REGEDIT4\n[HKLM\\K]\n";
-    for (int n = 0; file.size() < (std::size_t{24} << 20); ++n) ((file += '"') += std::to_string(n)) += "\"=\"\"\n";
-    const std::string path = dir.write("huge.reg", std::exchange(file, std::string()));
+    for (int n = 0; file.size() < (std::size_t{24} << 20); ++n) file += '"' + std::to_string(n) + "\"=\"\"\n";
+    const std::string path = dir.write("huge.reg", file);
+    // Its memory would count against the child's limit.
+    file = std::string();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -134,7 +138,8 @@ TEST(RegeditFile, FileTooLargeForMemoryIsAnErrorNamingIt) {
 // A fake sysfs with the layout the kernel gives USB serial adapters.
 struct FakeSysfs {
     const TempDir& dir;
-    const std::string usb = "devices/pci0000:00/usb1/", driverDir = dir.path + "/bus/usb-serial/drivers/ftdi_sio";
+    const std::string usb = "devices/pci0000:00/usb1/";
+    const std::string driverDir = dir.path + "/bus/usb-serial/drivers/ftdi_sio";
     // Its ttys on interfaces 0, 1, ...
     void device(const std::string& name, const std::string& pid, const char* serial,
                 std::vector<std::string> ttys = {}) {
@@ -163,12 +168,18 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     buildSysfsView(dir.path, "/dev", true, &tree);
     ASSERT_EQ(text(tree, kEnum, "Count"), std::string("\3\0\0\0", 4));
     struct Row {
-        std::string entry, instance, com, node;
+        std::string entry;
+        std::string instance;
+        std::string com;
+        std::string node;
     };
     const Row rows[] = {
-        {"0", "FTDIBUS\\VID_0403+PID_601C+FT2XA\\0000", "COM3", "/dev/ttyUSB2"},
-        {"1", "FTDIBUS\\VID_0403+PID_601C+FT2XB\\0000", "COM4", "/dev/ttyUSB3"},
-        {"2", "FTDIBUS\\VID_0403+PID_6001+AB12CD34EA\\0000", "COM11", "/dev/ttyUSB10"},
+        {.entry = "0", .instance = "FTDIBUS\\VID_0403+PID_601C+FT2XA\\0000", .com = "COM3", .node = "/dev/ttyUSB2"},
+        {.entry = "1", .instance = "FTDIBUS\\VID_0403+PID_601C+FT2XB\\0000", .com = "COM4", .node = "/dev/ttyUSB3"},
+        {.entry = "2",
+         .instance = "FTDIBUS\\VID_0403+PID_6001+AB12CD34EA\\0000",
+         .com = "COM11",
+         .node = "/dev/ttyUSB10"},
     };
     for (const Row& r : rows) {
         const RegValue* entry = tree.findKey(kEnum)->value(r.entry);
@@ -177,17 +188,19 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
         EXPECT_EQ(text(tree, "SYSTEM\\CurrentControlSet\\Enum\\" + r.instance + "\\Device Parameters", "PortName"),
                   r.com + '\0');
         std::string node;
-        EXPECT_TRUE(resolveComName(tree, r.com, &node) && node == r.node) << r.com << " " << node;
+        EXPECT_TRUE(resolveComName(tree, r.com, &node)) << r.com;
+        EXPECT_EQ(node, r.node) << r.com;
     }
     EXPECT_EQ(text(tree, kEnum, "3"), "<missing>") << "the tty without a serial number is left out";
 }
 
 TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
+    // A file of no content is a folder.
     struct Case {
         const char* what;
         std::vector<std::pair<std::string, std::string>> files;
         bool present;
-    };  // "" content: a folder
+    };
     const Case cases[] = {
         {"nothing", {{"sys/bus/usb-serial/drivers/pl2303", ""}}, false},
         {"serving ports", {{"sys/bus/usb-serial/drivers/ftdi_sio", ""}}, true},
@@ -209,8 +222,13 @@ TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
-        for (const auto& [name, content] : c.files)
-            content.empty() ? (void)fs::create_directories(fs::path(dir.path) / name) : (void)dir.write(name, content);
+        for (const auto& [name, content] : c.files) {
+            if (content.empty()) {
+                fs::create_directories(fs::path(dir.path) / name);
+            } else {
+                dir.write(name, content);
+            }
+        }
         auto registry = PosixRegistry::fromSysfs(dir.path + "/sys", "/dev", dir.path + "/modules");
         // Count says how many ports the driver serves, none here.
         EXPECT_EQ(firstEntry(*registry), std::make_pair(0u, std::string(c.present ? "" : "<no Enum>")));
@@ -230,7 +248,8 @@ TEST(SysfsView, PortsPluggedInMovedAndGoneAreSeenAtOnce) {
     const std::string instance = "FTDIBUS\\VID_0403+PID_6001+LATE01A\\0000";
     EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
     std::string node;
-    EXPECT_TRUE(registry->resolveComName("COM1", &node) && node == "/dev/ttyUSB0") << node;
+    EXPECT_TRUE(registry->resolveComName("COM1", &node));
+    EXPECT_EQ(node, "/dev/ttyUSB0");
 
     // Unplugged, and plugged in again as another tty: the old name leads nowhere.
     fs::remove(sysfs.driverDir + "/ttyUSB0");
@@ -238,7 +257,8 @@ TEST(SysfsView, PortsPluggedInMovedAndGoneAreSeenAtOnce) {
     sysfs.tty("1-1", '0', "ttyUSB4");
     EXPECT_EQ(firstEntry(*registry), std::make_pair(1u, instance));
     EXPECT_FALSE(registry->resolveComName("COM1", &node));
-    EXPECT_TRUE(registry->resolveComName("COM5", &node) && node == "/dev/ttyUSB4") << node;
+    EXPECT_TRUE(registry->resolveComName("COM5", &node));
+    EXPECT_EQ(node, "/dev/ttyUSB4");
     EXPECT_EQ(
         text(registry->tree(), "SYSTEM\\CurrentControlSet\\Enum\\" + instance + "\\Device Parameters", "PortName"),
         std::string("COM5") + '\0');
@@ -286,20 +306,23 @@ TEST(PosixRegistry, DeviceAttachedWhileTheOperatorIsAskedIsFound) {
     struct Operator {
         TempDir* dir;
         std::vector<int32_t> codes;
-    } op{&dir, {}};
-    HWDSInteraction record{
-        nullptr,
-        [](void* self, const char*, const char*, int32_t, int32_t code) -> int32_t {
+    };
+    Operator op{.dir = &dir, .codes = {}};
+    const HWDSInteraction record{
+        .reservedCallback = nullptr,
+        .interact = [](void* self, const char*, const char*, int32_t, int32_t code) -> int32_t {
             auto* op = static_cast<Operator*>(self);
             op->codes.push_back(code);
-            if (code == HWDS_PROMPT_END || op->codes.size() > 1)
-                return code == HWDS_PROMPT_END ? 0 : HWDS_ANSWER_CANCEL;
+            if (code == HWDS_PROMPT_END) return 0;
+            if (op->codes.size() > 1) return HWDS_ANSWER_CANCEL;
             op->dir->write("devices.reg", oneAdapter("LATE") +
                                               "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+LATE"
                                               "\\0000\\Device Parameters]\n\"PortName\"=\"COM3\"\n");
             return HWDS_ANSWER_RETRY;
         },
-        nullptr, &op};
+        .reservedData = nullptr,
+        .userData = &op,
+    };
     HwDataSource* source = nullptr;
     ASSERT_EQ(hwdsOpen(&source, "TUVAK", "LATE"), CE_OK);
     const uint8_t value = 0x5A;
