@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,6 +18,28 @@ namespace {
 using Tree = platform::RegTree;
 using fakes::Adapter;
 using fakes::instancePath;
+
+// One change made to the driver's data after it is laid out.
+struct Edit {
+    enum Kind { None, RemoveKey, RemoveValue, SetBytes, SetDword };
+    Kind kind = None;
+    std::string key = {};
+    std::string name = {};
+    std::vector<uint8_t> bytes = {};  // binary data, for SetBytes
+    uint32_t dword = 0;               // for SetDword
+};
+
+void apply(Tree& tree, const Edit& edit) {
+    switch (edit.kind) {
+        case Edit::None: break;
+        case Edit::RemoveKey: tree.removeKey(edit.key); break;
+        case Edit::RemoveValue: tree.removeValue(edit.key, edit.name); break;
+        case Edit::SetBytes: tree.setValue(edit.key, edit.name, platform::kRegBinary, edit.bytes); break;
+        case Edit::SetDword: tree.setDword(edit.key, edit.name, edit.dword); break;
+    }
+}
+
+std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 class ConnectionTest : public ::testing::Test {
 protected:
@@ -42,85 +64,108 @@ protected:
 };
 
 TEST_F(ConnectionTest, DriverDataTellsAbsentFromFaultyAndEntryAndPortAreTakenAsListed) {
-    const std::string id1 = instancePath("ID1"), id1b = "FTDIBUS\\VID_0403+PID_6001+ID1\\0001", longId(37, 'A');
+    const std::string id1 = instancePath("ID1");
+    const std::string id1b = "FTDIBUS\\VID_0403+PID_6001+ID1\\0001";
+    const std::string longId(37, 'A');
     const std::string unterminated = (id1 + std::string(64, '0')).substr(0, 64);
-    const std::vector<Adapter> strangers = {{instancePath("ABCD"), "COM3"},
-                                            {instancePath("abc"), "COM3"},
-                                            {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM3"},
-                                            {"FTDIBUS\\VID_0403+PID_6001+ABC", "COM3"}};
-    const std::vector<Adapter> oversized = {{id1, "COM3"}, {std::string(64, 'x'), ""}, {instancePath("ID2"), "COM4"}};
+    const std::string id1Parameters = fakes::deviceParametersKey(id1);
+    const std::vector<Adapter> strangers = {
+        {instancePath("ABCD"), "COM3"},
+        {instancePath("abc"), "COM3"},
+        {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM3"},
+        {"FTDIBUS\\VID_0403+PID_6001+ABC", "COM3"},
+    };
+    const std::vector<Adapter> oversized = {
+        {id1, "COM3"},
+        {std::string(64, 'x'), ""},
+        {instancePath("ID2"), "COM4"},
+    };
     struct Case {
         const char* what;
-        std::vector<Adapter> adapters;
-        std::function<void(Tree&)> more;
+        std::vector<Adapter> adapters = {};
+        Edit edit = {};
         const char* id;
         int32_t status;
-        std::string port;
+        std::string port = {};  // opened; empty for none
     };
     const Case cases[] = {
-        {"no driver key", {}, [](Tree& t) { t.removeKey(""); }, "ID1", HWDS_FAILED, ""},
-        {"no Enum key", {}, [](Tree& t) { t.removeKey(fakes::kEnumKey); }, "ID1", HWDS_NOT_PRESENT, ""},
-        {"no Count", {}, [](Tree& t) { t.removeValue(fakes::kEnumKey, "Count"); }, "ID1", HWDS_FAILED, ""},
-        {"Count not fitting 4 bytes",
-         {},
-         [](Tree& t) {
-             t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0});
-         },
-         "ID1",
-         HWDS_FAILED,
-         ""},
-        {"Count 0", {}, nullptr, "ID1", HWDS_NOT_PRESENT, ""},
+        {.what = "no driver key", .edit = {.kind = Edit::RemoveKey, .key = ""}, .id = "ID1", .status = HWDS_FAILED},
+        {.what = "no Enum key",
+         .edit = {.kind = Edit::RemoveKey, .key = fakes::kEnumKey},
+         .id = "ID1",
+         .status = HWDS_NOT_PRESENT},
+        {.what = "no Count",
+         .edit = {.kind = Edit::RemoveValue, .key = fakes::kEnumKey, .name = "Count"},
+         .id = "ID1",
+         .status = HWDS_FAILED},
+        {.what = "Count not fitting 4 bytes",
+         .edit = {.kind = Edit::SetBytes, .key = fakes::kEnumKey, .name = "Count", .bytes = {1, 0, 0, 0, 0}},
+         .id = "ID1",
+         .status = HWDS_FAILED},
+        {.what = "Count 0", .id = "ID1", .status = HWDS_NOT_PRESENT},
         // The walk begins at Count - 1: an entry it cannot read ends it at once.
-        {"walk from Count - 1",
-         {{id1, "COM3"}},
-         [](Tree& t) { t.setDword(fakes::kEnumKey, "Count", 0xFFFFFFFF); },
-         "ID1",
-         HWDS_FAILED,
-         ""},
-        {"highest matching entry wins",
-         {{id1, "COM3"}, {id1 + "X", "COM4"}, {id1b, "COM5"}},
-         nullptr,
-         "ID1",
-         HWDS_OK,
-         "COM5"},
-        {"exact identifier up to the backslash", strangers, nullptr, "ABC", HWDS_NOT_ENUMERATED, ""},
-        {"identifier longer than any entry", strangers, nullptr, longId.c_str(), HWDS_NOT_ENUMERATED, ""},
-        {"no identifier: highest entry", {{id1, "COM3"}, {"garbage", "COM7"}}, nullptr, nullptr, HWDS_OK, "COM7"},
-        {"empty identifier: highest entry", {{id1, "COM3"}, {"garbage", "COM7"}}, nullptr, "", HWDS_OK, "COM7"},
-        {"65-byte entry reached", oversized, nullptr, "ID1", HWDS_FAILED, ""},
-        {"65-byte entry not reached", oversized, nullptr, "ID2", HWDS_OK, "COM4"},
-        {"64-byte entry fits", oversized,
-         [](Tree& t) { t.setValue(fakes::kEnumKey, "1", platform::kRegBinary, std::vector<uint8_t>(64, 'y')); }, "ID1",
-         HWDS_OK, "COM3"},
-        {"unterminated entry read within its size",
-         {{unterminated, "COM9"}},
-         [&](Tree& t) {
-             t.setValue(fakes::kEnumKey, "0", platform::kRegBinary,
-                        std::vector<uint8_t>(unterminated.begin(), unterminated.end()));
-         },
-         "ID1",
-         HWDS_OK,
-         "COM9"},
-        {"two-digit port", {{id1, "COM10"}}, nullptr, "ID1", HWDS_OK, "COM10"},
-        {"port not COM", {{id1, "com3"}}, nullptr, "ID1", HWDS_FAILED, ""},
-        {"port name of 7 bytes", {{id1, "COM123"}}, nullptr, "ID1", HWDS_NOT_PRESENT, "COM123"},
-        {"port name of 8 bytes", {{id1, "COM1234"}}, nullptr, "ID1", HWDS_FAILED, ""},
-        {"7 raw bytes, no zero",
-         {{id1, "COM3"}},
-         [&](Tree& t) {
-             t.setValue(fakes::deviceParametersKey(id1), "PortName", platform::kRegBinary,
-                        {'C', 'O', 'M', '1', '2', '3', '4'});
-         },
-         "ID1",
-         HWDS_NOT_PRESENT,
-         "COM1234"},
-        {"no PortName",
-         {{id1, "COM3"}},
-         [&](Tree& t) { t.removeValue(fakes::deviceParametersKey(id1), "PortName"); },
-         "ID1",
-         HWDS_FAILED,
-         ""},
-        {"no Device Parameters", {{id1, ""}}, nullptr, "ID1", HWDS_FAILED, ""},
+        {.what = "walk from Count - 1",
+         .adapters = {{id1, "COM3"}},
+         .edit = {.kind = Edit::SetDword, .key = fakes::kEnumKey, .name = "Count", .dword = 0xFFFFFFFF},
+         .id = "ID1",
+         .status = HWDS_FAILED},
+        {.what = "highest matching entry wins",
+         .adapters = {{id1, "COM3"}, {id1 + "X", "COM4"}, {id1b, "COM5"}},
+         .id = "ID1",
+         .status = HWDS_OK,
+         .port = "COM5"},
+        {.what = "exact identifier up to the backslash",
+         .adapters = strangers,
+         .id = "ABC",
+         .status = HWDS_NOT_ENUMERATED},
+        {.what = "identifier longer than any entry",
+         .adapters = strangers,
+         .id = longId.c_str(),
+         .status = HWDS_NOT_ENUMERATED},
+        {.what = "no identifier: highest entry",
+         .adapters = {{id1, "COM3"}, {"garbage", "COM7"}},
+         .id = nullptr,
+         .status = HWDS_OK,
+         .port = "COM7"},
+        {.what = "empty identifier: highest entry",
+         .adapters = {{id1, "COM3"}, {"garbage", "COM7"}},
+         .id = "",
+         .status = HWDS_OK,
+         .port = "COM7"},
+        {.what = "65-byte entry reached", .adapters = oversized, .id = "ID1", .status = HWDS_FAILED},
+        {.what = "65-byte entry not reached", .adapters = oversized, .id = "ID2", .status = HWDS_OK, .port = "COM4"},
+        {.what = "64-byte entry fits",
+         .adapters = oversized,
+         .edit = {.kind = Edit::SetBytes, .key = fakes::kEnumKey, .name = "1", .bytes = std::vector<uint8_t>(64, 'y')},
+         .id = "ID1",
+         .status = HWDS_OK,
+         .port = "COM3"},
+        {.what = "unterminated entry read within its size",
+         .adapters = {{unterminated, "COM9"}},
+         .edit = {.kind = Edit::SetBytes, .key = fakes::kEnumKey, .name = "0", .bytes = bytesOf(unterminated)},
+         .id = "ID1",
+         .status = HWDS_OK,
+         .port = "COM9"},
+        {.what = "two-digit port", .adapters = {{id1, "COM10"}}, .id = "ID1", .status = HWDS_OK, .port = "COM10"},
+        {.what = "port not COM", .adapters = {{id1, "com3"}}, .id = "ID1", .status = HWDS_FAILED},
+        {.what = "port name of 7 bytes",
+         .adapters = {{id1, "COM123"}},
+         .id = "ID1",
+         .status = HWDS_NOT_PRESENT,
+         .port = "COM123"},
+        {.what = "port name of 8 bytes", .adapters = {{id1, "COM1234"}}, .id = "ID1", .status = HWDS_FAILED},
+        {.what = "7 raw bytes, no zero",
+         .adapters = {{id1, "COM3"}},
+         .edit = {.kind = Edit::SetBytes, .key = id1Parameters, .name = "PortName", .bytes = bytesOf("COM1234")},
+         .id = "ID1",
+         .status = HWDS_NOT_PRESENT,
+         .port = "COM1234"},
+        {.what = "no PortName",
+         .adapters = {{id1, "COM3"}},
+         .edit = {.kind = Edit::RemoveValue, .key = id1Parameters, .name = "PortName"},
+         .id = "ID1",
+         .status = HWDS_FAILED},
+        {.what = "no Device Parameters", .adapters = {{id1, ""}}, .id = "ID1", .status = HWDS_FAILED},
     };
     for (const char* port : {"COM3", "COM4", "COM5", "COM7", "COM9", "COM10"})
         serial.attach(std::string("\\\\.\\") + port, &device);
@@ -128,8 +173,9 @@ TEST_F(ConnectionTest, DriverDataTellsAbsentFromFaultyAndEntryAndPortAreTakenAsL
         SCOPED_TRACE(c.what);
         registry.tree().removeKey("");
         fakes::addFtdiDriver(registry.tree(), c.adapters);
-        if (c.more) c.more(registry.tree());
-        EXPECT_EQ(probe(c.id), std::make_pair(c.status, c.port.empty() ? c.port : "\\\\.\\" + c.port));
+        apply(registry.tree(), c.edit);
+        const std::string opened = c.port.empty() ? "" : "\\\\.\\" + c.port;
+        EXPECT_EQ(probe(c.id), std::make_pair(c.status, opened));
     }
 }
 
@@ -186,55 +232,70 @@ std::string listed(const std::vector<HwTuvakDevice>& devices) {
     return text;
 }
 
-// Driver key, Enum with this Count and an instance path of ID<name> under each name.
-auto heldEntries(uint32_t count, std::vector<std::string> names) {
-    return [=](platform::RegTree& t) {
-        t.addKey(fakes::kDriverKey);
-        t.setDword(fakes::kEnumKey, "Count", count);
-        for (const std::string& name : names) t.setString(fakes::kEnumKey, name, instancePath("ID" + name));
-    };
+// The driver's data for a listing: laid out in field order.
+struct Layout {
+    bool driverKey = true;
+    std::optional<uint32_t> count = {};  // Enum's Count, as a DWORD
+    std::vector<std::string> held = {};  // Enum value names, each holding the path of ID<name>
+    std::vector<Adapter> adapters = {};  // whole adapters, Count included
+    Edit edit = {};
+};
+
+void layOut(Tree& tree, const Layout& layout) {
+    if (layout.driverKey) tree.addKey(fakes::kDriverKey);
+    if (layout.count) tree.setDword(fakes::kEnumKey, "Count", *layout.count);
+    for (const std::string& name : layout.held) tree.setString(fakes::kEnumKey, name, instancePath("ID" + name));
+    if (!layout.adapters.empty()) fakes::addFtdiDriver(tree, layout.adapters);
+    apply(tree, layout.edit);
 }
 
 TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
     struct Case {
         const char* what;
-        std::function<void(Tree&)> setUp;
+        Layout layout;
         CeResult result;
-        std::string devices;
+        std::string devices;  // id|COM name|node; for each
     };
     const Case cases[] = {
-        {"no driver", [](Tree&) {}, CE_HW_NOT_FOUND, ""},
-        {"no Enum key", [](Tree& t) { t.addKey(fakes::kDriverKey); }, CE_OK, ""},
-        {"Count unreadable",
-         [](Tree& t) {
-             heldEntries(0, {})(t), t.setValue(fakes::kEnumKey, "Count", platform::kRegBinary, {1, 0, 0, 0, 0});
-         },
-         CE_HW_FAIL, ""},
-        {"Count 0", heldEntries(0, {"0"}), CE_OK, ""},
-        {"Count 1", heldEntries(1, {"0", "1"}), CE_OK, "ID0||;"},
-        {"mixed entries",
-         [](Tree& t) {
-             fakes::addFtdiDriver(t, {{instancePath("ID1"), "COM3"},
-                                      {std::string(64, 'x'), ""},
-                                      {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM5"},
-                                      {"FTDIBUS\\VID_0403+PID_6001+NOSLASH", "COM6"},
-                                      {instancePath("ID2"), ""},
-                                      {instancePath("ID3"), "COM12"}});
-         },
-         CE_OK, "ID1|COM3|/dev/ttyCOM3;ID2||;ID3|COM12|/dev/ttyCOM12;"},
+        {.what = "no driver", .layout = {.driverKey = false}, .result = CE_HW_NOT_FOUND, .devices = ""},
+        {.what = "no Enum key", .layout = {}, .result = CE_OK, .devices = ""},
+        {.what = "Count unreadable",
+         .layout =
+             {.count = 0,
+              .edit = {.kind = Edit::SetBytes, .key = fakes::kEnumKey, .name = "Count", .bytes = {1, 0, 0, 0, 0}}},
+         .result = CE_HW_FAIL,
+         .devices = ""},
+        {.what = "Count 0", .layout = {.count = 0, .held = {"0"}}, .result = CE_OK, .devices = ""},
+        {.what = "Count 1", .layout = {.count = 1, .held = {"0", "1"}}, .result = CE_OK, .devices = "ID0||;"},
+        {.what = "mixed entries",
+         .layout = {.adapters = {{instancePath("ID1"), "COM3"},
+                                 {std::string(64, 'x'), ""},
+                                 {"FTDIBUS\\VID_0403+PID_6015+ABC\\0000", "COM5"},
+                                 {"FTDIBUS\\VID_0403+PID_6001+NOSLASH", "COM6"},
+                                 {instancePath("ID2"), ""},
+                                 {instancePath("ID3"), "COM12"}}},
+         .result = CE_OK,
+         .devices = "ID1|COM3|/dev/ttyCOM3;ID2||;ID3|COM12|/dev/ttyCOM12;"},
         // Only names the walk would format, below Count, in number order.
-        {"holes", heldEntries(6, {"5", "07", "2", "+1", "6", "0"}), CE_OK, "ID0||;ID2||;ID5||;"},
-        {"Count 0x7FFFFFFF", heldEntries(0x7FFFFFFF, {"2147483646", "3", "2147483647"}), CE_OK,
-         "ID3||;ID2147483646||;"},
-        {"Count 0xFFFFFFFF", heldEntries(0xFFFFFFFF, {"4294967294", "1", "4294967295", "9999999999"}), CE_OK,
-         "ID1||;ID4294967294||;"},
+        {.what = "holes",
+         .layout = {.count = 6, .held = {"5", "07", "2", "+1", "6", "0"}},
+         .result = CE_OK,
+         .devices = "ID0||;ID2||;ID5||;"},
+        {.what = "Count 0x7FFFFFFF",
+         .layout = {.count = 0x7FFFFFFF, .held = {"2147483646", "3", "2147483647"}},
+         .result = CE_OK,
+         .devices = "ID3||;ID2147483646||;"},
+        {.what = "Count 0xFFFFFFFF",
+         .layout = {.count = 0xFFFFFFFF, .held = {"4294967294", "1", "4294967295", "9999999999"}},
+         .result = CE_OK,
+         .devices = "ID1||;ID4294967294||;"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         tooltest::CountingRegistry registry;
         NamingPorts serial;
         platform::ScopedServices services{platform::Services{.registry = &registry, .serial = &serial}};
-        c.setUp(registry.tree());
+        layOut(registry.tree(), c.layout);
         std::vector<HwTuvakDevice> devices{{"stale", "", ""}};
         EXPECT_EQ(hwdsListTuvak(&devices), c.result);
         EXPECT_EQ(listed(devices), c.devices);
