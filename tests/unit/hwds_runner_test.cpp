@@ -46,13 +46,17 @@ public:
         clock->advance(script[executed].takesMs);
         return script[executed++].status;
     }
-    void run(std::vector<Step> steps) { script = std::move(steps), executed = 0; }
+    void run(std::vector<Step> steps) {
+        script = std::move(steps);
+        executed = 0;
+    }
 };
 
 // Records every callback; answers from a list whose last entry repeats; may clear its own record.
 struct Asker {
     struct Call {
-        int32_t kind, code;
+        int32_t kind;
+        int32_t code;
         uint32_t at;
     };
     std::vector<int32_t> answers{HWDS_ANSWER_CANCEL};
@@ -85,7 +89,8 @@ protected:
     platform::ScopedServices services{platform::Services{.mutexes = &mutexes, .clock = &clock}};
     ScriptedSource source;
     Asker asker{.clock = &clock, .source = &source};
-    HWDSInteraction interaction{nullptr, &Asker::interact, nullptr, &asker};
+    HWDSInteraction interaction{
+        .reservedCallback = nullptr, .interact = &Asker::interact, .reservedData = nullptr, .userData = &asker};
 
     RunnerTest() { source.clock = &clock; }
     CeResult write(const HWDSInteraction* with) {
@@ -95,50 +100,97 @@ protected:
 };
 
 TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPaced) {
-    const int32_t C = HWDS_ANSWER_CANCEL, R = HWDS_ANSWER_RETRY;
+    const int32_t C = HWDS_ANSWER_CANCEL;
+    const int32_t R = HWDS_ANSWER_RETRY;
     struct Case {
-        std::vector<int32_t> answers;
-        std::vector<ScriptedSource::Step> script;
-        CeResult result;
-        Codes codes;
-        Sleeps sleeps;
+        std::vector<int32_t> answers = {};  // none: no callback
+        std::vector<ScriptedSource::Step> script = {};
+        CeResult result = CE_OK;
+        Codes codes = {};    // the questions asked
+        Sleeps sleeps = {};  // the pauses taken
         bool clears = false;
     };
     const Case cases[] = {
-        {{C}, {{HWDS_NOT_PRESENT, 50}}, CE_CANCELED, {1, 0}, {50}},  // pacing across the wrap
-        {{C}, {{HWDS_OK, 30}}, CE_OK, {}, {}},
-        {{C}, {{HWDS_FAILED, 30}}, CE_HW_FAIL, {}, {}},
-        {{C}, {{HWDS_NOT_SUPPORTED, 30}}, CE_HW_OP_NOT_SUPPORTED, {}, {}},
-        {{C}, {{HWDS_ACCESS_DENIED, 30}}, CE_HW_ACCESS_DENIED, {}, {}},
-        {{C}, {{HWDS_WRITE_ERROR, 30}}, CE_HW_WRITE_FAILED, {}, {}},
+        // Paced across the wrap of the tick counter.
+        {.answers = {C}, .script = {{HWDS_NOT_PRESENT, 50}}, .result = CE_CANCELED, .codes = {1, 0}, .sleeps = {50}},
+        {.answers = {C}, .script = {{HWDS_OK, 30}}, .result = CE_OK, .codes = {}, .sleeps = {}},
+        {.answers = {C}, .script = {{HWDS_FAILED, 30}}, .result = CE_HW_FAIL, .codes = {}, .sleeps = {}},
+        {.answers = {C},
+         .script = {{HWDS_NOT_SUPPORTED, 30}},
+         .result = CE_HW_OP_NOT_SUPPORTED,
+         .codes = {},
+         .sleeps = {}},
+        {.answers = {C},
+         .script = {{HWDS_ACCESS_DENIED, 30}},
+         .result = CE_HW_ACCESS_DENIED,
+         .codes = {},
+         .sleeps = {}},
+        {.answers = {C}, .script = {{HWDS_WRITE_ERROR, 30}}, .result = CE_HW_WRITE_FAILED, .codes = {}, .sleeps = {}},
         // Asked 100 ms after the attempt began.
-        {{C}, {{HWDS_NOT_PRESENT, 30}}, CE_CANCELED, {1, 0}, {70}},
-        {{C}, {{HWDS_IO_ERROR, 30}}, CE_CANCELED, {2, 0}, {70}},
-        {{C}, {{HWDS_ASK_4, 30}}, CE_CANCELED, {4, 0}, {70}},
-        {{C}, {{HWDS_NOT_ENUMERATED, 30}}, CE_CANCELED, {5, 0}, {70}},
-        {{R}, {{HWDS_NOT_PRESENT, 0}, {HWDS_OK, 0}}, CE_OK, {1, 0}, {100}},
-        {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_WRITE_ERROR, 0}}, CE_HW_WRITE_FAILED, {2, 0}, {100}},
+        {.answers = {C}, .script = {{HWDS_NOT_PRESENT, 30}}, .result = CE_CANCELED, .codes = {1, 0}, .sleeps = {70}},
+        {.answers = {C}, .script = {{HWDS_IO_ERROR, 30}}, .result = CE_CANCELED, .codes = {2, 0}, .sleeps = {70}},
+        {.answers = {C}, .script = {{HWDS_ASK_4, 30}}, .result = CE_CANCELED, .codes = {4, 0}, .sleeps = {70}},
+        {.answers = {C}, .script = {{HWDS_NOT_ENUMERATED, 30}}, .result = CE_CANCELED, .codes = {5, 0}, .sleeps = {70}},
+        {.answers = {R},
+         .script = {{HWDS_NOT_PRESENT, 0}, {HWDS_OK, 0}},
+         .result = CE_OK,
+         .codes = {1, 0},
+         .sleeps = {100}},
+        {.answers = {R},
+         .script = {{HWDS_IO_ERROR, 0}, {HWDS_WRITE_ERROR, 0}},
+         .result = CE_HW_WRITE_FAILED,
+         .codes = {2, 0},
+         .sleeps = {100}},
         // A slow attempt is not delayed further.
-        {{R, R, HWDS_ANSWER_TIMEOUT},
-         {{HWDS_IO_ERROR, 0}, {HWDS_IO_ERROR, 250}, {HWDS_NOT_PRESENT, 99}},
-         CE_TIMEOUT,
-         {2, 2, 1, 0},
-         {100, 1}},
+        {.answers = {R, R, HWDS_ANSWER_TIMEOUT},
+         .script = {{HWDS_IO_ERROR, 0}, {HWDS_IO_ERROR, 250}, {HWDS_NOT_PRESENT, 99}},
+         .result = CE_TIMEOUT,
+         .codes = {2, 2, 1, 0},
+         .sleeps = {100, 1}},
         // A status with no question is corruption after the pause, with no end notice.
-        {{C}, {{HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {}, {100}},
-        {{C}, {{10, 0}}, CE_CODE_CORRUPTED, {}, {100}},
-        {{C}, {{-1, 0}}, CE_CODE_CORRUPTED, {}, {100}},
-        {{R}, {{HWDS_IO_ERROR, 0}, {HWDS_BAD_RANGE, 0}}, CE_CODE_CORRUPTED, {2}, {100, 100}},
-        {{7}, {{HWDS_NOT_PRESENT, 0}}, CE_CODE_CORRUPTED, {1}, {100}},  // an unknown answer
+        {.answers = {C}, .script = {{HWDS_BAD_RANGE, 0}}, .result = CE_CODE_CORRUPTED, .codes = {}, .sleeps = {100}},
+        {.answers = {C}, .script = {{10, 0}}, .result = CE_CODE_CORRUPTED, .codes = {}, .sleeps = {100}},
+        {.answers = {C}, .script = {{-1, 0}}, .result = CE_CODE_CORRUPTED, .codes = {}, .sleeps = {100}},
+        {.answers = {R},
+         .script = {{HWDS_IO_ERROR, 0}, {HWDS_BAD_RANGE, 0}},
+         .result = CE_CODE_CORRUPTED,
+         .codes = {2},
+         .sleeps = {100, 100}},
+        // An unknown answer.
+        {.answers = {7}, .script = {{HWDS_NOT_PRESENT, 0}}, .result = CE_CODE_CORRUPTED, .codes = {1}, .sleeps = {100}},
         // No callback: no question, no pause.
-        {{}, {{HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
-        {{}, {{HWDS_BAD_RANGE, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
-        {{}, {{HWDS_NOT_ENUMERATED, 0}}, CE_HW_NEED_INTERACTION, {}, {}},
+        {.answers = {}, .script = {{HWDS_NOT_PRESENT, 0}}, .result = CE_HW_NEED_INTERACTION, .codes = {}, .sleeps = {}},
+        {.answers = {}, .script = {{HWDS_BAD_RANGE, 0}}, .result = CE_HW_NEED_INTERACTION, .codes = {}, .sleeps = {}},
+        {.answers = {},
+         .script = {{HWDS_NOT_ENUMERATED, 0}},
+         .result = CE_HW_NEED_INTERACTION,
+         .codes = {},
+         .sleeps = {}},
         // A callback that clears itself is not called again, not even for the end notice.
-        {{C}, {{HWDS_NOT_PRESENT, 0}}, CE_CANCELED, {1}, {100}, true},
-        {{HWDS_ANSWER_TIMEOUT}, {{HWDS_IO_ERROR, 0}}, CE_TIMEOUT, {2}, {100}, true},
-        {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}}, CE_OK, {5}, {100}, true},
-        {{R}, {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}}, CE_HW_NEED_INTERACTION, {5}, {100}, true},
+        {.answers = {C},
+         .script = {{HWDS_NOT_PRESENT, 0}},
+         .result = CE_CANCELED,
+         .codes = {1},
+         .sleeps = {100},
+         .clears = true},
+        {.answers = {HWDS_ANSWER_TIMEOUT},
+         .script = {{HWDS_IO_ERROR, 0}},
+         .result = CE_TIMEOUT,
+         .codes = {2},
+         .sleeps = {100},
+         .clears = true},
+        {.answers = {R},
+         .script = {{HWDS_NOT_ENUMERATED, 0}, {HWDS_OK, 0}},
+         .result = CE_OK,
+         .codes = {5},
+         .sleeps = {100},
+         .clears = true},
+        {.answers = {R},
+         .script = {{HWDS_NOT_ENUMERATED, 0}, {HWDS_NOT_PRESENT, 0}},
+         .result = CE_HW_NEED_INTERACTION,
+         .codes = {5},
+         .sleeps = {100},
+         .clears = true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "first status " << c.script[0].status << ", answers " << c.answers.size()
@@ -146,7 +198,8 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
         const size_t before = clock.sleeps().size();
         const uint32_t start = clock.tickCount();
         Asker a{.answers = c.answers, .clock = &clock, .source = &source};
-        HWDSInteraction record{nullptr, &Asker::interact, nullptr, &a};
+        HWDSInteraction record{
+            .reservedCallback = nullptr, .interact = &Asker::interact, .reservedData = nullptr, .userData = &a};
         if (c.clears) a.clears = &record;
         source.run(c.script);
         EXPECT_EQ(write(c.answers.empty() ? nullptr : &record), c.result);
@@ -175,9 +228,11 @@ TEST_F(RunnerTest, LockThatCannotBeTakenRunsNothingAndAThrowDoesNotKeepIt) {
     mutexes.waitOutcome = platform::WaitResult::Acquired;
     source.run({});
     EXPECT_THROW(write(&interaction), std::runtime_error);
-    bool taken = false;  // by another thread, so the lock was not left held
+    // Taken by another thread, so the lock was not left held.
+    bool taken = false;
     std::thread([&] {
-        taken = mutexes.wait(source.lock) == platform::WaitResult::Acquired, mutexes.release(source.lock);
+        taken = mutexes.wait(source.lock) == platform::WaitResult::Acquired;
+        mutexes.release(source.lock);
     }).join();
     EXPECT_TRUE(taken);
 }
