@@ -44,9 +44,30 @@ TEST(Text, Utf8AtEachLengthBoundary) {
     std::string out;
     for (uint32_t cp : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu}) appendUtf8(cp, &out);
     EXPECT_EQ(out, "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
-    EXPECT_EQ(hexDigit('0') + hexDigit('9') + hexDigit('a') + hexDigit('F'), 0 + 9 + 10 + 15);
-    EXPECT_EQ(hexDigit('g'), -1);
-    EXPECT_EQ(hexDigit('/'), -1);
+}
+
+TEST(Text, HexDigitOfEitherCaseAndNothingAroundTheRanges) {
+    const struct {
+        char c;
+        int value;
+    } cases[] = {
+        // The ends of each range.
+        {'0', 0},
+        {'9', 9},
+        {'a', 10},
+        {'f', 15},
+        {'A', 10},
+        {'F', 15},
+        // Their neighbours.
+        {'/', -1},
+        {':', -1},
+        {'`', -1},
+        {'g', -1},
+        {'@', -1},
+        {'G', -1},
+        {'\0', -1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(hexDigit(c.c), c.value) << int(c.c);
 }
 
 }  // namespace
