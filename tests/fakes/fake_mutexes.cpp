@@ -5,7 +5,10 @@ namespace fakes {
 platform::MutexHandle FakeMutexes::create() {
     if (refuseCreate) return platform::kNoMutex;
     ++created_;
-    return platform::handleFor<platform::MutexHandle>(new std::recursive_mutex);
+    const auto handle = platform::handleFor<platform::MutexHandle>(new std::recursive_mutex);
+    std::lock_guard<std::mutex> hold(mutex_);
+    createdOrder_.push_back(handle);
+    return handle;
 }
 
 platform::WaitResult FakeMutexes::wait(platform::MutexHandle mutex) {
@@ -32,6 +35,11 @@ bool FakeMutexes::close(platform::MutexHandle mutex) {
     ++closed_;
     delete objectOf<std::recursive_mutex>(mutex);
     return true;
+}
+
+std::vector<platform::MutexHandle> FakeMutexes::createdOrder() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return createdOrder_;
 }
 
 std::vector<platform::MutexHandle> FakeMutexes::closedOrder() const {

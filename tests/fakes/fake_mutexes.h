@@ -23,7 +23,8 @@ public:
     int created() const { return created_.load(); }
     int open() const { return created_.load() - closed_.load(); }
     int releases() const { return releases_.load(); }
-    // Handles in the order they were closed.
+    // Handles in the order they were created, and in the order they were closed.
+    std::vector<platform::MutexHandle> createdOrder() const;
     std::vector<platform::MutexHandle> closedOrder() const;
 
 private:
@@ -31,6 +32,7 @@ private:
     std::atomic<int> closed_{0};
     std::atomic<int> releases_{0};
     mutable std::mutex mutex_;
+    std::vector<platform::MutexHandle> createdOrder_;
     std::vector<platform::MutexHandle> closedOrder_;
 };
 

@@ -29,7 +29,8 @@ protected:
 TEST(ResultCodes, NamesAndSourceTypesAreTheExternalVocabulary) {
     const std::pair<CeResult, const char*> names[] = {
         {0, "CE_OK"},       {19, "CE_CANCELED"}, {24, "CE_HW_NEED_INTERACTION"},
-        {28, "CE_MAC_BAD"}, {29, nullptr},       {-1, nullptr}};
+        {28, "CE_MAC_BAD"}, {29, nullptr},       {-1, nullptr},
+    };
     for (auto [code, name] : names) EXPECT_STREQ(ceResultName(code), name) << code;
     const char* types[] = {"ACCORD", "SOBOL", "TUVAK", nullptr};
     for (uint32_t i = 0; i < 4; ++i) EXPECT_STREQ(hwdsSourceType(i), types[i]) << i;
@@ -43,7 +44,8 @@ TEST_F(OpenTest, TypeIgnoresCaseIdentifierIsAnOwnCopyComparedByteForByte) {
     EXPECT_EQ(open("TuVaK", "AB12CD34E"), first);
     EXPECT_STREQ(first->type, "TUVAK");
     EXPECT_STREQ(first->typeName(), "TUVAK");
-    EXPECT_TRUE(first->providesRandom() && first->providesStorage());
+    EXPECT_TRUE(first->providesRandom());
+    EXPECT_TRUE(first->providesStorage());
     EXPECT_NE(open("TUVAK", "ab12cd34e"), first);
 
     // Null matches only null; empty is an identifier of its own.
@@ -51,7 +53,9 @@ TEST_F(OpenTest, TypeIgnoresCaseIdentifierIsAnOwnCopyComparedByteForByte) {
     EXPECT_EQ(open("TUVAK", nullptr), none);
     EXPECT_EQ(none->id, nullptr);
     HwDataSource* empty = open("TUVAK", "");
-    EXPECT_TRUE(empty != none && empty->id && *empty->id == '\0');
+    EXPECT_NE(empty, none);
+    ASSERT_NE(empty->id, nullptr);
+    EXPECT_STREQ(empty->id, "");
     EXPECT_EQ(listLength(), 4u);
 }
 
@@ -62,10 +66,16 @@ TEST_F(OpenTest, BadArgumentsUnknownTypesAndARegistryLockNotTakenOpenNothing) {
         CeResult result;
         HwDataSource* out;
     };
-    const Case cases[] = {{nullptr, CE_BAD_PARAM, sentinel},      {"TUVAK2", CE_HW_NOT_SUPPORTED, nullptr},
-                          {"TUVA", CE_HW_NOT_SUPPORTED, nullptr}, {"ACCORDS", CE_HW_NOT_SUPPORTED, nullptr},
-                          {"SOBO", CE_HW_NOT_SUPPORTED, nullptr}, {"", CE_HW_NOT_SUPPORTED, nullptr},
-                          {"TUVAK", CE_HW_FAIL_LOCK, sentinel}};  // the registry lock abandoned
+    const Case cases[] = {
+        {nullptr, CE_BAD_PARAM, sentinel},
+        {"TUVAK2", CE_HW_NOT_SUPPORTED, nullptr},
+        {"TUVA", CE_HW_NOT_SUPPORTED, nullptr},
+        {"ACCORDS", CE_HW_NOT_SUPPORTED, nullptr},
+        {"SOBO", CE_HW_NOT_SUPPORTED, nullptr},
+        {"", CE_HW_NOT_SUPPORTED, nullptr},
+        // The registry lock abandoned.
+        {"TUVAK", CE_HW_FAIL_LOCK, sentinel},
+    };
     for (const Case& c : cases) {
         if (c.result == CE_HW_FAIL_LOCK) mutexes.waitOutcome = platform::WaitResult::Abandoned;
         HwDataSource* out = sentinel;
@@ -76,14 +86,17 @@ TEST_F(OpenTest, BadArgumentsUnknownTypesAndARegistryLockNotTakenOpenNothing) {
 }
 
 TEST_F(OpenTest, TeardownDestroysNewestFirstAndEmptiesTheList) {
+    // The framework's start-up made the registry lock first.
+    ASSERT_FALSE(mutexes.createdOrder().empty());
+    const platform::MutexHandle registryLock = mutexes.createdOrder().front();
     std::vector<platform::MutexHandle> locks;
     for (const char* id : {"A", "B", "C"}) locks.push_back(open("TUVAK", id)->lock);
-    const int openBefore = mutexes.open();  // the registry lock and three sources
+    // The registry lock and three sources.
+    const int openBefore = mutexes.open();
     hwdsTeardown();
     EXPECT_EQ(hwdsOpenSources(), nullptr);
     EXPECT_EQ(mutexes.open(), openBefore - 4);
-    const std::vector<platform::MutexHandle> closed = mutexes.closedOrder();  // the registry lock, then C, B, A
-    EXPECT_EQ(closed, (std::vector<platform::MutexHandle>{closed.at(0), locks[2], locks[1], locks[0]}));
+    EXPECT_EQ(mutexes.closedOrder(), (std::vector<platform::MutexHandle>{registryLock, locks[2], locks[1], locks[0]}));
     hwdsStartup();
 }
 
