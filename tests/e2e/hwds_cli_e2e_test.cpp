@@ -17,7 +17,9 @@
 #include "tests/e2e/wine_host.h"
 #include "tests/fakes/temp_dir.h"
 
-#if defined(HWDS_CLI_PATH) && defined(TUVAK_SIM_PATH)
+#if !defined(HWDS_CLI_PATH) || !defined(TUVAK_SIM_PATH)
+#error "this suite runs hwds and tuvak-sim: build it where both programs are built"
+#endif
 
 namespace {
 
@@ -388,5 +390,3 @@ TEST_F(HwdsWineE2e, RawRandomBytesReachStandardOutputUntranslated) {
 }
 
 }  // namespace
-
-#endif

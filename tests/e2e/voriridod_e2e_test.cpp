@@ -26,7 +26,9 @@
 #include "tests/fakes/temp_dir.h"
 #include "tests/fakes/tool_support.h"
 
-#if defined(VORIRIDOD_PATH) && defined(TUVAK_SIM_PATH)
+#if !defined(VORIRIDOD_PATH) || !defined(TUVAK_SIM_PATH)
+#error "this suite runs voriridod and tuvak-sim: build it where both programs are built"
+#endif
 
 namespace {
 
@@ -267,5 +269,3 @@ TEST_F(VoriridodE2e, UnplugOrSilenceDuringSecondPassIsAWriteError) {
 }
 
 }  // namespace
-
-#endif
