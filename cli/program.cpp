@@ -18,10 +18,10 @@ constexpr char kExitStatuses[] =
     "  5  check, random --check: a block failed a FIPS 140-2 test or repeated one\n"
     "  When several devices fail for different reasons, the status is 1.\n";
 
-using Unit = std::unique_ptr<cli::Subcommand> (*)();
+using SubcommandFactory = std::unique_ptr<cli::Subcommand> (*)();
 
 // In the order --help lists them.
-constexpr Unit kSubcommands[] = {
+constexpr SubcommandFactory kSubcommands[] = {
     cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand, cli::dumpSubcommand,
     cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
 };
@@ -38,11 +38,11 @@ int hwdsCliMain(int argc, char** argv) {
     app.set_version_flag("--version", "hwds 1.0.0");
     double timeout = 60;
 
-    std::vector<std::pair<std::unique_ptr<cli::Subcommand>, CLI::App*>> units;
-    for (Unit make : kSubcommands) {
-        std::unique_ptr<cli::Subcommand> unit = make();
-        CLI::App* command = unit->add(app, &timeout);
-        units.emplace_back(std::move(unit), command);
+    std::vector<std::pair<std::unique_ptr<cli::Subcommand>, CLI::App*>> subcommands;
+    for (SubcommandFactory make : kSubcommands) {
+        std::unique_ptr<cli::Subcommand> subcommand = make();
+        CLI::App* command = subcommand->add(app, &timeout);
+        subcommands.emplace_back(std::move(subcommand), command);
     }
     try {
         app.parse(argc, argv);
@@ -51,7 +51,7 @@ int hwdsCliMain(int argc, char** argv) {
         return app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
     }
     cli::Display display(static_cast<uint32_t>(timeout * 1000));
-    for (auto& [unit, command] : units)
-        if (command->parsed()) return unit->run(display);
+    for (auto& [subcommand, command] : subcommands)
+        if (command->parsed()) return subcommand->run(display);
     return cli::kExitUsage;
 }

@@ -3,12 +3,13 @@
 
 namespace {
 
-bool terminal(int32_t status) {
+// Statuses that no answer of the user can change.
+bool endsTheRun(int32_t status) {
     return status == HWDS_OK || status == HWDS_FAILED || status == HWDS_NOT_SUPPORTED || status == HWDS_ACCESS_DENIED ||
            status == HWDS_WRITE_ERROR;
 }
 
-CeResult terminalResult(int32_t status) {
+CeResult resultOfEnding(int32_t status) {
     switch (status) {
         case HWDS_OK: return CE_OK;
         case HWDS_FAILED: return CE_HW_FAIL;
@@ -49,9 +50,9 @@ CeResult hwdsRun(HwDataSource* source, HWDSFunctor* functor, const HWDSInteracti
     for (;;) {
         const uint32_t start = clock.tickCount();
         const int32_t status = functor->execute();
-        if (terminal(status)) {
+        if (endsTheRun(status)) {
             if (asked) ask(HWDS_PROMPT_END, nullptr);
-            return terminalResult(status);
+            return resultOfEnding(status);
         }
         if (interaction == nullptr || interaction->interact == nullptr) return CE_HW_NEED_INTERACTION;
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes the Windows ZIP package in a MinGW build folder and checks it: exactly
 # voriridod.exe, hwds.exe and README.txt (no simulated driver library), and
-# the README with Windows line ends.
-# Usage: scripts/check-windows-package.sh BUILD_FOLDER win64|win32
+# the README with Windows line ends; given a hwds that runs here, that the
+# README names every subcommand, option and exit status its help names.
+# Usage: scripts/check-windows-package.sh BUILD_FOLDER win64|win32 [HWDS_PROGRAM]
 set -euo pipefail
-build=$1 arch=$2
+build=$1 arch=$2 hwds=${3:-}
 version=$(sed -n 's/^project(voriridod VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
 zip=$build/hwds-$version-$arch.zip
 
@@ -21,4 +22,11 @@ if unzip -p "$zip" README.txt | grep -q $'[^\r]$\|^$'; then
     echo "check-windows-package: README.txt in $zip has lines without CR LF" >&2
     exit 1
 fi
-echo "== $zip: voriridod.exe, hwds.exe, README.txt (CR LF)"
+if [ -n "$hwds" ]; then
+    readme=$(mktemp --suffix=.txt)
+    trap 'rm -f "$readme"' EXIT
+    unzip -p "$zip" README.txt >"$readme"
+    "$(dirname "$0")/check-help-texts.sh" "$hwds" "$readme" >/dev/null ||
+        { echo "check-windows-package: README.txt in $zip lacks what $hwds --help names" >&2; exit 1; }
+fi
+echo "== $zip: voriridod.exe, hwds.exe, README.txt (CR LF${hwds:+, naming what hwds --help names})"

@@ -82,8 +82,8 @@ for compiler in gcc clang; do
 done
 # 32-bit x86: the portable unit tests under qemu-i386, against simulated
 # driver libraries with cdecl and with stdcall entry points (the preset
-# leaves out the few whose threads contend for a native mutex: they hang
-# under the emulator).
+# leaves out, by their label, the few whose threads contend for a native
+# mutex: they hang under the emulator).
 echo "== i686 build (unit tests under qemu-i386)"
 cmake --preset i686 >/dev/null
 cmake --build --preset i686 -j "$jobs" --target unit_tests

@@ -60,7 +60,7 @@ int32_t HwAccord::memorySize(uint32_t* size) {
     return identified;
 }
 
-int32_t HwAccord::prologue(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span) {
+int32_t HwAccord::spanFor(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span) {
     if (length != 0 && data == nullptr) return HWDS_BAD_RANGE;
     if (pageReader(checkedRead) == nullptr) return HWDS_NOT_SUPPORTED;
     const TmFamily* family = nullptr;
@@ -79,7 +79,7 @@ int32_t HwAccord::prologue(const void* data, uint32_t length, uint32_t offset, b
 
 int32_t HwAccord::read(uint8_t* data, uint32_t length, uint32_t offset) {
     Span span{};
-    const int32_t status = prologue(data, length, offset, false, &span);
+    const int32_t status = spanFor(data, length, offset, false, &span);
     if (status != HWDS_OK || length == 0) return status;
 
     const TmDriverBinding& tm = tmDriver();
@@ -98,7 +98,7 @@ int32_t HwAccord::read(uint8_t* data, uint32_t length, uint32_t offset) {
 
 int32_t HwAccord::write(const uint8_t* data, uint32_t length, uint32_t offset) {
     Span span{};
-    const int32_t status = prologue(data, length, offset, true, &span);
+    const int32_t status = spanFor(data, length, offset, true, &span);
     if (status != HWDS_OK || length == 0) return status;
 
     const TmDriverBinding& tm = tmDriver();

@@ -48,9 +48,9 @@ private:
         uint32_t page;    // first page touched
         uint32_t inPage;  // data byte of the first page
     };
-    // The checks every read and write begins with; on HWDS_OK with a
-    // non-zero length, *span tells where the pages begin.
     // Asks for the key and its family, as every request does first.
     int32_t identify(bool forWrite, const TmFamily** family);
-    int32_t prologue(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span);
+    // The checks every read and write begins with; on HWDS_OK with a
+    // non-zero length, *span tells where the pages begin.
+    int32_t spanFor(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span);
 };

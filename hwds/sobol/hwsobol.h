@@ -10,8 +10,9 @@ class HwSobol : public HwDataSource {
 public:
     static const char TYPE_NAME[];
 
-    // `id`, when given, must be wholly a hexadecimal number; it selects
-    // nothing and is not kept. The card must answer.
+    // `id`, when given, must be what strtoul reads whole in base 16: hexadecimal
+    // digits after optional white space, a sign and "0x", or the empty text. It
+    // selects nothing and is not kept. The card must answer.
     static CeResult create(HwDataSource** out, const char* id);
 
     HwSobol() : HwDataSource(TYPE_NAME) {}

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "platform/posix/fd_guard.h"
@@ -168,7 +169,73 @@ constexpr Speed kSpeeds[] = {
 #endif
 };
 
+// tcsetattr succeeds when any one change took; make sure all of them did.
+bool applyTermios(int fd, const termios& wanted, termios* now) {
+    if (retryOnEintr([&] { return ::tcsetattr(fd, TCSANOW, &wanted); }) != 0) return false;
+    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB;
+    constexpr tcflag_t kLocal = ECHO | ICANON | ISIG | IEXTEN;
+    return ::tcgetattr(fd, now) == 0 && ::cfgetospeed(now) == ::cfgetospeed(&wanted) &&
+           (now->c_cflag & kLine) == (wanted.c_cflag & kLine) && (now->c_lflag & kLocal) == 0 &&
+           (now->c_oflag & OPOST) == 0;
+}
+
 }  // namespace
+
+std::optional<termios> termiosFor(const termios& current, const LineSettings& settings) {
+    const Speed* speed = nullptr;
+    for (const Speed& sp : kSpeeds) {
+        if (sp.rate == settings.baudRate && sp.rate != 0) speed = &sp;
+    }
+    if (speed == nullptr) return std::nullopt;
+
+    tcflag_t size = 0;
+    switch (settings.byteSize) {
+        case 5: size = CS5; break;
+        case 6: size = CS6; break;
+        case 7: size = CS7; break;
+        case 8: size = CS8; break;
+        default: return std::nullopt;
+    }
+    tcflag_t parity = 0;
+    switch (settings.parity) {
+        case 0: break;
+        case 1: parity = PARENB | PARODD; break;
+        case 2: parity = PARENB; break;
+#ifdef CMSPAR
+        case 3: parity = PARENB | PARODD | CMSPAR; break;
+        case 4: parity = PARENB | CMSPAR; break;
+#endif
+        default: return std::nullopt;
+    }
+    tcflag_t stop = 0;
+    switch (settings.stopBits) {
+        case 0: break;
+        case 2: stop = CSTOPB; break;
+        default: return std::nullopt;  // one and a half
+    }
+
+    termios tio = current;
+    // The protocol carries every byte value: nothing may be translated,
+    // stripped, marked, echoed or taken as a control character.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                          IXON | IXOFF | IXANY);
+#ifdef IUCLC
+    tio.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
+#endif
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+#ifdef CMSPAR
+    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    tio.c_cflag |= CLOCAL | CREAD | size | parity | stop;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, speed->code) != 0 || ::cfsetospeed(&tio, speed->code) != 0) {
+        return std::nullopt;
+    }
+    return tio;
+}
 
 uint32_t win32ErrorForOpenErrno(int err) {
     switch (err) {
@@ -275,73 +342,18 @@ bool PosixSerialPorts::getSettings(PortHandle port, LineSettings* settings) {
 bool PosixSerialPorts::setSettings(PortHandle port, const LineSettings& settings) {
     Port* p = portOf(port);
     if (p == nullptr) return false;
-
-    const Speed* speed = nullptr;
-    for (const Speed& sp : kSpeeds) {
-        if (sp.rate == settings.baudRate && sp.rate != 0) speed = &sp;
-    }
-    if (speed == nullptr) return false;
-
-    tcflag_t size = 0;
-    switch (settings.byteSize) {
-        case 5: size = CS5; break;
-        case 6: size = CS6; break;
-        case 7: size = CS7; break;
-        case 8: size = CS8; break;
-        default: return false;
-    }
-    tcflag_t parity = 0;
-    switch (settings.parity) {
-        case 0: break;
-        case 1: parity = PARENB | PARODD; break;
-        case 2: parity = PARENB; break;
-#ifdef CMSPAR
-        case 3: parity = PARENB | PARODD | CMSPAR; break;
-        case 4: parity = PARENB | CMSPAR; break;
-#endif
-        default: return false;
-    }
-    tcflag_t stop = 0;
-    switch (settings.stopBits) {
-        case 0: break;
-        case 2: stop = CSTOPB; break;
-        default: return false;  // one and a half
-    }
-
-    if (!p->known && ::tcgetattr(p->fd, &p->tio) != 0) return false;
-    termios tio = p->tio;
-    // The protocol carries every byte value: nothing may be translated,
-    // stripped, marked, echoed or taken as a control character.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                          IXON | IXOFF | IXANY);
-#ifdef IUCLC
-    tio.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
-#endif
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
-#ifdef CMSPAR
-    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
-#endif
-    tio.c_cflag |= CLOCAL | CREAD | size | parity | stop;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed->code) != 0 || ::cfsetospeed(&tio, speed->code) != 0) {
+    termios current{};
+    if (p->known) {
+        current = p->tio;
+    } else if (::tcgetattr(p->fd, &current) != 0) {
         return false;
     }
+    const std::optional<termios> tio = termiosFor(current, settings);
+    if (!tio) return false;
     // A line already set so (a port opened again, as every operation does)
     // costs no system call.
-    p->known = p->known && std::memcmp(&tio, &p->tio, sizeof tio) == 0;
-    if (p->known) return true;
-    if (retryOnEintr([&] { return ::tcsetattr(p->fd, TCSANOW, &tio); }) != 0) return false;
-
-    // tcsetattr succeeds when any one change took; make sure all of them did.
-    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB;
-    constexpr tcflag_t kLocal = ECHO | ICANON | ISIG | IEXTEN;
-    termios& now = p->tio;
-    p->known = ::tcgetattr(p->fd, &now) == 0 && ::cfgetospeed(&now) == speed->code &&
-               (now.c_cflag & kLine) == (tio.c_cflag & kLine) && (now.c_lflag & kLocal) == 0 &&
-               (now.c_oflag & OPOST) == 0;
+    if (p->known && std::memcmp(&*tio, &p->tio, sizeof(termios)) == 0) return true;
+    p->known = applyTermios(p->fd, *tio, &p->tio);
     return p->known;
 }
 

@@ -1,8 +1,11 @@
 // Serial ports as tty device nodes, opened by their Windows COM names.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +53,10 @@ private:
     ComResolver resolver_;
     LowLatencyFlag& lowLatency_;
 };
+
+// The line's termios for `settings` from its current one: raw, binary-transparent, the rest of
+// `current` kept. Nothing when this system cannot set the line so.
+std::optional<termios> termiosFor(const termios& current, const LineSettings& settings);
 
 // The Win32 error that CreateFileA would report for an open(2) errno.
 uint32_t win32ErrorForOpenErrno(int err);

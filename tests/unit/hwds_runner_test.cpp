@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -212,29 +211,6 @@ TEST_F(RunnerTest, StatusesAnswersAndLaterAttemptsDecideTheResultEachAttemptPace
         const Sleeps sleeps = clock.sleeps();
         EXPECT_EQ(Sleeps(sleeps.begin() + before, sleeps.end()), c.sleeps);
     }
-}
-
-TEST_F(RunnerTest, LockThatCannotBeTakenRunsNothingAndAThrowDoesNotKeepIt) {
-    source.run({{HWDS_OK, 0}});
-    for (auto outcome : {platform::WaitResult::Failed, platform::WaitResult::Abandoned}) {
-        mutexes.waitOutcome = outcome;
-        const int releasesBefore = mutexes.releases();
-        EXPECT_EQ(write(&interaction), CE_HW_FAIL_LOCK);
-        EXPECT_EQ(mutexes.releases(), releasesBefore + 1);
-    }
-    EXPECT_EQ(source.executed, 0u);
-    EXPECT_TRUE(asker.calls.empty());
-
-    mutexes.waitOutcome = platform::WaitResult::Acquired;
-    source.run({});
-    EXPECT_THROW(write(&interaction), std::runtime_error);
-    // Taken by another thread, so the lock was not left held.
-    bool taken = false;
-    std::thread([&] {
-        taken = mutexes.wait(source.lock) == platform::WaitResult::Acquired;
-        mutexes.release(source.lock);
-    }).join();
-    EXPECT_TRUE(taken);
 }
 
 TEST_F(RunnerTest, WrappersPassTheirKindAndArgumentsAndSizeQueryIsEachSources) {
