@@ -172,14 +172,17 @@ constexpr Speed kSpeeds[] = {
 // tcsetattr succeeds when any one change took; make sure all of them did.
 bool applyTermios(int fd, const termios& wanted, termios* now) {
     if (retryOnEintr([&] { return ::tcsetattr(fd, TCSANOW, &wanted); }) != 0) return false;
-    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB;
-    constexpr tcflag_t kLocal = ECHO | ICANON | ISIG | IEXTEN;
-    return ::tcgetattr(fd, now) == 0 && ::cfgetospeed(now) == ::cfgetospeed(&wanted) &&
-           (now->c_cflag & kLine) == (wanted.c_cflag & kLine) && (now->c_lflag & kLocal) == 0 &&
-           (now->c_oflag & OPOST) == 0;
+    return ::tcgetattr(fd, now) == 0 && termiosTook(wanted, *now);
 }
 
 }  // namespace
+
+bool termiosTook(const termios& wanted, const termios& now) {
+    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB;
+    constexpr tcflag_t kLocal = ECHO | ICANON | ISIG | IEXTEN;
+    return ::cfgetospeed(&now) == ::cfgetospeed(&wanted) && (now.c_cflag & kLine) == (wanted.c_cflag & kLine) &&
+           (now.c_lflag & kLocal) == 0 && (now.c_oflag & OPOST) == 0;
+}
 
 std::optional<termios> termiosFor(const termios& current, const LineSettings& settings) {
     const Speed* speed = nullptr;

@@ -58,6 +58,10 @@ private:
 // `current` kept. Nothing when this system cannot set the line so.
 std::optional<termios> termiosFor(const termios& current, const LineSettings& settings);
 
+// Whether the line read back after tcsetattr has what the protocol needs of
+// `wanted`: its rate and framing, no echo, no canonical input, no output processing.
+bool termiosTook(const termios& wanted, const termios& now);
+
 // The Win32 error that CreateFileA would report for an open(2) errno.
 uint32_t win32ErrorForOpenErrno(int err);
 

@@ -132,5 +132,39 @@ TEST(TermiosFor, SettingsThisSystemCannotHaveBuildNothing) {
     }
 }
 
+// What a line read back after tcsetattr may differ in, and what it may not.
+TEST(TermiosTook, TheRateTheFramingAndNoEchoOrProcessing) {
+    struct Readback {
+        const char* what;
+        tcflag_t termios::*flags;
+        tcflag_t set;
+        tcflag_t cleared;
+        bool took;
+    };
+    const Readback cases[] = {
+        {.what = "all of it", .flags = &termios::c_cflag, .set = 0, .cleared = 0, .took = true},
+        {.what = "flow control left on", .flags = &termios::c_iflag, .set = IXON, .cleared = 0, .took = true},
+        {.what = "8 bits", .flags = &termios::c_cflag, .set = CS8, .cleared = CSIZE, .took = false},
+        {.what = "no parity", .flags = &termios::c_cflag, .set = 0, .cleared = PARENB, .took = false},
+        {.what = "odd parity", .flags = &termios::c_cflag, .set = PARODD, .cleared = 0, .took = false},
+        {.what = "two stop bits", .flags = &termios::c_cflag, .set = CSTOPB, .cleared = 0, .took = false},
+        {.what = "echo", .flags = &termios::c_lflag, .set = ECHO, .cleared = 0, .took = false},
+        {.what = "canonical input", .flags = &termios::c_lflag, .set = ICANON, .cleared = 0, .took = false},
+        {.what = "signals", .flags = &termios::c_lflag, .set = ISIG, .cleared = 0, .took = false},
+        {.what = "extended input", .flags = &termios::c_lflag, .set = IEXTEN, .cleared = 0, .took = false},
+        {.what = "output processing", .flags = &termios::c_oflag, .set = OPOST, .cleared = 0, .took = false},
+    };
+    const std::optional<termios> wanted = termiosFor(cookedLine(), {.baudRate = 115200, .byteSize = 7, .parity = 2});
+    ASSERT_TRUE(wanted.has_value());
+    for (const Readback& c : cases) {
+        termios now = *wanted;
+        now.*c.flags = (now.*c.flags & ~c.cleared) | c.set;
+        EXPECT_EQ(termiosTook(*wanted, now), c.took) << c.what;
+    }
+    termios slower = *wanted;
+    ASSERT_EQ(::cfsetospeed(&slower, B9600), 0);
+    EXPECT_FALSE(termiosTook(*wanted, slower));
+}
+
 }  // namespace
 }  // namespace platform

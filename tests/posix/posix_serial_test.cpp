@@ -239,5 +239,30 @@ TEST_F(PosixSerialTest, HangUpMidReadIsAnErrorWithWhatArrived) {
     ports_.close(h);
 }
 
+TEST_F(PosixSerialTest, SettingsTheLineDidNotTakeFail) {
+    PortHandle h = openRaw();
+    // A pty keeps 8 bits without parity whatever it is asked: tcsetattr succeeds, the read-back tells.
+    for (LineSettings refused : {LineSettings{115200, 7, 0, 0}, LineSettings{115200, 8, 2, 0}}) {
+        EXPECT_FALSE(ports_.setSettings(h, refused)) << int(refused.byteSize) << " " << int(refused.parity);
+    }
+    EXPECT_TRUE(ports_.setSettings(h, LineSettings{115200, 8, 0, 2}));
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, HandlesThatNameNoPortAreRefused) {
+    for (PortHandle h : {kInvalidPort, PortHandle{}}) {
+        LineSettings s;
+        uint8_t byte = 0;
+        uint32_t count = 7;
+        EXPECT_FALSE(ports_.getSettings(h, &s));
+        EXPECT_FALSE(ports_.setSettings(h, LineSettings{115200, 8, 0, 0}));
+        EXPECT_FALSE(ports_.purge(h, kPurgeRxClear));
+        EXPECT_FALSE(ports_.write(h, &byte, 1, &count));
+        EXPECT_EQ(count, 0u);
+        EXPECT_FALSE(ports_.read(h, &byte, 1, &count));
+        EXPECT_FALSE(ports_.close(h));
+    }
+}
+
 }  // namespace
 }  // namespace platform
