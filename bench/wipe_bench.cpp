@@ -9,12 +9,9 @@
 // 2. The framework in-process against a simulator that answers at once:
 //    wall and CPU time per write exchange, beside the round trip of a bare
 //    pty that no host can beat.
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,8 +22,8 @@
 #include <vector>
 
 #include "hwds/hwds.h"
-#include "platform/posix/posix_registry.h"
-#include "platform/posix/posix_serial.h"
+#include "platform/posix/port_services.h"
+#include "platform/posix/pty.h"
 #include "sim/control/sim_process.h"
 #include "sim/control/spawn.h"
 
@@ -78,13 +75,14 @@ struct PerExchange {
 };
 
 PerExchange ptyRoundTrip(int exchanges) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    termios raw{};
-    if (slave < 0 || tcgetattr(slave, &raw) != 0) return {};
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
+    platform::Pty pty;
+    std::string error;
+    if (!platform::openPty({.raw = true, .openSlave = true}, &pty, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return {};
+    }
+    const int master = pty.master.get();
+    const int slave = pty.slave.get();
     std::thread device([&] {
         uint8_t request[4];
         for (int i = 0; i < exchanges; ++i) {
@@ -116,8 +114,6 @@ PerExchange ptyRoundTrip(int exchanges) {
     const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     getrusage(RUSAGE_THREAD, &after);
     device.join();
-    close(slave);
-    close(master);
     const double cpu =
         seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
     return {1e6 * total / exchanges, 1e6 * cpu / exchanges};
@@ -177,10 +173,8 @@ int main() {
 
     sim::SimProcess prompt(TUVAK_SIM_PATH);
     if (!startSim(prompt, {id})) return 1;
-    auto registry = platform::PosixRegistry::fromFile(prompt.registryFile);
-    platform::PosixSerialPorts serial(
-        [&](std::string_view com, std::string* node) { return registry->resolveComName(com, node); });
-    platform::ScopedServices services({.registry = registry.get(), .serial = &serial});
+    platform::PortServices ports(platform::PosixRegistry::fromFile(prompt.registryFile));
+    platform::ScopedServices services(ports.services());
     HwDataSource* source = nullptr;
     if (hwdsOpen(&source, "TUVAK", id.c_str()) != CE_OK) return 1;
     const uint8_t pattern[128] = {};

@@ -71,13 +71,8 @@ bool parsePasses(std::string_view text, std::vector<uint8_t>* passes, std::strin
         const std::size_t comma = text.find(',');
         std::string_view item = text.substr(0, comma);
         if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X')) item.remove_prefix(2);
-        bool byte = !item.empty() && item.size() <= 2;
-        int value = 0;
-        for (char c : item) {
-            byte = byte && hexDigit(c) >= 0;
-            value = value * 16 + hexDigit(c);
-        }
-        if (!byte) {
+        uint32_t value = 0;
+        if (!platform::parseHex(item, 2, &value)) {
             error->assign(1, '\'');
             error->append(text.substr(0, comma)).append("' is not a byte in hexadecimal");
             return false;

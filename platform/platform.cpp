@@ -1,5 +1,4 @@
 #include "platform/platform.h"
-#include "platform/hints.h"
 
 namespace platform {
 
@@ -26,13 +25,5 @@ ScopedServices::ScopedServices(const Services& r) : saved_(slot()) {
 }
 
 ScopedServices::~ScopedServices() { slot() = saved_; }
-
-const char* accessDeniedHint() {
-#ifdef _WIN32
-    return "is the port in use by another program, or is the user denied access to it?";
-#else
-    return "is the user in group dialout?";
-#endif
-}
 
 }  // namespace platform

@@ -108,6 +108,9 @@ inline constexpr uint32_t kSerialReadTimeoutMs = 1000;
 // 1 ms latency timer.
 inline constexpr uint32_t kSerialLateByteMs = 1;
 
+// What a port path puts before the port's name: "\\.\" of "\\.\COM5".
+inline constexpr char kPortPathPrefix[] = "\\\\.\\";
+
 class SerialPorts {
 public:
     virtual ~SerialPorts() = default;

@@ -27,19 +27,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// 1 to 8 hex digits and nothing else.
-bool parseHex32(std::string_view s, uint32_t* out) {
-    if (s.empty() || s.size() > 8) return false;
-    uint32_t v = 0;
-    for (char c : s) {
-        const int d = hexDigit(c);
-        if (d < 0) return false;
-        v = (v << 4) | static_cast<uint32_t>(d);
-    }
-    *out = v;
-    return true;
-}
-
 // UTF-16LE (byte-order mark already removed) to UTF-8. On failure *reason is
 // set and *line tells where, counting from 1.
 bool utf16leToUtf8(std::string_view bytes, std::string* out, std::size_t* line, std::string* reason) {
@@ -226,18 +213,18 @@ private:
             bytes.push_back(0);
         } else if (startsWithIgnoreCase(data, "dword:")) {
             uint32_t v = 0;
-            if (!parseHex32(data.substr(6), &v)) {
+            if (!parseHex(data.substr(6), 8, &v)) {
                 return fail("bad dword value \"" + std::string(data.substr(6)) + "\" (expected 1 to 8 hex digits)");
             }
             type = kRegDword;
-            bytes = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                     static_cast<uint8_t>(v >> 24)};
+            const auto stored = le32Bytes(v);
+            bytes.assign(stored.begin(), stored.end());
         } else if (startsWithIgnoreCase(data, "hex:")) {
             type = kRegBinary;
             if (!byteList(data.substr(4), &bytes)) return false;
         } else if (startsWithIgnoreCase(data, "hex(")) {
             const std::size_t close = data.find("):");
-            if (close == std::string_view::npos || !parseHex32(data.substr(4, close - 4), &type)) {
+            if (close == std::string_view::npos || !parseHex(data.substr(4, close - 4), 8, &type)) {
                 return fail("bad value type in \"" + std::string(data) + "\" (expected hex(N): with N in hex)");
             }
             if (!byteList(data.substr(close + 2), &bytes)) return false;
@@ -268,11 +255,10 @@ private:
                     if (!expectByte) return fail("missing comma between hex bytes");
                     std::size_t end = i;
                     while (end < segment.size() && hexDigit(segment[end]) >= 0) ++end;
-                    if (end - i > 2) {
+                    uint32_t v = 0;
+                    if (!parseHex(segment.substr(i, end - i), 2, &v)) {
                         return fail("bad hex byte \"" + std::string(segment.substr(i, end - i)) + "\"");
                     }
-                    int v = 0;
-                    for (std::size_t k = i; k < end; ++k) v = v * 16 + hexDigit(segment[k]);
                     out->push_back(static_cast<uint8_t>(v));
                     expectByte = false;
                     i = end;
@@ -432,8 +418,7 @@ void RegeditWriter::value(std::string_view name, const RegValue& value) {
     if (value.type == kRegSz && !data.empty() && data.back() == 0) {
         string(name, std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
     } else if (value.type == kRegDword && data.size() == 4) {
-        dword(name, static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-                        static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24);
+        dword(name, le32From(data.data()));
     } else {
         hex(name, data, value.type);
     }

@@ -1,6 +1,7 @@
 #include "platform/regtree.h"
 
 #include "platform/ascii.h"
+#include "platform/text.h"
 
 #include <cstring>
 
@@ -139,9 +140,8 @@ bool RegTree::setString(std::string_view keyPath, std::string_view name, std::st
 }
 
 bool RegTree::setDword(std::string_view keyPath, std::string_view name, uint32_t value) {
-    std::vector<uint8_t> data{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    return setValue(keyPath, name, kRegDword, std::move(data));
+    const auto stored = le32Bytes(value);
+    return setValue(keyPath, name, kRegDword, std::vector<uint8_t>(stored.begin(), stored.end()));
 }
 
 void RegTree::removeKey(std::string_view path) {

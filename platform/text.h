@@ -1,7 +1,10 @@
 // Small text helpers shared by the readers of files and command lines.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,59 @@ constexpr int hexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// 1 to `maxDigits` (at most 8) hexadecimal digits and nothing else: no
+// prefix, sign or blank.
+constexpr bool parseHex(std::string_view text, std::size_t maxDigits, uint32_t* value) {
+    if (text.empty() || text.size() > maxDigits || maxDigits > 8) return false;
+    uint32_t n = 0;
+    for (char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0) return false;
+        n = (n << 4) | static_cast<uint32_t>(digit);
+    }
+    *value = n;
+    return true;
+}
+
+// 1 to `maxDigits` (at most 19) decimal digits and nothing else; leading
+// zeros count as digits.
+constexpr bool parseDecimal(std::string_view text, std::size_t maxDigits, uint64_t* value) {
+    if (text.empty() || text.size() > maxDigits || maxDigits > 19) return false;
+    uint64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *value = n;
+    return true;
+}
+
+// A number as "%u" writes it: parseDecimal without a leading zero, so that
+// one number has one text.
+constexpr bool parseCanonicalDecimal(std::string_view text, std::size_t maxDigits, uint64_t* value) {
+    if (text.size() > 1 && text[0] == '0') return false;
+    return parseDecimal(text, maxDigits, value);
+}
+
+// A 32-bit value stored little-endian, as the registry keeps a DWORD.
+constexpr uint32_t le32From(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+constexpr std::array<uint8_t, 4> le32Bytes(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
+
+// Registry text need not be zero-terminated: it ends at the first zero byte
+// or with the data.
+inline std::string_view registryText(const void* data, std::size_t size) {
+    if (size == 0) return {};  // data may then be null, which memchr must not see
+    const char* text = static_cast<const char*>(data);
+    const void* zero = std::memchr(text, '\0', size);
+    return std::string_view(text, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : size);
 }
 
 // The code point (at most 0x10FFFF) in UTF-8.

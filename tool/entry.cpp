@@ -59,7 +59,7 @@ int voriridodMain(int argc, char** argv) {
         return 1;
     }
     if (registryBroken()) return 1;
-    if (!driverInstalled()) {
+    if (!hwdsTuvakDriverInstalled()) {
         writeText(platform::Stream::Err, msg::MSG_DRIVER_MISSING);
         return 1;
     }

@@ -48,9 +48,6 @@ void reportError(CeResult code);
 // the failure has been reported.
 int wipeDevice(const char* id);
 
-// True when the adapter driver's service key opens for reading.
-bool driverInstalled();
-
 // The identifiers of the enumerated devices on standard output.
 void listDevices();
 

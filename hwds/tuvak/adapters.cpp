@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/ftdi_keys.h"
+#include "platform/text.h"
 
 namespace tuvak {
 
@@ -22,7 +23,7 @@ AdapterEnum::AdapterEnum(platform::Registry& registry) : key_(registry, kEnumKey
     uint8_t raw[4] = {};
     uint32_t size = 0;
     counted_ = key_ && key_.read(platform::ftdi::kCountValue, raw, sizeof raw, &size);
-    if (counted_) count_ = uint32_t{raw[0]} | uint32_t{raw[1]} << 8 | uint32_t{raw[2]} << 16 | uint32_t{raw[3]} << 24;
+    if (counted_) count_ = platform::le32From(raw);
 }
 
 std::vector<uint32_t> AdapterEnum::heldBelow(uint32_t bound) const {
@@ -34,12 +35,9 @@ std::vector<uint32_t> AdapterEnum::heldBelow(uint32_t bound) const {
         const uint32_t rc = key_.valueName(index, name, sizeof name, &length);
         if (rc == platform::kErrMoreData) continue;  // too long to be a number
         if (rc != platform::kErrSuccess) break;
-        // Only a name the walk would format: digits, no leading zero.
-        const std::string_view text(name, length);
-        if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) continue;
-        if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+        // Only a name the walk would format.
         uint64_t value = 0;
-        for (const char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (!platform::parseCanonicalDecimal(std::string_view(name, length), 10, &value)) continue;
         if (value < bound) numbers.push_back(static_cast<uint32_t>(value));
     }
     std::sort(numbers.begin(), numbers.end());
@@ -61,13 +59,24 @@ AdapterEntry AdapterEnum::entry(uint32_t number) const {
     return entry;
 }
 
-namespace {
+bool AdapterEnum::entryText(uint32_t number, uint32_t capacity, std::string* text) const {
+    char name[16];
+    entryName(number, name);
+    std::string data(capacity, '\0');
+    uint32_t got = 0;
+    if (!key_.read(name, data.data(), capacity, &got)) return false;
+    *text = platform::registryText(data.data(), std::min(got, capacity));
+    return true;
+}
 
 bool driverKeyOpens(platform::Registry& registry) {
     return static_cast<bool>(platform::RegistryKey(registry, platform::ftdi::kServiceKey));
 }
 
-AdapterWalk counted(const AdapterEnum& entries) {
+namespace {
+
+// Walked when Count lets the entries be walked, else why the walk ends.
+AdapterWalk statusOfCount(const AdapterEnum& entries) {
     if (!entries.key()) return AdapterWalk::NoEntries;
     if (!entries.counted()) return AdapterWalk::CountFailed;
     return entries.count() == 0 ? AdapterWalk::NoEntries : AdapterWalk::Walked;
@@ -78,7 +87,7 @@ AdapterWalk counted(const AdapterEnum& entries) {
 AdapterWalk walkAdapterEntries(platform::Registry& registry, const std::function<bool(const AdapterEntry&)>& visit) {
     if (!driverKeyOpens(registry)) return AdapterWalk::NoDriver;
     const AdapterEnum entries(registry);
-    const AdapterWalk walk = counted(entries);
+    const AdapterWalk walk = statusOfCount(entries);
     if (walk != AdapterWalk::Walked) return walk;
     for (uint32_t k = entries.count(); k-- > 0;)
         if (visit(entries.entry(k))) break;
@@ -89,24 +98,19 @@ AdapterWalk heldAdapterEntries(platform::Registry& registry, std::vector<Adapter
     held->clear();
     if (!driverKeyOpens(registry)) return AdapterWalk::NoDriver;
     const AdapterEnum entries(registry);
-    const AdapterWalk walk = counted(entries);
+    const AdapterWalk walk = statusOfCount(entries);
     if (walk != AdapterWalk::Walked) return walk;
     for (const uint32_t number : entries.heldBelow(entries.count())) held->push_back(entries.entry(number));
     return AdapterWalk::Walked;
 }
 
 bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char* portName, uint32_t* size) {
-    const std::string_view instance = registryText(entry.data, entry.size);
+    const std::string_view instance = platform::registryText(entry.data, entry.size);
     char keyPath[256];
     std::snprintf(keyPath, sizeof keyPath, "%s%.*s%s", kDeviceKeyHead, static_cast<int>(instance.size()),
                   instance.data(), kDeviceKeyTail);
     platform::RegistryKey deviceKey(registry, keyPath);
     return deviceKey && deviceKey.read(platform::ftdi::kPortNameValue, portName, kPortNameCapacity, size);
-}
-
-std::string_view registryText(const char* data, uint32_t size) {
-    const void* zero = std::memchr(data, '\0', size);
-    return std::string_view(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size);
 }
 
 bool entryCarries(const AdapterEntry& entry, std::string_view id) {
@@ -116,7 +120,7 @@ bool entryCarries(const AdapterEntry& entry, std::string_view id) {
 }
 
 std::string_view identifierOf(const AdapterEntry& entry) {
-    const std::string_view text = registryText(entry.data, entry.size);
+    const std::string_view text = platform::registryText(entry.data, entry.size);
     if (!text.starts_with(kInstancePrefix)) return {};
     const std::string_view rest = text.substr(kInstancePrefix.size());
     const size_t backslash = rest.find('\\');

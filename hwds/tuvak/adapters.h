@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,6 +47,9 @@ public:
     std::vector<uint32_t> heldBelow(uint32_t bound) const;
     // Entry `number` as the serial source reads it: at most kEntryCapacity bytes.
     AdapterEntry entry(uint32_t number) const;
+    // Entry `number` up to its first zero, read in one query of at most
+    // `capacity` bytes; false when it cannot be read or is longer.
+    bool entryText(uint32_t number, uint32_t capacity, std::string* text) const;
     const platform::RegistryKey& key() const { return key_; }
 
 private:
@@ -53,6 +57,9 @@ private:
     bool counted_ = false;
     uint32_t count_ = 0;
 };
+
+// Whether the adapter driver's service key opens.
+bool driverKeyOpens(platform::Registry& registry);
 
 // An entry's value name: its number in decimal.
 void entryName(uint32_t number, char (&name)[16]);
@@ -67,10 +74,6 @@ AdapterWalk heldAdapterEntries(platform::Registry& registry, std::vector<Adapter
 // The entry's "Device Parameters" "PortName" as stored, at most
 // kPortNameCapacity bytes; false when the key or value cannot be read.
 bool readPortName(platform::Registry& registry, const AdapterEntry& entry, char* portName, uint32_t* size);
-
-// Registry text need not be zero-terminated: it ends at the first zero byte
-// or with the data.
-std::string_view registryText(const char* data, uint32_t size);
 
 // Whether the entry names the adapter of a device with this identifier.
 // Never looks past the bytes that were read.

@@ -4,10 +4,11 @@
 
 #include "hwds/tuvak/adapters.h"
 #include "hwds/tuvak/hwtuvak.h"
+#include "platform/text.h"
 
 namespace {
 
-constexpr char kPortPrefix[] = "\\\\.\\";
+using platform::kPortPathPrefix;
 
 int32_t statusForOpenError(uint32_t error) {
     switch (error) {
@@ -53,9 +54,9 @@ int32_t HwTuvak::connect() {
     if (!tuvak::readPortName(registry, taken, portName, &portNameSize)) return HWDS_FAILED;
     if (portNameSize < 3 || std::memcmp(portName, "COM", 3) != 0) return HWDS_FAILED;
 
-    const std::string_view port = tuvak::registryText(portName, portNameSize);
-    char portPath[sizeof kPortPrefix + tuvak::kPortNameCapacity];
-    std::snprintf(portPath, sizeof portPath, "%s%.*s", kPortPrefix, static_cast<int>(port.size()), port.data());
+    const std::string_view port = platform::registryText(portName, portNameSize);
+    char portPath[sizeof kPortPathPrefix + tuvak::kPortNameCapacity];
+    std::snprintf(portPath, sizeof portPath, "%s%.*s", kPortPathPrefix, static_cast<int>(port.size()), port.data());
 
     platform::SerialPorts& serial = *os.serial;
     const uint32_t error = serial.open(portPath, &portHandle);

@@ -1,5 +1,6 @@
 #include "hwds/tuvak/adapters.h"
 #include "hwds/tuvak/tuvak_devices.h"
+#include "platform/text.h"
 
 CeResult hwdsListTuvak(std::vector<HwTuvakDevice>* devices) {
     if (devices == nullptr) return CE_BAD_PARAM;
@@ -19,11 +20,30 @@ CeResult hwdsListTuvak(std::vector<HwTuvakDevice>* devices) {
         char portName[tuvak::kPortNameCapacity];
         uint32_t size = 0;
         if (tuvak::readPortName(*os.registry, entry, portName, &size)) {
-            device.comName = tuvak::registryText(portName, size);
+            device.comName = platform::registryText(portName, size);
             if (os.serial != nullptr && !device.comName.empty())
-                device.node = os.serial->deviceNode(("\\\\.\\" + device.comName).c_str());
+                device.node = os.serial->deviceNode((platform::kPortPathPrefix + device.comName).c_str());
         }
         devices->push_back(std::move(device));
     }
     return CE_OK;
+}
+
+bool hwdsTuvakDriverInstalled() {
+    platform::Registry* registry = platform::current().registry;
+    return registry != nullptr && tuvak::driverKeyOpens(*registry);
+}
+
+void hwdsReadTuvakEntries(HwTuvakEntries* entries) {
+    *entries = HwTuvakEntries();
+    platform::Registry* registry = platform::current().registry;
+    if (registry == nullptr) return;
+    const tuvak::AdapterEnum adapters(*registry);
+    entries->counted = adapters.counted();
+    entries->count = adapters.count();
+    for (const uint32_t number : adapters.heldBelow(adapters.count())) {
+        HwTuvakEntry entry;
+        entry.number = number;
+        if (adapters.entryText(number, TUVAK_ENTRY_CAPACITY, &entry.text)) entries->held.push_back(std::move(entry));
+    }
 }

@@ -29,6 +29,29 @@ struct HwTuvakDevice {
     std::string node;     // the system's device behind the port; empty when unknown
 };
 
+// Whether the adapter driver's service key opens: the driver is installed.
+bool hwdsTuvakDriverInstalled();
+
+// The most bytes of an Enum entry that hwdsReadTuvakEntries reads.
+inline constexpr uint32_t TUVAK_ENTRY_CAPACITY = 512;
+
+struct HwTuvakEntry {
+    uint32_t number = 0;  // the entry's value name, in decimal
+    std::string text;     // its data up to the first zero byte
+};
+
+// The adapter driver's Enum entries as stored, for a front end with rules
+// of its own about which of them name devices.
+struct HwTuvakEntries {
+    bool counted = false;            // false when Enum does not open or Count cannot be read
+    uint32_t count = 0;              // Count as stored, 0 unless counted
+    std::vector<HwTuvakEntry> held;  // the entries Enum holds below Count, lowest first
+};
+
+// Reads the Enum key; an entry that cannot be read, or is longer than
+// TUVAK_ENTRY_CAPACITY, is left out. Touches no device.
+void hwdsReadTuvakEntries(HwTuvakEntries* entries);
+
 // The devices in the driver's order (lowest entry first), as the serial
 // source finds them. CE_HW_NOT_FOUND when the adapter driver is not
 // installed; an entry that cannot be read or is no Тувак device is left out.

@@ -8,6 +8,7 @@
 #include "platform/ftdi_keys.h"
 #include "platform/posix/files.h"
 #include "platform/posix/regedit_file.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -78,11 +79,7 @@ bool resolveComName(const RegTree& tree, std::string_view comName, std::string* 
     const RegKey* key = tree.findKey(ftdi::kSerialCommKey);
     if (key == nullptr) return false;
     for (const auto& [name, value] : key->values()) {
-        const auto* bytes = reinterpret_cast<const char*>(value.data.data());
-        std::string_view text(bytes, value.data.size());
-        // Stored text need not be terminated; stop at a zero only if there is one.
-        text = text.substr(0, text.find('\0'));
-        if (asciiIEquals(text, comName)) {
+        if (asciiIEquals(registryText(value.data.data(), value.data.size()), comName)) {
             if (nodePath != nullptr) *nodePath = name;
             return true;
         }

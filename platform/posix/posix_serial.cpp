@@ -265,8 +265,7 @@ PosixSerialPorts::PosixSerialPorts(ComResolver resolver, LowLatencyFlag* lowLate
 std::string PosixSerialPorts::deviceNode(const char* path) {
     if (path == nullptr) return {};
     std::string_view name(path);
-    constexpr std::string_view kDevicePrefix = "\\\\.\\";
-    if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
+    if (name.starts_with(kPortPathPrefix)) name.remove_prefix(std::string_view(kPortPathPrefix).size());
     std::string node;
     if (name.empty() || !resolver_ || !resolver_(name, &node)) return {};
     return node;

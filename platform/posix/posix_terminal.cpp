@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/files.h"
+
 namespace platform {
 
 bool PosixTerminal::interactive(Stream stream) {
@@ -19,14 +21,13 @@ bool PosixTerminal::interactive(Stream stream) {
 bool PosixTerminal::inputInteractive() { return ::isatty(STDIN_FILENO) == 1; }
 
 LineRead PosixTerminal::readLine(uint32_t timeoutMs, std::string* line) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Deadline deadline = deadlineIn(std::chrono::milliseconds(timeoutMs));
     line->clear();
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return LineRead::TimedOut;
+        const int left = msLeft(deadline);
+        if (left == 0) return LineRead::TimedOut;
         pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        const int ready = ::poll(&p, 1, left);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return LineRead::Closed;
         if (ready == 0) return LineRead::TimedOut;

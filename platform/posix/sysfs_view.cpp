@@ -2,6 +2,7 @@
 
 #include "platform/ftdi_keys.h"
 #include "platform/posix/files.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,32 +41,19 @@ std::string readAttribute(const fs::path& file) {
     return std::string(text);
 }
 
-std::optional<uint32_t> parseHex(std::string_view s, std::size_t maxDigits) {
-    if (s.empty() || s.size() > maxDigits) return std::nullopt;
-    uint32_t v = 0;
-    for (char c : s) {
-        int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (d < 0) return std::nullopt;
-        v = (v << 4) | static_cast<uint32_t>(d);
-    }
-    return v;
+std::optional<uint32_t> hexAttribute(const fs::path& file, std::size_t maxDigits) {
+    uint32_t value = 0;
+    if (!parseHex(readAttribute(file), maxDigits, &value)) return std::nullopt;
+    return value;
 }
 
 // n for a name "ttyUSBn".
 std::optional<uint32_t> ttyNumber(std::string_view name) {
     constexpr std::string_view prefix = "ttyUSB";
     if (name.substr(0, prefix.size()) != prefix) return std::nullopt;
-    const std::string_view digits = name.substr(prefix.size());
-    if (digits.empty() || digits.size() > 6) return std::nullopt;
-    uint32_t n = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        n = n * 10 + static_cast<uint32_t>(c - '0');
-    }
-    return n;
+    uint64_t n = 0;
+    if (!parseDecimal(name.substr(prefix.size()), 6, &n)) return std::nullopt;
+    return static_cast<uint32_t>(n);
 }
 
 std::string hex4(uint32_t v) {
@@ -88,9 +76,9 @@ std::optional<std::string> instancePathOf(const fs::path& link) {
     const fs::path interfaceDir = tty.parent_path();
     const fs::path deviceDir = interfaceDir.parent_path();
 
-    const auto vid = parseHex(readAttribute(deviceDir / "idVendor"), 4);
-    const auto pid = parseHex(readAttribute(deviceDir / "idProduct"), 4);
-    const auto interfaceNumber = parseHex(readAttribute(interfaceDir / "bInterfaceNumber"), 2);
+    const auto vid = hexAttribute(deviceDir / "idVendor", 4);
+    const auto pid = hexAttribute(deviceDir / "idProduct", 4);
+    const auto interfaceNumber = hexAttribute(interfaceDir / "bInterfaceNumber", 2);
     const std::string serial = readAttribute(deviceDir / "serial");
     if (!vid || !pid || !interfaceNumber || *interfaceNumber >= 26 || serial.empty()) return std::nullopt;
     // The serial becomes one key name: a separator or control byte would

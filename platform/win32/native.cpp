@@ -1,5 +1,6 @@
 // The Windows services. They are never destroyed: static destructors (the
 // framework's teardown) still use them.
+#include "platform/hints.h"
 #include "platform/platform.h"
 #include "platform/win32/win32.h"
 
@@ -20,5 +21,7 @@ Services native() {
     }();
     return services;
 }
+
+const char* accessDeniedHint() { return "is the port in use by another program, or is the user denied access to it?"; }
 
 }  // namespace platform

@@ -1,17 +1,15 @@
 #include "sim/tuvak_sim/pty.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 
+#include "platform/posix/pty.h"
 #include "sim/tuvak_sim/common.h"
 
 namespace tuvaksim {
@@ -49,37 +47,11 @@ void releaseStaleExclusivity(Device* device) {
 }
 
 bool openPty(Device* device, std::string* error) {
-    Fd master(posix_openpt(O_RDWR | O_NOCTTY));
-    if (!master.valid() || fcntl(master.get(), F_SETFD, FD_CLOEXEC) != 0 ||
-        fcntl(master.get(), F_SETFL, O_NONBLOCK) != 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
-        *error = "cannot create a pseudo-terminal: " + errnoText();
-        return false;
-    }
-    const char* name = ptsname(master.get());
-    if (name == nullptr) {
-        *error = "cannot name the pseudo-terminal: " + errnoText();
-        return false;
-    }
-    device->pty = name;
-    termios tio{};
-    if (tcgetattr(master.get(), &tio) != 0) {
-        *error = "cannot read the settings of " + device->pty + ": " + errnoText();
-        return false;
-    }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    if (tcsetattr(master.get(), TCSANOW, &tio) != 0) {
-        *error = "cannot set " + device->pty + " raw: " + errnoText();
-        return false;
-    }
-    Fd slave(::open(device->pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!slave.valid()) {
-        *error = "cannot open " + device->pty + ": " + errnoText();
-        return false;
-    }
-    device->master = std::move(master);
-    device->slave = std::move(slave);
+    platform::Pty pty;
+    if (!platform::openPty({.nonBlocking = true, .raw = true, .openSlave = true}, &pty, error)) return false;
+    device->pty = pty.node;
+    device->master = std::move(pty.master);
+    device->slave = std::move(pty.slave);
     return true;
 }
 

@@ -16,8 +16,8 @@
 #include "platform/posix/fd_guard.h"
 
 #include "hwds/hwds.h"
+#include "platform/posix/port_services.h"
 #include "platform/posix/posix_registry.h"
-#include "platform/posix/posix_serial.h"
 #include "sim/control/sim_process.h"
 #include "tests/fakes/test_framework.h"
 
@@ -42,13 +42,10 @@ struct Prompts {
 class PtyHost {
 public:
     explicit PtyHost(std::unique_ptr<platform::PosixRegistry> registry)
-        : registry_(std::move(registry)),
-          serial_([this](std::string_view com, std::string* node) { return registry_->resolveComName(com, node); }),
-          framework_({.registry = registry_.get(), .serial = &serial_}) {}
+        : ports_(std::move(registry)), framework_(ports_.services()) {}
 
 private:
-    std::unique_ptr<platform::PosixRegistry> registry_;
-    platform::PosixSerialPorts serial_;
+    platform::PortServices ports_;
     fakes::TestFramework framework_;
 };
 

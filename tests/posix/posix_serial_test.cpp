@@ -19,6 +19,7 @@
 
 #include "platform/posix/fd_guard.h"
 #include "platform/posix/posix_serial.h"
+#include "platform/posix/pty.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace platform {
@@ -35,10 +36,9 @@ long long msSince(Clock::time_point start) {
 class PosixSerialTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[128];
-        ASSERT_TRUE(master_.valid() && ::grantpt(master_.get()) == 0 && ::unlockpt(master_.get()) == 0 &&
-                    ::ptsname_r(master_.get(), name, sizeof name) == 0);
-        node_ = name;
+        std::string error;
+        ASSERT_TRUE(openPty({}, &pty_, &error)) << error;
+        node_ = pty_.node;
         std::ofstream(dir_ / "plain") << "not a tty";
     }
     void sendFromDevice(const Bytes& b) { ASSERT_EQ(::write(master_.get(), b.data(), b.size()), ssize_t(b.size())); }
@@ -77,7 +77,8 @@ protected:
         return excl;
     }
 
-    FdGuard master_{::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)};
+    Pty pty_;
+    FdGuard& master_ = pty_.master;
     std::string node_;
     fakes::TempDir temp_;
     std::filesystem::path dir_ = temp_.path;
