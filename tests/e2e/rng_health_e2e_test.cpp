@@ -144,7 +144,7 @@ TEST_F(RngHealth, RandomCheckPassesOnTheGoodBlocks) {
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_EQ(json.out,
               "{\"successes\": 0, \"failures\": 0, \"monobit\": 0, \"poker\": 0, \"runs\": 0, \"long_run\": 0, "
-              "\"continuous_run\": 0, \"repeated_blocks\": 0}\n");
+              "\"continuous_run\": 0, \"repeated_blocks\": 0, \"rct_failures\": 0, \"apt_failures\": 0}\n");
     EXPECT_EQ(hwds({"check", dir.path + "/none"}).exitCode, 2);
 }
 
