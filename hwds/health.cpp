@@ -134,7 +134,10 @@ void ContinuousCheck::feed(const uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         const unsigned failed = tests_.test(data[i]);
         if (failed & kRctIntermittent) ++counts_.rct;
-        if (failed & kAptIntermittent) ++counts_.apt;
+        if (failed & kAptIntermittent) windowFailed_ = true;
+        if (!tests_.windowEnded()) continue;
+        if (windowFailed_) ++counts_.apt;
+        windowFailed_ = false;
     }
 }
 

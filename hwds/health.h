@@ -50,6 +50,8 @@ public:
     uint32_t rctPermanentCutoff() const { return rct_[1]; }
     uint32_t aptIntermittentCutoff() const { return apt_[0]; }
     uint32_t aptPermanentCutoff() const { return apt_[1]; }
+    // The last sample tested was its window's last.
+    bool windowEnded() const { return inWindow_ == kAptWindow; }
 
 private:
     uint32_t rct_[2];
@@ -103,6 +105,7 @@ public:
 private:
     ContinuousTests tests_;
     ContinuousCounts counts_;
+    bool windowFailed_ = false;  // counted when the window is whole
 };
 
 // ---- FIPS 140-2 and repeated blocks -------------------------------------

@@ -114,7 +114,7 @@ void hwdsTeardown();
 HwDataSource* hwdsOpenSources();
 
 // The min-entropy a source type claims for its random bytes, in bits a
-// byte; 0 for a type hwdsOpen does not know.
+// byte; a type hwdsOpen does not know claims what an unassessed one does.
 double hwdsClaimedMinEntropy(const char* type);
 
 // The index-th type name hwdsOpen knows, in the order it compares them; null

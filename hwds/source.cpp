@@ -92,7 +92,7 @@ const char* hwdsSourceType(uint32_t index) {
 double hwdsClaimedMinEntropy(const char* type) {
     for (const SourceType& t : kSourceTypes)
         if (type != nullptr && platform::asciiIEquals(t.name, type)) return t.minEntropy;
-    return 0;
+    return kUnassessedMinEntropy;
 }
 
 CeResult hwdsOpen(HwDataSource** out, const char* type, const char* id) {
