@@ -15,7 +15,9 @@ constexpr char kExitStatuses[] =
     "     device does not offer (reading a SOBOL card, a key of unknown family)\n"
     "  3  device not found or not connected; the operator canceled or did not answer\n"
     "  4  wipe --verify: the memory read back differs from the last pass\n"
-    "  5  check, random --check: a block failed a FIPS 140-2 test or repeated one\n"
+    "  5  random: the bytes failed an SP 800-90B health test (only bytes that passed\n"
+    "     were written); check, random --check: a block failed a FIPS 140-2 test or\n"
+    "     repeated one; check: an SP 800-90B test failed\n"
     "  When several devices fail for different reasons, the status is 1.\n";
 
 using SubcommandFactory = std::unique_ptr<cli::Subcommand> (*)();

@@ -56,6 +56,10 @@ void addTimeout(CLI::App* command, double* seconds);
 // parseNumber, saying what is wrong with `text` when it fails.
 bool number(const std::string& what, const std::string& text, uint64_t max, uint64_t* value);
 
+// Whether --min-entropy's value is a claim a source can make (more than 0,
+// at most 8 bits a byte); says why not when it is not.
+bool minEntropyAllowed(double bits);
+
 // Opens the source; on failure says why and gives the exit status in *status.
 HwDataSource* openTarget(const Target& target, int* status);
 

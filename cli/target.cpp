@@ -32,6 +32,12 @@ bool number(const std::string& what, const std::string& text, uint64_t max, uint
     return false;
 }
 
+bool minEntropyAllowed(double bits) {
+    if (bits > 0 && bits <= 8) return true;
+    complain("--min-entropy " + std::to_string(bits) + " is not a claim in bits a byte: more than 0, at most 8");
+    return false;
+}
+
 bool registryBroken() {
     const std::string error = tuvakRegistryProblem();
     if (!error.empty()) complain(error);

@@ -162,6 +162,8 @@ int exitStatusFor(CeResult result) {
         case CE_HW_NEED_INTERACTION: return kExitAbsent;
         case CE_BAD_PARAM:
         case CE_HW_OP_NOT_SUPPORTED: return kExitUsage;
+        case CE_RNG_INSECURE:
+        case CE_RNG_FAIL: return kExitUnhealthy;
         default: return kExitFailed;
     }
 }

@@ -63,12 +63,19 @@ inline constexpr int32_t HWDS_NOT_ENUMERATED = 9;
 
 // ---- Data sources -------------------------------------------------------
 
+namespace hwds {
+class HealthMonitor;
+}
+
 class HwDataSource {
 public:
     const char* type;            // the class's static type-name text
     platform::MutexHandle lock;  // the source's mutex; null when the system refused
     HwDataSource* next;          // link in openSources
     char* id;                    // own copy of the identifier, or null
+    // The continuous tests of checked requests, made by the first one; owned
+    // and guarded by lock.
+    hwds::HealthMonitor* health = nullptr;
 
     virtual bool providesRandom() = 0;
     virtual bool providesStorage() = 0;
@@ -105,6 +112,10 @@ void hwdsTeardown();
 
 // The most recently opened source, for inspection; the list runs through next.
 HwDataSource* hwdsOpenSources();
+
+// The min-entropy a source type claims for its random bytes, in bits a
+// byte; a type hwdsOpen does not know claims what an unassessed one does.
+double hwdsClaimedMinEntropy(const char* type);
 
 // The index-th type name hwdsOpen knows, in the order it compares them; null
 // past the last.
@@ -203,3 +214,43 @@ CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, ui
 // The memory's size, asked like any request: a source that must look at its
 // device asks the caller about a missing one.
 CeResult hwdsMemorySize(HwDataSource* source, const HWDSInteraction* interaction, uint32_t* size);
+
+// ---- Checked random bytes -----------------------------------------------
+
+// The state of a source's health tests.
+inline constexpr int32_t HWDS_HEALTH_NOT_STARTED = 0;
+inline constexpr int32_t HWDS_HEALTH_HEALTHY = 1;
+inline constexpr int32_t HWDS_HEALTH_INTERMITTENT = 2;  // the last checked request failed; the next starts afresh
+inline constexpr int32_t HWDS_HEALTH_FAILED = 3;        // for good, in this process
+
+// The test that failed last.
+inline constexpr int32_t HWDS_HEALTH_TEST_NONE = 0;
+inline constexpr int32_t HWDS_HEALTH_TEST_RCT = 1;  // repetition count
+inline constexpr int32_t HWDS_HEALTH_TEST_APT = 2;  // adaptive proportion
+
+struct HWDSHealthReport {
+    uint64_t samplesTested;  // start-up samples included
+    uint64_t rctIntermittentFailures;
+    uint64_t rctPermanentFailures;
+    uint64_t aptIntermittentFailures;
+    uint64_t aptPermanentFailures;
+    uint32_t rctIntermittentCutoff;
+    uint32_t rctPermanentCutoff;
+    uint32_t aptIntermittentCutoff;
+    uint32_t aptPermanentCutoff;
+    double minEntropyBitsPerByte;
+    int32_t state;          // HWDS_HEALTH_...
+    int32_t failedTest;     // of the last failure, HWDS_HEALTH_TEST_...
+    uint64_t failedSample;  // its sample, counted from 1 over every sample tested; 0 before any
+};
+
+// hwdsRandom through the same runner, but every byte handed out has passed
+// the source's start-up and continuous health tests. CE_RNG_INSECURE: an
+// intermittent failure, nothing of this request is handed out (the buffer is
+// zeroed) and the next request starts afresh. CE_RNG_FAIL: a permanent
+// failure, for this and every later checked request of the source.
+CeResult hwdsRandomChecked(HwDataSource* source, const HWDSInteraction* interaction, void* data, uint32_t length);
+// The min-entropy claimed for the source's bytes, 0 < bits <= 8, in place of
+// its type's.
+CeResult hwdsHealthSettings(HwDataSource* source, double minEntropyBitsPerByte);
+CeResult hwdsHealthReport(HwDataSource* source, HWDSHealthReport* report);

@@ -4,6 +4,7 @@
 
 #include "hwds/accord/hwaccord.h"
 #include "hwds/accord/tm_driver.h"
+#include "hwds/health.h"
 #include "hwds/hwds.h"
 #include "hwds/lifetime.h"
 #include "hwds/mutex_guard.h"
@@ -24,13 +25,17 @@ struct SourceType {
     Factory create;
     void (*startup)();  // the unit's own start-up work, or null
     void (*exit)();     // runs after the framework's teardown, or null
+    double minEntropy;  // claimed for its random bytes, in bits a byte
 };
+
+// Until an assessment of a generator says otherwise.
+constexpr double kUnassessedMinEntropy = 4;
 
 // Compared in this order.
 constexpr SourceType kSourceTypes[] = {
-    {HwAccord::TYPE_NAME, &HwAccord::create, &tmDriverStartup, &tmDriverExit},
-    {HwSobol::TYPE_NAME, &HwSobol::create, nullptr, nullptr},
-    {HwTuvak::TYPE_NAME, &HwTuvak::create, nullptr, nullptr},
+    {HwAccord::TYPE_NAME, &HwAccord::create, &tmDriverStartup, &tmDriverExit, kUnassessedMinEntropy},
+    {HwSobol::TYPE_NAME, &HwSobol::create, nullptr, nullptr, kUnassessedMinEntropy},
+    {HwTuvak::TYPE_NAME, &HwTuvak::create, nullptr, nullptr, kUnassessedMinEntropy},
 };
 
 // The list and the locks live from process start to normal exit.
@@ -61,6 +66,8 @@ CeResult HwDataSource::adopt(HwDataSource* created, const char* keptId, HwDataSo
 }
 
 HwDataSource::~HwDataSource() {
+    delete health;
+    health = nullptr;
     delete[] id;
     id = nullptr;
     type = nullptr;
@@ -80,6 +87,12 @@ int32_t HwDataSource::memorySize(uint32_t*) { return HWDS_NOT_SUPPORTED; }
 
 const char* hwdsSourceType(uint32_t index) {
     return index < std::size(kSourceTypes) ? kSourceTypes[index].name : nullptr;
+}
+
+double hwdsClaimedMinEntropy(const char* type) {
+    for (const SourceType& t : kSourceTypes)
+        if (type != nullptr && platform::asciiIEquals(t.name, type)) return t.minEntropy;
+    return kUnassessedMinEntropy;
 }
 
 CeResult hwdsOpen(HwDataSource** out, const char* type, const char* id) {

@@ -146,8 +146,165 @@ TEST_F(RngHealth, RandomCheckPassesOnTheGoodBlocks) {
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_EQ(json.out,
               "{\"successes\": 0, \"failures\": 0, \"monobit\": 0, \"poker\": 0, \"runs\": 0, \"long_run\": 0, "
-              "\"continuous_run\": 0, \"repeated_blocks\": 0}\n");
+              "\"continuous_run\": 0, \"repeated_blocks\": 0, \"rct_failures\": 0, \"apt_failures\": 0}\n");
     EXPECT_EQ(hwds({"check", dir.path + "/none"}).exitCode, 2);
+}
+
+TEST_F(RngHealth, CheckedDrawsCatchEveryFaultOfTheDriverSimulators) {
+    const struct {
+        const char* name;
+        Strings args;
+        std::string settings;
+        int status;
+        std::string says;
+    } cases[] = {
+        // A first byte that is not zero: the health tests see it, not the all-zero rule.
+        {.name = "SOBOL stuck on one byte",
+         .args = {"random", "SOBOL", "--bytes", "1M"},
+         .settings = "SNELLOCK_SIM=card=1 stuck=1 seed=99999",
+         .status = 5,
+         .says = "the SP 800-90B repetition count test failed for good at sample 16 of the source's stream "
+                 "(CE_RNG_FAIL)"},
+        // 00 14 00 14 ...: the first sample is the window's reference, its 92nd time is sample 183.
+        {.name = "SOBOL stuck on two bytes",
+         .args = {"random", "SOBOL", "--bytes", "1M"},
+         .settings = "SNELLOCK_SIM=card=1 stuck=2 seed=5",
+         .status = 5,
+         .says = "the SP 800-90B adaptive proportion test failed for good at sample 183 of the source's stream "
+                 "(CE_RNG_FAIL)"},
+        {.name = "SOBOL biased",
+         .args = {"random", "SOBOL", "--bytes", "1M"},
+         .settings = "SNELLOCK_SIM=card=1 ones=90",
+         .status = 5,
+         .says = "SOBOL: random bytes failed after 0 bytes: the SP 800-90B adaptive proportion test failed"},
+        // Too slight a bias for a claim of 4 bits a byte, not for 8.
+        {.name = "SOBOL claimed at 8 bits",
+         .args = {"random", "SOBOL", "--bytes", "4M", "--min-entropy", "8"},
+         .settings = "SNELLOCK_SIM=card=1 ones=65",
+         .status = 5,
+         .says = "(CE_RNG_INSECURE)"},
+        {.name = "SOBOL claimed at 4 bits",
+         .args = {"random", "SOBOL", "--bytes", "4M", "--min-entropy", "4"},
+         .settings = "SNELLOCK_SIM=card=1 ones=65",
+         .status = 0,
+         .says = ""},
+        {.name = "ACCORD stuck on one byte",
+         .args = {"random", "ACCORD", "--bytes", "1M"},
+         .settings = "TMDRV32_SIM=stuck=1 seed=99999",
+         .status = 5,
+         .says = "ACCORD: random bytes failed after 0 bytes: the SP 800-90B repetition count test failed for good "
+                 "at sample 16"},
+        {.name = "ACCORD stuck on two bytes",
+         .args = {"random", "ACCORD", "--bytes", "1M"},
+         .settings = "TMDRV32_SIM=stuck=2 seed=5",
+         .status = 5,
+         .says = "the SP 800-90B adaptive proportion test failed for good at sample 183"},
+        {.name = "ACCORD biased",
+         .args = {"random", "ACCORD", "--bytes", "1M"},
+         .settings = "TMDRV32_SIM=ones=90",
+         .status = 5,
+         .says = "the SP 800-90B adaptive proportion test failed"},
+        {.name = "a claim out of range",
+         .args = {"random", "SOBOL", "--bytes", "1K", "--min-entropy", "0"},
+         .settings = "SNELLOCK_SIM=card=1",
+         .status = 2,
+         .says = "--min-entropy 0.000000 is not a claim in bits a byte: more than 0, at most 8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::RunResult r = hwds(c.args, {c.settings});
+        EXPECT_EQ(r.exitCode, c.status) << r.err;
+        if (c.status != 0) {
+            EXPECT_EQ(r.out, "");
+        }
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    // Unchecked, the stuck card's bytes go out as they come.
+    const sim::RunResult raw =
+        hwds({"random", "SOBOL", "--bytes", "8", "--unchecked"}, {"SNELLOCK_SIM=card=1 stuck=2 seed=5"});
+    EXPECT_EQ(raw.exitCode, 0);
+    EXPECT_EQ(raw.out, std::string("\x00\x14\x00\x14\x00\x14\x00\x14", 8));
+}
+
+TEST_F(RngHealth, AHealthyCardGives64MiBWithoutAFalseAlarm) {
+    const std::string command = std::string(HWDS_CLI_PATH) + " random SOBOL --bytes 64M | wc -c";
+    const sim::RunResult r = sim::runProgram({"/bin/sh", "-c", command},
+                                             {"LD_LIBRARY_PATH=" SIM_DRIVERS_DIR, "SNELLOCK_SIM=card=1"}, 120000);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "67108864\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(RngHealth, CheckCountsTheContinuousTestsOfCraftedFiles) {
+    // Values 1 to 255 in turn: no run, no value more than twice in a window.
+    std::string calm(8192, '\0');
+    for (std::size_t i = 0; i < calm.size(); ++i) calm[i] = static_cast<char>(i % 255 + 1);
+    auto runs = [&](std::size_t length, std::initializer_list<std::size_t> at) {
+        std::string out = calm;
+        for (std::size_t start : at) out.replace(start, length, length, '\0');
+        return out;
+    };
+    // The window at `window` holds its reference `count` times.
+    auto references = [&](std::size_t count, std::initializer_list<std::size_t> windows, std::size_t size = 8192) {
+        std::string out = calm.substr(0, size);
+        for (std::size_t window : windows)
+            for (std::size_t i = 0; i < count; ++i) out[window + 2 * i] = '\0';
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* minEntropy;
+        int rct;
+        int apt;
+    } cases[] = {
+        {.name = "calm", .bytes = calm, .minEntropy = "4", .rct = 0, .apt = 0},
+        {.name = "runs of 8", .bytes = runs(8, {100, 3000}), .minEntropy = "4", .rct = 0, .apt = 0},
+        {.name = "runs of 9 and 30", .bytes = runs(9, {100, 3000}), .minEntropy = "4", .rct = 2, .apt = 0},
+        {.name = "a run of 30", .bytes = runs(30, {5000}), .minEntropy = "4", .rct = 1, .apt = 0},
+        {.name = "runs of 5 at 8 bits", .bytes = runs(5, {100, 3000, 7000}), .minEntropy = "8", .rct = 3, .apt = 0},
+        {.name = "a reference 70 times", .bytes = references(70, {1024}), .minEntropy = "4", .rct = 0, .apt = 0},
+        {.name = "references 71 times",
+         .bytes = references(71, {0, 1024, 7680}),
+         .minEntropy = "4",
+         .rct = 0,
+         .apt = 3},
+        {.name = "in a trailing partial window",
+         .bytes = references(71, {7680}, 8191),
+         .minEntropy = "4",
+         .rct = 0,
+         .apt = 0},
+        {.name = "a reference 17 times at 8 bits",
+         .bytes = references(17, {512}),
+         .minEntropy = "8",
+         .rct = 0,
+         .apt = 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.write("crafted", c.bytes);
+        const sim::RunResult r = hwds({"check", "--json", "--min-entropy", c.minEntropy, path});
+        // Some of these streams fail FIPS 140-2 too, which alone gives status 5.
+        const std::vector<long> fips = figures(r.err);
+        EXPECT_EQ(r.exitCode, c.rct + c.apt + fips[1] + fips[7] == 0 ? 0 : 5) << r.err;
+        const std::string counts =
+            "\"rct_failures\": " + std::to_string(c.rct) + ", \"apt_failures\": " + std::to_string(c.apt) + "}\n";
+        EXPECT_NE(r.out.find(counts), std::string::npos) << r.out;
+        const std::string lines = "SP 800-90B repetition count: " + std::to_string(c.rct) +
+                                  "\nSP 800-90B adaptive proportion: " + std::to_string(c.apt) + "\n";
+        EXPECT_NE(r.err.find("repeated blocks: 0\n" + lines), std::string::npos) << r.err;
+    }
+
+    // Random bytes that pass FIPS 140-2: a run of five alone gives status 5 at 8 bits a byte.
+    const std::string random = noise(4 + 4 * kBlock, 1);
+    const std::string path = dir.write("random", random);
+    const sim::RunResult passing = hwds({"check", "--min-entropy", "8", path});
+    EXPECT_EQ(passing.exitCode, 0) << passing.err;
+    const std::string run = dir.write("run", std::string(random).replace(1001, 5, 5, '\x55'));
+    const sim::RunResult failing = hwds({"check", "--min-entropy", "8", run});
+    EXPECT_EQ(failing.exitCode, 5) << failing.err;
+    EXPECT_NE(failing.err.find("FIPS 140-2 failures: 0\n"), std::string::npos) << failing.err;
+    EXPECT_NE(failing.err.find("SP 800-90B repetition count: 1\n"), std::string::npos) << failing.err;
 }
 
 }  // namespace

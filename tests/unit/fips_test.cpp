@@ -1,4 +1,4 @@
-// The FIPS 140-2 tests and the repeat count of hwds check, on crafted streams whose counts rngtest gives alike.
+// The FIPS 140-2 tests and the repeat count of the health module, on crafted streams whose counts rngtest gives alike.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/fips.h"
+#include "hwds/health.h"
 
 namespace {
 
@@ -29,12 +30,13 @@ Bytes noise(std::size_t n, uint64_t seed) {
 // The 32-bit start and three random blocks, with `change` applied.
 Bytes stream(void (*change)(Bytes&)) {
     Bytes s = noise(4 + 3 * kBlock, 42);
-    return change(s), s;
+    change(s);
+    return s;
 }
 
 // Successes, failures, monobit, poker, runs, long run, continuous run, repeated blocks.
 using Counts = std::array<uint64_t, 8>;
-Counts counts(const cli::HealthCounts& c) {
+Counts counts(const hwds::FipsCounts& c) {
     return {c.successes, c.failures, c.monobit, c.poker, c.runs, c.longRun, c.continuousRun, c.repeated};
 }
 
@@ -72,11 +74,11 @@ TEST(Fips, CraftedStreamsCountAsRngtestCountsThem) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        cli::HealthCheck whole;
+        hwds::FipsCheck whole;
         whole.feed(c.bytes.data(), c.bytes.size());
         EXPECT_EQ(counts(whole.counts()), c.expected);
         // Pieces of any size give the same counts.
-        cli::HealthCheck pieces;
+        hwds::FipsCheck pieces;
         for (std::size_t at = 0; at < c.bytes.size(); at += 7)
             pieces.feed(&c.bytes[at], std::min<std::size_t>(7, c.bytes.size() - at));
         EXPECT_EQ(counts(pieces.counts()), c.expected);
@@ -87,7 +89,7 @@ TEST(Fips, OnlyBlocksThatPassAndRepeatNothingGoOn) {
     Bytes s = noise(4 + 4 * kBlock, 7);
     std::fill_n(s.begin() + 4 + kBlock, kBlock, 0x55);               // fails
     std::copy_n(s.begin() + 4, kBlock, s.begin() + 4 + 3 * kBlock);  // repeats the first
-    cli::HealthCheck check;
+    hwds::FipsCheck check;
     Bytes passed;
     check.feed(s.data(), s.size(), &passed);
     Bytes expected(s.begin() + 4, s.begin() + 4 + kBlock);
@@ -97,15 +99,24 @@ TEST(Fips, OnlyBlocksThatPassAndRepeatNothingGoOn) {
 }
 
 TEST(Fips, ReportInRngtestWordsAndAsJson) {
-    cli::HealthCounts c;
-    c.successes = 9, c.failures = 2, c.monobit = 1, c.poker = 2, c.runs = 3, c.longRun = 4, c.continuousRun = 5,
-    c.repeated = 6;
+    const hwds::FipsCounts c{
+        .successes = 9,
+        .failures = 2,
+        .monobit = 1,
+        .poker = 2,
+        .runs = 3,
+        .longRun = 4,
+        .continuousRun = 5,
+        .repeated = 6,
+    };
+    const hwds::ContinuousCounts continuous{.rct = 7, .apt = 8};
     EXPECT_EQ(cli::healthReport(c),
               "FIPS 140-2 successes: 9\nFIPS 140-2 failures: 2\n"
               "FIPS 140-2(2001-10-10) Monobit: 1\nFIPS 140-2(2001-10-10) Poker: 2\n"
               "FIPS 140-2(2001-10-10) Runs: 3\nFIPS 140-2(2001-10-10) Long run: 4\n"
               "FIPS 140-2(2001-10-10) Continuous run: 5\nrepeated blocks: 6\n");
-    const nlohmann::json j = nlohmann::json::parse(cli::healthJson(c));
+    EXPECT_EQ(cli::continuousReport(continuous), "SP 800-90B repetition count: 7\nSP 800-90B adaptive proportion: 8\n");
+    const nlohmann::json j = nlohmann::json::parse(cli::healthJson(c, continuous));
     EXPECT_EQ(j, nlohmann::json({{"successes", 9},
                                  {"failures", 2},
                                  {"monobit", 1},
@@ -113,7 +124,9 @@ TEST(Fips, ReportInRngtestWordsAndAsJson) {
                                  {"runs", 3},
                                  {"long_run", 4},
                                  {"continuous_run", 5},
-                                 {"repeated_blocks", 6}}));
+                                 {"repeated_blocks", 6},
+                                 {"rct_failures", 7},
+                                 {"apt_failures", 8}}));
 }
 
 }  // namespace
