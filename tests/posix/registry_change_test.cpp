@@ -171,6 +171,7 @@ TEST(Uevents, OnlyTtysSerialPortsAndTheFtdiModuleConcernTheView) {
         {.name = "a disk", .message = uevent("add", "/devices/virtual/block/loop0", "block"), .concerns = false},
         {.name = "the USB device", .message = uevent("add", "/devices/pci0000:00/usb1/1-1", "usb"), .concerns = false},
         {.name = "a longer key", .message = std::string("add@/x\0XSUBSYSTEM=tty\0", 22), .concerns = false},
+        {.name = "a key that only begins so", .message = std::string("add@/x\0SUBSYSTEM_tty\0", 22), .concerns = false},
         {.name = "a prefix of the value", .message = uevent("add", "/x", "ttyX"), .concerns = false},
         {.name = "no fields", .message = "add@/devices/x", .concerns = false},
         {.name = "unterminated last field", .message = std::string("add@/x\0SUBSYSTEM=tty", 20), .concerns = true},
