@@ -62,6 +62,14 @@ inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrMoreData = 234;
 inline constexpr uint32_t kErrNoMoreItems = 259;
 
+// What a wait for the adapter driver's data to change came to.
+enum class ChangeWait {
+    Changed,      // they may have changed: read them again
+    TimedOut,     // nothing changed in time, or a signal cut the wait short
+    Unsupported,  // this view cannot tell; read again now and then instead
+    Failed,       // the watch could not be set up or broke
+};
+
 // Read-only view of HKEY_LOCAL_MACHINE.
 class Registry {
 public:
@@ -84,6 +92,17 @@ public:
     // Such a registry behaves as an empty one, so callers that must not take
     // it for a machine without the driver ask here first.
     virtual std::string unavailableReason() { return {}; }
+    // Waits at most timeoutMs for the adapter driver's data (its service key,
+    // Enum and what lies below, the devices' parameters, SERIALCOMM) to
+    // change. The first call starts the watch and returns Changed at once, so
+    // the caller reads the data after the watch began and misses nothing;
+    // each later call returns Changed for whatever changed since the previous
+    // one returned, which may be a change that left the data as they were.
+    // For one waiter at a time.
+    virtual ChangeWait waitForChange(uint32_t timeoutMs) {
+        static_cast<void>(timeoutMs);
+        return ChangeWait::Unsupported;
+    }
 };
 
 // The line settings the serial connection touches (a DCB's core).

@@ -3,6 +3,7 @@
 #include "platform/ascii.h"
 #include "platform/text.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace platform {
@@ -179,6 +180,27 @@ std::shared_ptr<const RegTree> TreeRegistry::snapshot() {
 void TreeRegistry::replaceTree(std::shared_ptr<RegTree> tree) {
     std::lock_guard<std::mutex> hold(mutex_);
     tree_ = std::move(tree);
+}
+
+void TreeRegistry::signalChange() {
+    {
+        std::lock_guard<std::mutex> hold(changeMutex_);
+        ++changes_;
+    }
+    changed_.notify_all();
+}
+
+ChangeWait TreeRegistry::waitForChange(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> hold(changeMutex_);
+    if (!watching_) {
+        watching_ = true;
+        changesSeen_ = changes_;
+        return ChangeWait::Changed;
+    }
+    const bool changed =
+        changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [this] { return changes_ != changesSeen_; });
+    changesSeen_ = changes_;
+    return changed ? ChangeWait::Changed : ChangeWait::TimedOut;
 }
 
 uint32_t TreeRegistry::openKey(const char* path, KeyHandle* key) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -116,6 +117,10 @@ public:
     // Keys opened and not yet closed: every path must close what it opened.
     int openKeyCount() const { return openKeys_.load(); }
 
+    // Whoever changes the tree says so here, which wakes waitForChange.
+    void signalChange();
+    ChangeWait waitForChange(uint32_t timeoutMs) override;
+
 protected:
     // The tree for a new handle. A live view brings it up to date first.
     virtual std::shared_ptr<const RegTree> snapshot();
@@ -126,6 +131,11 @@ private:
     std::mutex mutex_;  // guards tree_ being replaced
     std::shared_ptr<RegTree> tree_;
     std::atomic<int> openKeys_{0};
+    std::mutex changeMutex_;  // guards what follows
+    std::condition_variable changed_;
+    uint64_t changes_ = 0;
+    uint64_t changesSeen_ = 0;
+    bool watching_ = false;
 };
 
 }  // namespace platform

@@ -3,8 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -30,11 +32,13 @@ using Deadline = std::chrono::steady_clock::time_point;
 inline Deadline deadlineIn(std::chrono::milliseconds span) { return std::chrono::steady_clock::now() + span; }
 
 // Milliseconds to the deadline for poll(2), rounded up: a wait never ends
-// before the deadline, so no caller reports it passed while time remains.
+// before the deadline, so no caller reports it passed while time remains. A
+// deadline beyond what poll takes gives its longest wait; callers wait again.
 inline int msLeft(Deadline deadline) {
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= decltype(left)::zero()) return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<decltype(ms)>(ms, std::numeric_limits<int>::max()));
 }
 
 }  // namespace platform

@@ -17,22 +17,24 @@ std::unique_ptr<PosixRegistry> PosixRegistry::fromEnvironment() {
     if (file != nullptr && *file != '\0') return fromFile(file);
     struct utsname system {};
     const std::string release = ::uname(&system) == 0 ? system.release : "";
-    return fromSysfs("/sys", "/dev", "/lib/modules/" + release);
+    return fromSysfs("/sys", "/dev", "/lib/modules/" + release, openKernelUevents);
 }
 
 std::unique_ptr<PosixRegistry> PosixRegistry::fromFile(const std::string& path) {
     std::unique_ptr<PosixRegistry> registry(new PosixRegistry);
     registry->file_ = path;
+    registry->watch_ = std::make_unique<FileWatch>(path);
     registry->refresh();
     return registry;
 }
 
 std::unique_ptr<PosixRegistry> PosixRegistry::fromSysfs(const std::string& sysfsRoot, const std::string& devRoot,
-                                                        const std::string& modulesDir) {
+                                                        const std::string& modulesDir, UeventOpener events) {
     std::unique_ptr<PosixRegistry> registry(new PosixRegistry);
     registry->sysfsRoot_ = sysfsRoot;
     registry->devRoot_ = devRoot;
     registry->modules_ = std::make_unique<KernelModules>(modulesDir);
+    registry->watch_ = std::make_unique<UeventWatch>(std::move(events));
     registry->refresh();
     return registry;
 }
@@ -69,6 +71,11 @@ std::string PosixRegistry::loadError() {
     refresh();
     std::lock_guard<std::mutex> hold(refreshMutex_);
     return loadError_;
+}
+
+ChangeWait PosixRegistry::waitForChange(uint32_t timeoutMs) {
+    std::lock_guard<std::mutex> hold(watchMutex_);
+    return watch_->wait(timeoutMs);
 }
 
 bool PosixRegistry::resolveComName(std::string_view comName, std::string* nodePath) {

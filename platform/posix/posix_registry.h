@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/change_watch.h"
 #include "platform/posix/sysfs_view.h"
 #include "platform/regtree.h"
 
@@ -25,13 +26,18 @@ public:
     static std::unique_ptr<PosixRegistry> fromFile(const std::string& path);
     // Built anew for every key opened and every COM name resolved: a handful
     // of directory reads, so that a device plugged in or moved is seen at once.
+    // waitForChange listens to the uevents that `events` opens (the kernel's
+    // for the system's own sysfs), and is Unsupported without it.
     static std::unique_ptr<PosixRegistry> fromSysfs(const std::string& sysfsRoot, const std::string& devRoot,
-                                                    const std::string& modulesDir);
+                                                    const std::string& modulesDir, UeventOpener events = {});
 
     // Why the file could not be loaded, naming the file and line; empty when
     // it was.
     std::string loadError();
     std::string unavailableReason() override { return loadError(); }
+    // A regedit file through inotify on its directory (its writers replace it
+    // by rename), the sysfs view through uevents.
+    ChangeWait waitForChange(uint32_t timeoutMs) override;
 
     // The device node that serves a COM name, from the view as it is now.
     bool resolveComName(std::string_view comName, std::string* nodePath);
@@ -51,6 +57,8 @@ private:
     std::string sysfsRoot_;
     std::string devRoot_;
     std::unique_ptr<KernelModules> modules_;
+    std::mutex watchMutex_;  // one waiter at a time; guards what follows
+    std::unique_ptr<ChangeWatch> watch_;
 };
 
 // The device node that HARDWARE\DEVICEMAP\SERIALCOMM maps to a COM name

@@ -11,10 +11,27 @@ namespace platform {
 
 class Win32Registry : public Registry {
 public:
+    Win32Registry() = default;
+    ~Win32Registry() override;
+    Win32Registry(const Win32Registry&) = delete;
+    Win32Registry& operator=(const Win32Registry&) = delete;
+
     uint32_t openKey(const char* path, KeyHandle* key) override;
     uint32_t queryValue(KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override;
     uint32_t enumValue(KeyHandle key, uint32_t index, char* name, uint32_t* nameSize) override;
     uint32_t closeKey(KeyHandle key) override;
+    // RegNotifyChangeKeyValue on the driver's Enum key (on its service key,
+    // subtree and all, while Enum is absent), waited for with
+    // WaitForSingleObject. Before Windows 8 the watch ends with the thread
+    // that set it, which wakes the waiter once: wait from one thread.
+    ChangeWait waitForChange(uint32_t timeoutMs) override;
+
+private:
+    bool watch();
+    void unwatch();
+
+    void* watched_ = nullptr;  // HKEY
+    void* event_ = nullptr;    // HANDLE
 };
 
 class Win32SerialPorts : public SerialPorts {

@@ -96,8 +96,13 @@ bool SimProcess::start(const std::vector<std::string>& args, std::string* error)
     dumpFile = dir + "/memory.dump";
     logFile = dir + "/frames.log";
     errorFile = dir + "/stderr.txt";
+    controlFile = dir + "/control";
 
     std::vector<std::string> argv{binary_, "--registry", registryFile, "--dump", dumpFile, "--log", logFile};
+    if (withControl) {
+        argv.push_back("--control");
+        argv.push_back(controlFile);
+    }
     argv.insert(argv.end(), args.begin(), args.end());
     const platform::FdGuard errFd(::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!errFd.valid()) {
@@ -133,6 +138,31 @@ bool SimProcess::start(const std::vector<std::string>& args, std::string* error)
     if (status != -1 && WIFEXITED(status)) *error += " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
     *error += ": " + errors();
     kill();
+    return false;
+}
+
+bool SimProcess::command(const std::string& line, std::string* error) {
+    const platform::FdGuard fifo(::open(controlFile.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    const std::string text = line + "\n";
+    if (!fifo.valid() || ::write(fifo.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        *error = "cannot write to " + controlFile;
+        return false;
+    }
+    return true;
+}
+
+bool SimProcess::nextLine(std::string* line, std::string* error) {
+    const Deadline deadline = deadlineIn(seconds(5));
+    for (;;) {
+        const auto newline = output_.find('\n');
+        if (newline != std::string::npos) {
+            *line = output_.substr(0, newline);
+            output_.erase(0, newline + 1);
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline || !readSome(child_.out.get(), &output_, deadline)) break;
+    }
+    *error = "no line from the simulator: " + errors();
     return false;
 }
 

@@ -35,12 +35,19 @@ public:
     // SIGUSR1 and waits (up to 5 s) for the fresh dump file.
     bool requestDump(std::string* text, std::string* error);
 
+    // Set before start: the simulator reads commands from controlFile.
+    bool withControl = false;
+    // Writes one command line to the control FIFO.
+    bool command(const std::string& line, std::string* error);
+    // The next line of standard output after `ready`, waiting up to 5 s.
+    bool nextLine(std::string* line, std::string* error);
+
     // Standard output after `ready` (the --show-at-exit dump), once stopped.
     const std::string& output() const { return output_; }
     // Standard error so far.
     std::string errors() const;
 
-    std::string dir, registryFile, dumpFile, logFile, errorFile;
+    std::string dir, registryFile, dumpFile, logFile, errorFile, controlFile;
 
 private:
     void kill();

@@ -1,18 +1,18 @@
 #include "sim/tuvak_sim/options.h"
 
-#include "platform/text.h"
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
+#include <map>
+
+#include "platform/text.h"
 
 namespace tuvaksim {
 
 const char* const kUsage =
     "usage: tuvak-sim --registry FILE [--dump FILE] [--log FILE] [--show-at-exit]\n"
-    "                 [--first-com N] [device options] ID [[device options] ID]...\n"
+    "                 [--first-com N] [--control FIFO] [device options] ID [[device options] ID]...\n"
     "device options apply to every ID listed after them (until changed or --reset):\n"
     "  --fill BYTE            initial memory byte (0x.. hex or decimal; default 0x00)\n"
     "  --pattern ascending    memory[i] = i (overrides --fill)\n"
@@ -26,7 +26,8 @@ const char* const kUsage =
     "  --unplug-after N | --silent-after N | --bad-echo-after N\n"
     "  --bad-ack-after N | --bad-check-after N\n"
     "  --forget ADDR[,ADDR...]  acknowledge writes to these addresses without keeping them\n"
-    "  --reset                back to defaults\n";
+    "  --reset                back to defaults\n"
+    "--control FIFO reads \"plug [device options] ID\" and \"unplug ID\", one a line\n";
 
 namespace {
 
@@ -54,137 +55,192 @@ bool validId(const std::string& id) {
     });
 }
 
+template <class T>
+bool setNumber(const std::string& text, uint64_t max, T* out) {
+    uint64_t n = 0;
+    if (!parseNumber(text, max, &n)) return false;
+    *out = static_cast<T>(n);
+    return true;
+}
+
+bool setFrameCount(const std::string& text, int64_t* out) {
+    return setNumber(text, static_cast<uint64_t>(INT64_MAX), out);
+}
+
+// One device option: how it changes the options in force. A flag has no value.
+struct DeviceOption {
+    const char* name;
+    const char* value;
+    bool (*apply)(const std::string& text, DeviceOptions* options);
+};
+
+const DeviceOption kDeviceOptions[] = {
+    {"--fill", "BYTE", [](const std::string& t, DeviceOptions* o) { return setNumber(t, 0xFF, &o->fill); }},
+    {"--pattern", "ascending",
+     [](const std::string& t, DeviceOptions* o) {
+         o->ascending = t == "ascending";
+         return o->ascending;
+     }},
+    {"--seed", "N", [](const std::string& t, DeviceOptions* o) { return setNumber(t, UINT64_MAX, &o->seed); }},
+    {"--random-ones", "PERCENT",
+     [](const std::string& t, DeviceOptions* o) { return setNumber(t, 100, &o->faults.random.onesPercent); }},
+    {"--random-stuck", "N",
+     [](const std::string& t, DeviceOptions* o) { return setNumber(t, 1 << 24, &o->faults.random.stuckBytes); }},
+    {"--random-restart-every", "N",
+     [](const std::string& t, DeviceOptions* o) { return setNumber(t, UINT64_MAX, &o->faults.random.restartEvery); }},
+    {"--random-state", "FILE",
+     [](const std::string& t, DeviceOptions* o) {
+         o->randomState = t;
+         return true;
+     }},
+    {"--pace", nullptr,
+     [](const std::string&, DeviceOptions* o) {
+         o->faults.pace = true;
+         return true;
+     }},
+    {"--delay", "MS",
+     [](const std::string& t, DeviceOptions* o) { return setNumber(t, 3600000, &o->faults.replyDelayMs); }},
+    {"--unplug-after", "N",
+     [](const std::string& t, DeviceOptions* o) { return setFrameCount(t, &o->faults.unplugAfter); }},
+    {"--silent-after", "N",
+     [](const std::string& t, DeviceOptions* o) { return setFrameCount(t, &o->faults.silentAfter); }},
+    {"--bad-echo-after", "N",
+     [](const std::string& t, DeviceOptions* o) { return setFrameCount(t, &o->faults.badEchoAfter); }},
+    {"--bad-ack-after", "N",
+     [](const std::string& t, DeviceOptions* o) { return setFrameCount(t, &o->faults.badAckAfter); }},
+    {"--bad-check-after", "N",
+     [](const std::string& t, DeviceOptions* o) { return setFrameCount(t, &o->faults.badCheckAfter); }},
+    {"--forget", "ADDR[,ADDR...]",
+     [](const std::string& t, DeviceOptions* o) { return parseAddresses(t, &o->faults.forget); }},
+    {"--reset", nullptr,
+     [](const std::string&, DeviceOptions* o) {
+         *o = DeviceOptions{};
+         return true;
+     }},
+};
+
+// Device options and IDs on a CLI11 command line. CLI11 gathers each
+// option's values apart; the order it parsed them in says which options
+// were in force for which ID.
+class DeviceLine {
+public:
+    explicit DeviceLine(CLI::App* app) : app_(app) {
+        for (const DeviceOption& option : kDeviceOptions) {
+            CLI::Option* added = option.value == nullptr ? app->add_flag(option.name) : app->add_option(option.name);
+            if (option.value != nullptr) added->type_name(option.value);
+            added->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            known_[added] = &option;
+        }
+        ids_ = app->add_option("ID")->expected(0, CLI::detail::expected_max_vector_size);
+        ids_->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->allow_extra_args();
+    }
+
+    // Each ID with the options in force before it, after `devices`.
+    bool collect(std::vector<DeviceSetup>* devices, std::string* error) const {
+        DeviceOptions current;
+        bool pending = false;
+        std::map<const CLI::Option*, std::size_t> taken;
+        for (const CLI::Option* option : app_->parse_order()) {
+            const std::string& text = option->results()[taken[option]++];
+            if (option == ids_) {
+                if (!validId(text)) {
+                    *error = "device ID may not contain blanks, control characters, \\, \", [ or ]: " + text;
+                    return false;
+                }
+                devices->push_back({text, current});
+                pending = false;
+                continue;
+            }
+            const auto known = known_.find(option);
+            if (known == known_.end()) continue;
+            if (!known->second->apply(text, &current)) {
+                *error = std::string("bad value for ") + known->second->name + ": " + text;
+                return false;
+            }
+            pending = true;
+        }
+        if (pending) {
+            *error = "device options after the last ID apply to no device";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    CLI::App* app_;
+    CLI::Option* ids_ = nullptr;
+    std::map<const CLI::Option*, const DeviceOption*> known_;
+};
+
+// CLI11's message without the hint to --help that it adds for its own help.
+std::string parseErrorText(const CLI::ParseError& e) { return e.what(); }
+
+bool numberOption(const std::string& name, const std::string& text, uint64_t max, uint64_t* out, std::string* error) {
+    if (parseNumber(text, max, out)) return true;
+    *error = "bad value for " + name + ": " + text;
+    return false;
+}
+
 }  // namespace
 
 bool parseArgs(int argc, char** argv, Config* config, std::string* error, bool* help) {
-    DeviceOptions current;
-    bool optionsPending = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        auto number = [&](uint64_t max, uint64_t* out) {
-            std::string text;
-            if (!value(&text)) return false;
-            if (!parseNumber(text, max, out)) {
-                *error = "bad value for " + arg + ": " + text;
-                return false;
-            }
-            return true;
-        };
-        auto frameCount = [&](int64_t* out) {
-            uint64_t n = 0;
-            if (!number(static_cast<uint64_t>(INT64_MAX), &n)) return false;
-            *out = static_cast<int64_t>(n);
-            optionsPending = true;
-            return true;
-        };
-        uint64_t n = 0;
-
-        if (arg == "--help" || arg == "-h") {
-            *help = true;
-            return true;
-        } else if (arg == "--registry") {
-            if (!value(&config->registry)) return false;
-        } else if (arg == "--dump") {
-            if (!value(&config->dump)) return false;
-        } else if (arg == "--log") {
-            if (!value(&config->log)) return false;
-        } else if (arg == "--show-at-exit") {
-            config->showAtExit = true;
-        } else if (arg == "--first-com") {
-            if (!number(99999999, &config->firstCom)) return false;
-        } else if (arg == "--fill") {
-            if (!number(0xFF, &n)) return false;
-            current.fill = static_cast<uint8_t>(n);
-            optionsPending = true;
-        } else if (arg == "--pattern") {
-            std::string name;
-            if (!value(&name)) return false;
-            if (name != "ascending") {
-                *error = "unknown pattern: " + name;
-                return false;
-            }
-            current.ascending = true;
-            optionsPending = true;
-        } else if (arg == "--seed") {
-            if (!number(UINT64_MAX, &current.seed)) return false;
-            optionsPending = true;
-        } else if (arg == "--random-ones") {
-            if (!number(100, &n)) return false;
-            current.faults.random.onesPercent = static_cast<int>(n);
-            optionsPending = true;
-        } else if (arg == "--random-stuck") {
-            if (!number(1 << 24, &current.faults.random.stuckBytes)) return false;
-            optionsPending = true;
-        } else if (arg == "--random-restart-every") {
-            if (!number(UINT64_MAX, &current.faults.random.restartEvery)) return false;
-            optionsPending = true;
-        } else if (arg == "--random-state") {
-            if (!value(&current.randomState)) return false;
-            optionsPending = true;
-        } else if (arg == "--pace") {
-            current.faults.pace = true;
-            optionsPending = true;
-        } else if (arg == "--delay") {
-            if (!number(3600000, &n)) return false;
-            current.faults.replyDelayMs = static_cast<uint32_t>(n);
-            optionsPending = true;
-        } else if (arg == "--unplug-after") {
-            if (!frameCount(&current.faults.unplugAfter)) return false;
-        } else if (arg == "--silent-after") {
-            if (!frameCount(&current.faults.silentAfter)) return false;
-        } else if (arg == "--bad-echo-after") {
-            if (!frameCount(&current.faults.badEchoAfter)) return false;
-        } else if (arg == "--bad-ack-after") {
-            if (!frameCount(&current.faults.badAckAfter)) return false;
-        } else if (arg == "--bad-check-after") {
-            if (!frameCount(&current.faults.badCheckAfter)) return false;
-        } else if (arg == "--forget") {
-            std::string list;
-            if (!value(&list)) return false;
-            if (!parseAddresses(list, &current.faults.forget)) {
-                *error = "bad value for --forget: " + list;
-                return false;
-            }
-            optionsPending = true;
-        } else if (arg == "--reset") {
-            current = DeviceOptions{};
-            optionsPending = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option: " + arg;
-            return false;
-        } else {
-            if (!validId(arg)) {
-                *error = "device ID may not contain blanks, control characters, \\, \", [ or ]: " + arg;
-                return false;
-            }
-            config->devices.push_back({arg, current});
-            optionsPending = false;
-        }
+    CLI::App app{"simulated Tuvak key devices on pseudo-terminals", "tuvak-sim"};
+    app.set_help_flag();
+    bool wantsHelp = false;
+    std::string firstCom;
+    app.add_flag("-h,--help", wantsHelp);
+    app.add_option("--registry", config->registry);
+    app.add_option("--dump", config->dump);
+    app.add_option("--log", config->log);
+    app.add_option("--control", config->control);
+    app.add_flag("--show-at-exit", config->showAtExit);
+    app.add_option("--first-com", firstCom);
+    const DeviceLine devices(&app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        *error = parseErrorText(e);
+        return false;
     }
+    if (wantsHelp) {
+        *help = true;
+        return true;
+    }
+    if (!firstCom.empty() && !numberOption("--first-com", firstCom, kMaxCom, &config->firstCom, error)) return false;
+    if (!devices.collect(&config->devices, error)) return false;
     if (config->registry.empty()) {
         *error = "--registry FILE is required";
         return false;
     }
-    if (config->devices.empty()) {
+    // With a control FIFO, devices may all come later.
+    if (config->devices.empty() && config->control.empty()) {
         *error = "no device ID given";
         return false;
     }
-    if (optionsPending) {
-        *error = "device options after the last ID apply to no device";
-        return false;
-    }
-    if (config->firstCom + config->devices.size() - 1 > 99999999) {
+    if (!config->devices.empty() && config->firstCom + config->devices.size() - 1 > kMaxCom) {
         *error = "COM numbers run out";
         return false;
     }
+    return true;
+}
+
+bool parseDeviceLine(const std::string& line, DeviceSetup* setup, std::string* error) {
+    CLI::App app{"", "plug"};
+    app.set_help_flag();
+    const DeviceLine devices(&app);
+    try {
+        app.parse(line, false);
+    } catch (const CLI::ParseError& e) {
+        *error = parseErrorText(e);
+        return false;
+    }
+    std::vector<DeviceSetup> found;
+    if (!devices.collect(&found, error)) return false;
+    if (found.size() != 1) {
+        *error = "plug takes one device ID";
+        return false;
+    }
+    *setup = std::move(found.front());
     return true;
 }
 

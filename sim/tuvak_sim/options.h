@@ -12,6 +12,9 @@ namespace tuvaksim {
 
 extern const char* const kUsage;
 
+// The highest COM number a device can get.
+inline constexpr uint64_t kMaxCom = 99999999;
+
 struct DeviceOptions {
     uint8_t fill = 0;
     bool ascending = false;
@@ -29,6 +32,7 @@ struct Config {
     std::string registry;
     std::string dump;
     std::string log;
+    std::string control;  // FIFO of plug and unplug commands
     bool showAtExit = false;
     uint64_t firstCom = 3;
     std::vector<DeviceSetup> devices;
@@ -36,5 +40,7 @@ struct Config {
 
 // False with *error set when the command line is wrong; *help when it asks for help.
 bool parseArgs(int argc, char** argv, Config* config, std::string* error, bool* help);
+// The device options and the one ID of a plug command (what follows "plug").
+bool parseDeviceLine(const std::string& line, DeviceSetup* setup, std::string* error);
 
 }  // namespace tuvaksim

@@ -61,14 +61,32 @@ bool installSignals(int pipeFd, std::string* error) {
     return true;
 }
 
+Server::~Server() {
+    if (controlMade_) ::unlink(config_.control.c_str());
+}
+
+std::string Server::comFor(const std::string& id) {
+    const auto known = comOfId_.find(id);
+    if (known != comOfId_.end()) {
+        const std::string com = "COM" + std::to_string(known->second);
+        const bool taken = std::any_of(devices_.begin(), devices_.end(), [&](const auto& d) { return d->com == com; });
+        if (!taken) return com;
+    }
+    const uint64_t number = config_.firstCom + comsGiven_++;
+    comOfId_.emplace(id, number);
+    return "COM" + std::to_string(number);
+}
+
+bool Server::writeRegistry(std::string* error) { return replaceFile(config_.registry, registryText(devices_), error); }
+
 bool Server::setUp(std::string* error) {
-    for (std::size_t i = 0; i < config_.devices.size(); ++i) {
-        auto device = std::make_unique<Device>(config_.devices[i]);
-        device->com = "COM" + std::to_string(config_.firstCom + i);
+    for (const DeviceSetup& setup : config_.devices) {
+        auto device = std::make_unique<Device>(setup);
+        device->com = comFor(setup.id);
         if (!openPty(device.get(), error)) return false;
         devices_.push_back(std::move(device));
     }
-    if (!replaceFile(config_.registry, registryText(devices_), error)) return false;
+    if (!openControl(error) || !writeRegistry(error)) return false;
     for (const auto& device : devices_) {
         std::printf("%s %s %s\n", device->id.c_str(), device->pty.c_str(), device->com.c_str());
     }
@@ -166,39 +184,86 @@ bool Server::finish(std::string* error) {
     return saved;
 }
 
+int64_t Server::serveDue(int64_t now) {
+    int64_t wake = INT64_MAX;
+    for (const auto& device : devices_) {
+        deliver(device.get(), now);
+        settleUnplug(device.get(), now);
+        if (!device->replies.empty()) wake = std::min(wake, device->replies.front().due);
+        if (device->unplugging) wake = std::min(wake, now + kNsPerMs);
+    }
+    return wake;
+}
+
+void Server::pollSet(int signalFd) {
+    fds_.assign(1, pollfd{signalFd, POLLIN, 0});
+    polled_.assign(1, nullptr);
+    if (control_.valid()) {
+        fds_.push_back(pollfd{control_.get(), POLLIN, 0});
+        polled_.push_back(nullptr);
+    }
+    for (const auto& device : devices_) {
+        if (!device->master.valid()) continue;
+        const short events = device->out.empty() ? POLLIN : (POLLIN | POLLOUT);
+        fds_.push_back(pollfd{device->master.get(), events, 0});
+        polled_.push_back(device.get());
+    }
+}
+
+bool Server::takeSignals(int signalFd, bool* saved, std::string* error) {
+    unsigned char signals[16];
+    const ssize_t n = ::read(signalFd, signals, sizeof signals);
+    for (ssize_t i = 0; i < n; ++i) {
+        if (signals[i] != SIGUSR1) {
+            *saved = finish(error);
+            return false;
+        }
+        if (!saveDump(error)) std::fprintf(stderr, "tuvak-sim: %s\n", error->c_str());
+    }
+    return true;
+}
+
+void Server::takeInput(Device* device, short revents, int64_t now) {
+    if (revents & POLLIN) {
+        uint8_t buffer[512];
+        const ssize_t n = ::read(device->master.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            // The host sends only after taking the whole reply, so an
+            // unplugging device may go now.
+            if (device->unplugging) {
+                unplug(device);
+                return;
+            }
+            feed(device, buffer, static_cast<std::size_t>(n), now);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "tuvak-sim: %s: read failed: %s\n", device->id.c_str(), errnoText().c_str());
+            unplug(device);
+        }
+    } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        // Our own slave fd prevents hang-ups; should one come anyway, drop
+        // the device rather than spin on it.
+        std::fprintf(stderr, "tuvak-sim: %s: line hung up\n", device->id.c_str());
+        unplug(device);
+    }
+}
+
 bool Server::run(int signalFd, std::string* error) {
-    std::vector<pollfd> fds;
-    std::vector<Device*> polled;
     for (;;) {
         int64_t now = monotonicNs();
-        int64_t wake = INT64_MAX;
-        for (const auto& device : devices_) {
-            deliver(device.get(), now);
-            settleUnplug(device.get(), now);
-            if (!device->replies.empty()) wake = std::min(wake, device->replies.front().due);
-            if (device->unplugging) wake = std::min(wake, now + kNsPerMs);
-        }
+        const int64_t wake = serveDue(now);
         if (wake != INT64_MAX && wake - now <= kSpinNs) {
             while (monotonicNs() < wake) {
             }
             continue;
         }
-
-        fds.assign(1, pollfd{signalFd, POLLIN, 0});
-        polled.assign(1, nullptr);
-        for (const auto& device : devices_) {
-            if (!device->master.valid()) continue;
-            const short events = device->out.empty() ? POLLIN : (POLLIN | POLLOUT);
-            fds.push_back(pollfd{device->master.get(), events, 0});
-            polled.push_back(device.get());
-        }
+        pollSet(signalFd);
         // Idle, the loop still looks in now and then for a host that died holding a port.
         const bool idle = wake == INT64_MAX;
-        timespec timeout{};
         const int64_t sleepNs = idle ? kIdleCheckNs : wake - now - kSpinNs;
+        timespec timeout{};
         timeout.tv_sec = static_cast<time_t>(sleepNs / kNsPerSec);
         timeout.tv_nsec = static_cast<long>(sleepNs % kNsPerSec);
-        const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+        const int ready = ppoll(fds_.data(), fds_.size(), &timeout, nullptr);
         if (ready == 0 && idle) {
             for (const auto& device : devices_) releaseStaleExclusivity(device.get());
         }
@@ -209,41 +274,13 @@ bool Server::run(int signalFd, std::string* error) {
         if (ready <= 0) continue;
         now = monotonicNs();
 
-        if (fds[0].revents & POLLIN) {
-            unsigned char signals[16];
-            const ssize_t n = ::read(signalFd, signals, sizeof signals);
-            for (ssize_t i = 0; i < n; ++i) {
-                if (signals[i] == SIGUSR1) {
-                    if (!saveDump(error)) std::fprintf(stderr, "tuvak-sim: %s\n", error->c_str());
-                } else {
-                    return finish(error);
-                }
-            }
+        bool saved = true;
+        if ((fds_[0].revents & POLLIN) && !takeSignals(signalFd, &saved, error)) return saved;
+        for (std::size_t i = 1; i < fds_.size(); ++i) {
+            if (polled_[i] != nullptr) takeInput(polled_[i], fds_[i].revents, now);
         }
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            Device* device = polled[i];
-            if (fds[i].revents & POLLIN) {
-                uint8_t buffer[512];
-                const ssize_t n = ::read(device->master.get(), buffer, sizeof buffer);
-                if (n > 0) {
-                    // The host sends only after taking the whole reply, so an
-                    // unplugging device may go now.
-                    if (device->unplugging) {
-                        unplug(device);
-                        continue;
-                    }
-                    feed(device, buffer, static_cast<std::size_t>(n), now);
-                } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                    std::fprintf(stderr, "tuvak-sim: %s: read failed: %s\n", device->id.c_str(), errnoText().c_str());
-                    unplug(device);
-                }
-            } else if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                // Our own slave fd prevents hang-ups; should one come anyway,
-                // drop the device rather than spin on it.
-                std::fprintf(stderr, "tuvak-sim: %s: line hung up\n", device->id.c_str());
-                unplug(device);
-            }
-        }
+        // Last: a command may remove a device that polled_ points to.
+        if (control_.valid() && (fds_[1].revents & POLLIN)) takeCommands();
     }
 }
 
