@@ -16,6 +16,8 @@ constexpr char kExitStatuses[] =
     "  3  device not found or not connected; the operator canceled or did not answer\n"
     "  4  wipe --verify: the memory read back differs from the last pass\n"
     "  5  check, random --check: a block failed a FIPS 140-2 test or repeated one\n"
+    "  6  journal verify: a line of the journal was changed, removed, reordered or\n"
+    "     torn, or its signature does not hold\n"
     "  When several devices fail for different reasons, the status is 1.\n";
 
 using Unit = std::unique_ptr<cli::Subcommand> (*)();
@@ -23,7 +25,7 @@ using Unit = std::unique_ptr<cli::Subcommand> (*)();
 // In the order --help lists them.
 constexpr Unit kSubcommands[] = {
     cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand, cli::dumpSubcommand,
-    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
+    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand, cli::journalSubcommand,
 };
 
 }  // namespace
@@ -31,7 +33,8 @@ constexpr Unit kSubcommands[] = {
 int hwdsCliMain(int argc, char** argv) {
     CLI::App app{
         "hwds: list, read, write, dump, wipe and test the key stores and random\n"
-        "generators that the hwds framework reaches (TUVAK, ACCORD, SOBOL).",
+        "generators that the hwds framework reaches (TUVAK, ACCORD, SOBOL), and\n"
+        "check the journal of erasures.",
         "hwds"};
     app.require_subcommand(1);
     app.footer(kExitStatuses);
