@@ -22,6 +22,7 @@ inline constexpr int kExitUsage = 2;      // bad command line, argument, file or
 inline constexpr int kExitAbsent = 3;     // device not found, not connected, canceled, timed out
 inline constexpr int kExitMismatch = 4;   // read back differs from what was written
 inline constexpr int kExitUnhealthy = 5;  // random bytes failed a health test or repeated a block
+inline constexpr int kExitBroken = 6;     // a journal line changed, removed, reordered, torn or badly signed
 
 // The status a failed operation gives (kExitOk for CE_OK).
 int exitStatusFor(CeResult result);

@@ -18,6 +18,8 @@ constexpr char kExitStatuses[] =
     "  5  random: the bytes failed an SP 800-90B health test (only bytes that passed\n"
     "     were written); check, random --check: a block failed a FIPS 140-2 test or\n"
     "     repeated one; check: an SP 800-90B test failed\n"
+    "  6  journal verify: a line of the journal was changed, removed, reordered or\n"
+    "     torn, or its signature does not hold\n"
     "  When several devices fail for different reasons, the status is 1.\n";
 
 using SubcommandFactory = std::unique_ptr<cli::Subcommand> (*)();
@@ -25,7 +27,7 @@ using SubcommandFactory = std::unique_ptr<cli::Subcommand> (*)();
 // In the order --help lists them.
 constexpr SubcommandFactory kSubcommands[] = {
     cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand, cli::dumpSubcommand,
-    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
+    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand, cli::journalSubcommand,
 };
 
 }  // namespace
@@ -33,7 +35,8 @@ constexpr SubcommandFactory kSubcommands[] = {
 int hwdsCliMain(int argc, char** argv) {
     CLI::App app{
         "hwds: list, read, write, dump, wipe and test the key stores and random\n"
-        "generators that the hwds framework reaches (TUVAK, ACCORD, SOBOL).",
+        "generators that the hwds framework reaches (TUVAK, ACCORD, SOBOL), and\n"
+        "check the journal of erasures.",
         "hwds"};
     app.require_subcommand(1);
     app.footer(kExitStatuses);

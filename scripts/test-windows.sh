@@ -13,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
-ensure_packages cmake ninja-build g++ libgtest-dev googletest locales \
+ensure_packages cmake ninja-build g++ libgtest-dev googletest locales libgcrypt20-dev \
+    libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 unzip
 
 jobs=$(nproc 2>/dev/null || echo 2)

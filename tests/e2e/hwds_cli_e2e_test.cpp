@@ -110,7 +110,7 @@ protected:
 
 TEST_F(HwdsE2e, HelpOnEverySubcommandAndTheExitStatuses) {
     const std::string none = dir.path + "/none.reg";
-    for (const char* command : {"", "list", "read", "write", "dump", "random", "wipe", "check"}) {
+    for (const char* command : {"", "list", "read", "write", "dump", "random", "wipe", "check", "journal"}) {
         const sim::RunResult r = hwds(*command ? Strings{command, "--help"} : Strings{"--help"}, none);
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(has(r.out, "Usage: hwds " + std::string(command)));
