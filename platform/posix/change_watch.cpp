@@ -25,12 +25,12 @@ ChangeWait pollFor(int fd, uint32_t timeoutMs, Drain drain) {
         pollfd watched{fd, POLLIN, 0};
         const int ready = ::poll(&watched, 1, msLeft(deadline));
         if (ready < 0) return errno == EINTR ? ChangeWait::TimedOut : ChangeWait::Failed;
-        if (ready == 0) {
-            if (msLeft(deadline) == 0) return ChangeWait::TimedOut;
-            continue;
+        if (ready > 0) {
+            const ChangeWait outcome = drain();
+            if (outcome != ChangeWait::TimedOut) return outcome;
         }
-        const ChangeWait outcome = drain();
-        if (outcome != ChangeWait::TimedOut) return outcome;
+        // Also for a descriptor that stays readable with nothing that matters.
+        if (msLeft(deadline) == 0) return ChangeWait::TimedOut;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -189,12 +190,15 @@ bool parseArgs(int argc, char** argv, Config* config, std::string* error, bool* 
     bool wantsHelp = false;
     std::string firstCom;
     app.add_flag("-h,--help", wantsHelp);
-    app.add_option("--registry", config->registry);
-    app.add_option("--dump", config->dump);
-    app.add_option("--log", config->log);
-    app.add_option("--control", config->control);
+    // As before CLI11, an option given again overrides what it said.
+    for (auto [name, value] : {std::pair{"--registry", &config->registry},
+                               {"--dump", &config->dump},
+                               {"--log", &config->log},
+                               {"--control", &config->control},
+                               {"--first-com", &firstCom}}) {
+        app.add_option(name, *value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
     app.add_flag("--show-at-exit", config->showAtExit);
-    app.add_option("--first-com", firstCom);
     const DeviceLine devices(&app);
     try {
         app.parse(argc, argv);
