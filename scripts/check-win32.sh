@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the 32-bit Windows build without running it (nothing here can start
 # a 32-bit program): every program and driver library is a PE file for i386,
-# imports only DLLs that every Windows has, and the driver libraries export
+# imports only DLLs that every Windows has (Winsock's ws2_32.dll comes in with
+# libgcrypt's libgpg-error), and the driver libraries export
 # their entry points under the plain names, cdecl and stdcall builds alike.
 # Usage: scripts/check-win32.sh [build folder, default build/mingw32]
 set -euo pipefail
@@ -26,7 +27,7 @@ for file in "${files[@]}" "${drivers[@]}"; do
     # The C and C++ runtimes and winpthreads are linked in, not imported.
     while read -r dll; do
         case "${dll,,}" in
-            kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll) ;;
+            kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | ws2_32.dll) ;;
             *) fail "$file imports $dll" ;;
         esac
     done < <("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
