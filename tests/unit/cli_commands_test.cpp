@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cli/cli.h"
 #include "platform/regtree.h"
 #include "sim/model/inprocess_ports.h"
 #include "sim/model/tuvak_device.h"
@@ -85,6 +87,21 @@ TEST_F(CliCommands, AnEmptyFileWritesNothing) {
     EXPECT_EQ(fakes::runCli({"write", "TUVAK", "DEV0", "--offset", "0", "--file", empty}), 2);
     EXPECT_NE(console.err().find(empty + " is empty: nothing to write"), std::string::npos) << console.err();
     EXPECT_EQ(serial.openCount(), 0);
+}
+
+TEST(CliResults, EachResultSaysWhatHappened) {
+    const std::pair<CeResult, const char*> table[] = {
+        {CE_OK, "done"},
+        {CE_CANCELED, "the device is not connected"},
+        {CE_TIMEOUT, "nobody answered in time"},
+        {CE_HW_FAIL_LOCK, "the device could not be locked"},
+        {CE_HW_NEED_INTERACTION, "the device needs attention"},
+        {CE_NO_MEM, "out of memory"},
+        {-7, "the operation failed"},
+    };
+    for (const auto& [result, text] : table) {
+        EXPECT_EQ(cli::describeResult(result), text) << result;
+    }
 }
 
 }  // namespace
