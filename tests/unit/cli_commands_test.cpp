@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/display.h"
 #include "platform/regtree.h"
 #include "sim/model/inprocess_ports.h"
 #include "sim/model/tuvak_device.h"
@@ -87,6 +88,14 @@ TEST_F(CliCommands, AnEmptyFileWritesNothing) {
     EXPECT_EQ(fakes::runCli({"write", "TUVAK", "DEV0", "--offset", "0", "--file", empty}), 2);
     EXPECT_NE(console.err().find(empty + " is empty: nothing to write"), std::string::npos) << console.err();
     EXPECT_EQ(serial.openCount(), 0);
+}
+
+TEST_F(CliCommands, AQuestionRoundsItsTimeUpToWholeSeconds) {
+    terminal.live = true;
+    terminal.typing = true;
+    cli::Display display(1500);
+    EXPECT_EQ(display.ask("DEV0: gone."), cli::Display::Answer::TimedOut);
+    EXPECT_NE(console.err().find("(2 s): "), std::string::npos) << console.err();
 }
 
 TEST(CliResults, EachResultSaysWhatHappened) {
