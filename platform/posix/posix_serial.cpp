@@ -307,13 +307,7 @@ uint32_t PosixSerialPorts::open(const char* path, PortHandle* port) {
     return kErrSuccess;
 }
 
-bool PosixSerialPorts::getSettings(PortHandle port, LineSettings* settings) {
-    Port* p = portOf(port);
-    if (p == nullptr || settings == nullptr) return false;
-    if (!p->known && ::tcgetattr(p->fd, &p->tio) != 0) return false;
-    p->known = true;
-    const termios& tio = p->tio;
-
+LineSettings lineSettingsOf(const termios& tio) {
     LineSettings s;
     speed_t code = ::cfgetospeed(&tio);
     for (const Speed& sp : kSpeeds) {
@@ -337,7 +331,15 @@ bool PosixSerialPorts::getSettings(PortHandle port, LineSettings* settings) {
         }
     }
     s.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
-    *settings = s;
+    return s;
+}
+
+bool PosixSerialPorts::getSettings(PortHandle port, LineSettings* settings) {
+    Port* p = portOf(port);
+    if (p == nullptr || settings == nullptr) return false;
+    if (!p->known && ::tcgetattr(p->fd, &p->tio) != 0) return false;
+    p->known = true;
+    *settings = lineSettingsOf(p->tio);
     return true;
 }
 

@@ -58,6 +58,9 @@ private:
 // `current` kept. Nothing when this system cannot set the line so.
 std::optional<termios> termiosFor(const termios& current, const LineSettings& settings);
 
+// The line settings that a termios holds.
+LineSettings lineSettingsOf(const termios& tio);
+
 // Whether the line read back after tcsetattr has what the protocol needs of
 // `wanted`: its rate and framing, no echo, no canonical input, no output processing.
 bool termiosTook(const termios& wanted, const termios& now);

@@ -1,7 +1,9 @@
 // The termios that setSettings applies, built from a line's current termios without any tty.
+#include <errno.h>
 #include <termios.h>
 
 #include <optional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +166,38 @@ TEST(TermiosTook, TheRateTheFramingAndNoEchoOrProcessing) {
     termios slower = *wanted;
     ASSERT_EQ(::cfsetospeed(&slower, B9600), 0);
     EXPECT_FALSE(termiosTook(*wanted, slower));
+}
+
+TEST(LineSettingsOf, WhatTermiosForBuiltReadsBack) {
+    const LineSettings lines[] = {
+        {.baudRate = 115200, .byteSize = 8, .parity = 0, .stopBits = 0},
+        {.baudRate = 9600, .byteSize = 7, .parity = 2, .stopBits = 2},
+        {.baudRate = 50, .byteSize = 5, .parity = 1, .stopBits = 0},
+        {.baudRate = 38400, .byteSize = 6, .parity = 0, .stopBits = 2},
+#ifdef CMSPAR
+        {.baudRate = 1200, .byteSize = 8, .parity = 3, .stopBits = 0},
+        {.baudRate = 300, .byteSize = 7, .parity = 4, .stopBits = 2},
+#endif
+    };
+    for (const LineSettings& want : lines) {
+        const std::optional<termios> tio = termiosFor(cookedLine(), want);
+        ASSERT_TRUE(tio.has_value());
+        const LineSettings got = lineSettingsOf(*tio);
+        EXPECT_EQ(got.baudRate, want.baudRate);
+        EXPECT_EQ(got.byteSize, want.byteSize) << want.baudRate;
+        EXPECT_EQ(got.parity, want.parity) << want.baudRate;
+        EXPECT_EQ(got.stopBits, want.stopBits) << want.baudRate;
+    }
+}
+
+TEST(Win32ErrorForOpenErrno, AsCreateFileWouldReport) {
+    const std::pair<int, uint32_t> table[] = {
+        {ENOENT, kErrFileNotFound}, {EACCES, kErrAccessDenied}, {EPERM, kErrAccessDenied},     {ENXIO, kErrNotReady},
+        {EIO, kErrNotReady},        {ENODEV, kErrDevNotExist},  {EBUSY, kErrSharingViolation}, {EINVAL, kErrGenFailure},
+    };
+    for (const auto& [err, win32] : table) {
+        EXPECT_EQ(win32ErrorForOpenErrno(err), win32) << err;
+    }
 }
 
 }  // namespace

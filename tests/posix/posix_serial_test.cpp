@@ -265,5 +265,46 @@ TEST_F(PosixSerialTest, HandlesThatNameNoPortAreRefused) {
     }
 }
 
+TEST_F(PosixSerialTest, AnInputPurgeDropsTheReadAheadAndWhatTheLineHolds) {
+    PortHandle h = openRaw();
+    sendFromDevice({1, 2, 3});
+    EXPECT_EQ(readAtHost(h, 1), Bytes{1});  // 2 and 3 wait in the read-ahead
+    sendFromDevice({4, 5});
+    std::this_thread::sleep_for(milliseconds(50));  // 4 and 5 wait in the tty
+    EXPECT_TRUE(ports_.purge(h, kPurgeRxClear));
+    sendFromDevice({9});
+    EXPECT_EQ(readAtHost(h, 1), Bytes{9});
+    EXPECT_FALSE(ports_.purge(h, 0x100));
+    EXPECT_TRUE(ports_.close(h));
+}
+
+TEST_F(PosixSerialTest, AWriteBeyondTheLinesBufferGoesOutWholeOrShortAtTheTimeout) {
+    PortHandle h = openRaw();
+    const Bytes big(100000, 0x5A);
+    uint32_t written = 0;
+    // A device that reads takes it all, in as many pieces as the buffer makes.
+    std::size_t received = 0;
+    std::thread device([&] {
+        Bytes chunk(4096);
+        pollfd p{master_.get(), POLLIN, 0};
+        while (received < big.size() && ::poll(&p, 1, 2000) > 0) {
+            const ssize_t n = ::read(master_.get(), chunk.data(), chunk.size());
+            if (n <= 0) break;
+            received += static_cast<std::size_t>(n);
+        }
+    });
+    EXPECT_TRUE(ports_.write(h, big.data(), static_cast<uint32_t>(big.size()), &written));
+    device.join();
+    EXPECT_EQ(written, big.size());
+    EXPECT_EQ(received, big.size());
+    // Nobody reads: the tty's buffer fills and the time-out ends the write short.
+    const auto start = Clock::now();
+    EXPECT_TRUE(ports_.write(h, big.data(), static_cast<uint32_t>(big.size()), &written));
+    EXPECT_LT(msSince(start), 3000);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, big.size());
+    EXPECT_TRUE(ports_.close(h));
+}
+
 }  // namespace
 }  // namespace platform
