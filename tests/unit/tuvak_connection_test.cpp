@@ -307,6 +307,14 @@ TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
     EXPECT_EQ(hwdsListTuvak(nullptr), CE_BAD_PARAM);
 }
 
+TEST(TuvakListing, WithoutARegistryThereIsNoDriverAndNoProblemToTell) {
+    platform::ScopedServices services{platform::Services{.registry = nullptr}};
+    std::vector<HwTuvakDevice> devices{{"stale", "", ""}};
+    EXPECT_EQ(hwdsListTuvak(&devices), CE_HW_NOT_FOUND);
+    EXPECT_TRUE(devices.empty());
+    EXPECT_EQ(tuvakRegistryProblem(), "");
+}
+
 TEST_F(ConnectionTest, EveryListedDeviceIsReachedOnItsListedPort) {
     fakes::addFtdiDriver(
         registry.tree(),
