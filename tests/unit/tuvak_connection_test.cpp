@@ -193,7 +193,9 @@ TEST_F(ConnectionTest, LineIsSetAndPurgedAndEveryFailureHasItsStatus) {
         {32, HWDS_IO_ERROR},   {33, HWDS_IO_ERROR},    {31, HWDS_FAILED},      {1167, HWDS_FAILED}};
     for (auto [error, status] : openErrors) {
         serial.failOpen("\\\\.\\COM3", error);
+        const int closesBefore = serial.closeCount();
         EXPECT_EQ(probe("ID1").first, status) << "error " << error;
+        EXPECT_EQ(serial.closeCount(), closesBefore) << "a port that did not open is not closed";
     }
     serial.failOpen("\\\\.\\COM3", 0);
     for (std::atomic<bool>* fault : {&serial.failGetSettings, &serial.failSetSettings, &serial.failPurge}) {
