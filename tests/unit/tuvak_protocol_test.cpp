@@ -153,7 +153,10 @@ TEST_F(ProtocolTest, BrokenExchangesStopWithEarlierBytesKept) {
     EXPECT_EQ(serial.writes().size(), 3u);  // nothing after the failed byte
 
     const std::pair<int64_t sim::Faults::*, int64_t> faults[] = {
-        {&sim::Faults::badEchoAfter, 1}, {&sim::Faults::silentAfter, 0}, {&sim::Faults::unplugAfter, 1}};
+        {&sim::Faults::badEchoAfter, 1},
+        {&sim::Faults::silentAfter, 0},
+        {&sim::Faults::unplugAfter, 1},
+    };
     for (const auto& [fault, after] : faults) {
         sim::TuvakDevice other;
         other.faults().*fault = after;
