@@ -97,7 +97,8 @@ TEST_F(ThreadsTest, EachRandomByteIsHandedOutOnce) {
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
 
     // Together the threads received a prefix of the device's block stream.
-    Bytes all, stream;
+    Bytes all;
+    Bytes stream;
     for (const Bytes& g : got) all.insert(all.end(), g.begin(), g.end());
     sim::TuvakDevice twin(100);
     for (const uint8_t request = 0x05; stream.size() < all.size();) {
@@ -106,7 +107,8 @@ TEST_F(ThreadsTest, EachRandomByteIsHandedOutOnce) {
         stream.insert(stream.end(), reply.begin() + 1, reply.begin() + 129);
     }
     stream.resize(all.size());
-    std::ranges::sort(all), std::ranges::sort(stream);
+    std::ranges::sort(all);
+    std::ranges::sort(stream);
     EXPECT_EQ(all, stream);
 }
 

@@ -82,7 +82,8 @@ protected:
     }
     std::string frames() {
         std::string log;
-        return sim::readTextFile(sim.logFile, &log), log;
+        sim::readTextFile(sim.logFile, &log);
+        return log;
     }
 
     // Runs with the simulated drivers set to `prefix` + settings that fail as they say.
@@ -177,9 +178,12 @@ TEST_F(HwdsE2e, ReadWriteAndDumpTheMemory) {
 TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
     startSim({"--seed", "7", kId});
     sim::TuvakDevice twin(7);
-    Bytes stream, reply;
-    for (int i = 0; i < 9; ++i)
-        twin.receive(&sim::kCmdRandom, 1, &reply), stream.insert(stream.end(), reply.end() - 129, reply.end() - 1);
+    Bytes stream;
+    for (int i = 0; i < 9; ++i) {
+        Bytes reply;
+        twin.receive(&sim::kCmdRandom, 1, &reply);
+        stream.insert(stream.end(), reply.end() - 129, reply.end() - 1);
+    }
     const std::string raw = ok({"random", "TUVAK", kId, "--bytes", "1K", "--unchecked"});
     EXPECT_EQ(Bytes(raw.begin(), raw.end()), Bytes(stream.begin(), stream.begin() + 1024));
 

@@ -25,7 +25,9 @@ public:
     bool inputInteractive() override { return typing; }
     platform::LineRead readLine(uint32_t timeoutMs, std::string* line) override {
         std::lock_guard hold(mutex_);
-        ++questions, lastTimeoutMs = timeoutMs, line->clear();
+        ++questions;
+        lastTimeoutMs = timeoutMs;
+        line->clear();
         return answer(line);
     }
     bool binaryOutput() override { return true; }
@@ -41,11 +43,13 @@ private:
 // ESC[K (clear to the end of the line); anything else is shown as is.
 inline std::vector<std::string> playBack(const std::string& bytes) {
     std::vector<std::string> lines(1);
-    std::size_t row = 0, column = 0;
+    std::size_t row = 0;
+    std::size_t column = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
-            std::size_t j = i + 2, n = 0;
+            std::size_t j = i + 2;
+            std::size_t n = 0;
             while (j < bytes.size() && bytes[j] >= '0' && bytes[j] <= '9') n = n * 10 + (bytes[j++] - '0');
             if (j < bytes.size() && bytes[j] == 'A') row -= std::min(row, n == 0 ? 1 : n);
             if (j < bytes.size() && bytes[j] == 'K') lines[row].resize(std::min(lines[row].size(), column));

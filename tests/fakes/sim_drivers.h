@@ -41,14 +41,19 @@ public:
     explicit DriverFolder(std::string folder) : folder_(std::move(folder)) {}
 
     platform::LibraryHandle load(const char* name) override {
-        return ++loads, loader().load((std::filesystem::path(folder_) / name).string().c_str());
+        ++loads;
+        return loader().load((std::filesystem::path(folder_) / name).string().c_str());
     }
     platform::Proc symbol(platform::LibraryHandle library, const char* name) override {
         return loader().symbol(library, name);
     }
-    bool free(platform::LibraryHandle library) override { return ++frees, loader().free(library); }
+    bool free(platform::LibraryHandle library) override {
+        ++frees;
+        return loader().free(library);
+    }
 
-    std::atomic<int> loads{0}, frees{0};
+    std::atomic<int> loads{0};
+    std::atomic<int> frees{0};
 
 private:
     static platform::Libraries& loader() { return *platform::native().libraries; }

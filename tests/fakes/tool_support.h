@@ -51,10 +51,12 @@ public:
 class CountingRegistry : public platform::TreeRegistry {
 public:
     uint32_t openKey(const char* path, platform::KeyHandle* key) override {
-        return ++opens, TreeRegistry::openKey(path, key);
+        ++opens;
+        return TreeRegistry::openKey(path, key);
     }
     uint32_t queryValue(platform::KeyHandle key, const char* name, uint8_t* data, uint32_t* size) override {
-        return ++queries, TreeRegistry::queryValue(key, name, data, size);
+        ++queries;
+        return TreeRegistry::queryValue(key, name, data, size);
     }
     std::string unavailableReason() override { return failure; }
 

@@ -35,7 +35,10 @@ public:
         const bool ok = InProcessPorts::write(port, data, length, written);
         if (ok && input_.remaining_bytes() > 0 && input_.ConsumeIntegralInRange<int>(0, 15) == 0) {
             const Bytes bytes = input_.ConsumeBytes<uint8_t>(input_.ConsumeIntegralInRange<std::size_t>(1, 3));
-            if (!bytes.empty()) stray(kPort, bytes), strayed = true;
+            if (!bytes.empty()) {
+                stray(kPort, bytes);
+                strayed = true;
+            }
         }
         return ok;
     }
@@ -49,11 +52,16 @@ public:
     }
     // Bytes that arrive right after the next purge, whichever operation makes it.
     void strayAtPurge(const Bytes& bytes) {
-        if (!bytes.empty()) strayAfterPurge(kPort, bytes), ++queued_;
+        if (bytes.empty()) return;
+        strayAfterPurge(kPort, bytes);
+        ++queued_;
     }
     bool purge(platform::PortHandle port, uint32_t flags) override {
         const bool ok = InProcessPorts::purge(port, flags);
-        return ok && queued_ > 0 ? (--queued_, strayed = true) : ok;
+        if (!ok || queued_ == 0) return ok;
+        --queued_;
+        strayed = true;
+        return true;
     }
 
     Bytes consumed;        // during the current operation
@@ -132,7 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         buffer.resize(length, 0xEE);
         const Bytes written = buffer;
 
-        ports.consumed.clear(), ports.strayed = false, device.clearFrameLog();
+        ports.consumed.clear();
+        ports.strayed = false;
+        device.clearFrameLog();
         const std::size_t requestsBefore = ports.writes().size();
         const uint64_t first = device.framesAnswered();
         const bool unpluggedBefore = device.unplugged();
@@ -173,7 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 require(cached.size() < TUVAK_MEMORY_SIZE && source.randomPos == TUVAK_RANDOM_EMPTY - cached.size());
             } else {
                 // A failed request leaves nothing cached: no byte of it is served later.
-                require(source.randomPos == TUVAK_RANDOM_EMPTY), cached.clear();
+                require(source.randomPos == TUVAK_RANDOM_EMPTY);
+                cached.clear();
             }
         }
         // A clean exchange with a device that is there succeeds.

@@ -81,13 +81,19 @@ protected:
 TEST_F(PtyTest, WriteThenReadBackTheWholeMemory) {
     serve({"--fill", "0x5a", "AB12CD34E", "--fill", "0x11", "FF00FF00A"});
     HwDataSource* source = open("AB12CD34E");
-    Bytes before(128), pattern(128), back(128);
+    Bytes before(128);
+    Bytes pattern(128);
+    Bytes back(128);
     ASSERT_EQ(hwdsRead(source, &cancel, before.data(), 128, 0), CE_OK);
     EXPECT_EQ(before, Bytes(128, 0x5A));
 
     std::iota(pattern.begin(), pattern.end(), 0);  // every byte value the line must carry
     std::reverse(pattern.begin(), pattern.end());
-    pattern[3] = 0x0D, pattern[4] = 0x11, pattern[5] = 0x13, pattern[6] = 0x0A;
+    // Line ends and the software flow-control bytes.
+    pattern[3] = 0x0D;
+    pattern[4] = 0x11;
+    pattern[5] = 0x13;
+    pattern[6] = 0x0A;
     ASSERT_EQ(hwdsWrite(source, &cancel, pattern.data(), 128, 0), CE_OK);
     ASSERT_EQ(hwdsRead(source, &cancel, back.data(), 128, 0), CE_OK);
     EXPECT_EQ(back, pattern);

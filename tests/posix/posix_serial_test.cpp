@@ -51,14 +51,16 @@ protected:
             if (got <= 0) break;
             n += std::size_t(got);
         }
-        return out.resize(n), out;
+        out.resize(n);
+        return out;
     }
     // What one read of up to n bytes gives; `ok`: what the read is to return.
     Bytes readAtHost(PortHandle h, uint32_t n, bool ok = true) {
         Bytes in(n);
         uint32_t got = 0;
         EXPECT_EQ(ports_.read(h, in.data(), n, &got), ok);
-        return in.resize(got), in;
+        in.resize(got);
+        return in;
     }
     PortHandle openRaw(const char* path = "\\\\.\\COM7") {
         PortHandle h = kInvalidPort;
@@ -161,28 +163,64 @@ TEST_F(PosixSerialTest, ReadsCollectPiecesServeReadAheadAndTimeOutShort) {
 // The kernel's per-tty driver flag, every change recorded. Ptys have no such flag, so
 // this proves the open and close logic, not the ioctls behind the kernel's flag.
 struct FakeLowLatency : LowLatencyFlag {
-    bool supported = true, refuseSet = false, on = false;
+    bool supported = true;
+    bool refuseSet = false;
+    bool on = false;
     std::vector<bool> sets;
-    bool get(int, bool* state) override { return supported && (*state = on, true); }
-    bool set(int, bool state) override { return sets.push_back(state), supported && !refuseSet && (on = state, true); }
+    bool get(int, bool* state) override {
+        if (!supported) return false;
+        *state = on;
+        return true;
+    }
+    bool set(int, bool state) override {
+        sets.push_back(state);
+        if (!supported || refuseSet) return false;
+        on = state;
+        return true;
+    }
 };
 
 TEST_F(PosixSerialTest, LowLatencyFlagIsLeftAsFound) {
     struct Case {
         const char* what;
-        bool supported, refuseSet, before;
+        bool supported;
+        bool refuseSet;
+        bool before;
         std::vector<bool> sets;
         bool whileOpen;
     };
-    const Case cases[] = {{"off before", true, false, false, {true, false}, true},
-                          {"on before", true, false, true, {}, true},
-                          {"no such flag", false, false, false, {}, false},
-                          {"the driver refuses", true, true, false, {true}, false}};
+    const Case cases[] = {
+        {.what = "off before",
+         .supported = true,
+         .refuseSet = false,
+         .before = false,
+         .sets = {true, false},
+         .whileOpen = true},
+        {.what = "on before", .supported = true, .refuseSet = false, .before = true, .sets = {}, .whileOpen = true},
+        {.what = "no such flag",
+         .supported = false,
+         .refuseSet = false,
+         .before = false,
+         .sets = {},
+         .whileOpen = false},
+        {.what = "the driver refuses",
+         .supported = true,
+         .refuseSet = true,
+         .before = false,
+         .sets = {true},
+         .whileOpen = false},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeLowLatency flag;
-        flag.supported = c.supported, flag.refuseSet = c.refuseSet, flag.on = c.before;
-        PosixSerialPorts ports([this](std::string_view, std::string* node) { return *node = node_, true; }, &flag);
+        flag.supported = c.supported;
+        flag.refuseSet = c.refuseSet;
+        flag.on = c.before;
+        const auto resolve = [this](std::string_view, std::string* node) {
+            *node = node_;
+            return true;
+        };
+        PosixSerialPorts ports(resolve, &flag);
         PortHandle h = kInvalidPort;
         ASSERT_EQ(ports.open("\\\\.\\COM7", &h), kErrSuccess);
         EXPECT_EQ(flag.on, c.whileOpen);

@@ -138,7 +138,8 @@ protected:
 
 TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
     for (bool live : {true, false}) {
-        terminal.live = live, console.writes.clear();
+        terminal.live = live;
+        console.writes.clear();
         cli::Display display(5000);
         EXPECT_EQ(std::pair(display.live(), display.attended()), std::pair(live, false));
         display.begin({"A", "LONGER"});

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "hwds/hwds.h"
+#include "hwds/lifetime.h"
 #include "tests/fakes/fake_mutexes.h"
 #include "tests/fakes/test_framework.h"
 
@@ -98,6 +99,13 @@ TEST_F(OpenTest, TeardownDestroysNewestFirstAndEmptiesTheList) {
     EXPECT_EQ(mutexes.open(), openBefore - 4);
     EXPECT_EQ(mutexes.closedOrder(), (std::vector<platform::MutexHandle>{registryLock, locks[2], locks[1], locks[0]}));
     hwdsStartup();
+}
+
+TEST_F(OpenTest, ProcessExitClosesEveryLockTheStartUpMade) {
+    open("TUVAK", "A");
+    hwds::processExit();
+    EXPECT_EQ(mutexes.open(), 0) << "the framework's and the source units' locks";
+    hwds::processStartup();
 }
 
 TEST_F(OpenTest, RefusedLocks) {

@@ -61,7 +61,8 @@ TEST(SimDevice, BadRequestsAreRefusedAndForgottenAddressesKeepTheirBytes) {
     for (uint8_t b : device.memory()) ASSERT_EQ(b, 0x5A);
     EXPECT_EQ(device.frameLog().size(), 5u);
     // Forgotten addresses acknowledge writes but keep their old bytes.
-    device.faults().forget.set(3), device.faults().forget.set(0x7F);
+    device.faults().forget.set(3);
+    device.faults().forget.set(0x7F);
     for (uint8_t address = 0; address < sim::kMemorySize; ++address) {
         const uint8_t kept = address == 3 || address == 0x7F ? 0x5A : 0x00;
         ASSERT_EQ(send(device, writeFrame(address, 0x00)), (Bytes{0x07, 0x07})) << int(address);

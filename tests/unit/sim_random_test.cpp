@@ -71,7 +71,8 @@ TEST(SimRandom, DriversRunOnAcrossLoadsAndStateFiles) {
             }
             if (settings != nullptr) platform::resolve<void (*)(const char*)>(folder, h, d.configure)(settings);
             EXPECT_EQ((platform::resolve<int (*)(unsigned char*, uint32_t)>(folder, h, d.get)(out.data(), 16)), 0);
-            return folder.free(h), out;
+            folder.free(h);
+            return out;
         };
         const Bytes first = request("");
         Bytes expected(16);

@@ -187,13 +187,22 @@ TEST_F(ConnectionTest, LineIsSetAndPurgedAndEveryFailureHasItsStatus) {
     EXPECT_EQ(std::tuple(line.baudRate, line.byteSize, line.parity, line.stopBits), std::tuple(115200u, 8, 0, 0));
     EXPECT_EQ(serial.lastPurgeFlags(), 0x0Fu);
 
-    // Open errors: not found, not ready, device gone, access denied, sharing, lock, general failure, unexpected.
+    // The Win32 errors of an open.
     const std::pair<uint32_t, int32_t> openErrors[] = {
-        {2, HWDS_NOT_PRESENT}, {21, HWDS_NOT_PRESENT}, {55, HWDS_NOT_PRESENT}, {5, HWDS_ACCESS_DENIED},
-        {32, HWDS_IO_ERROR},   {33, HWDS_IO_ERROR},    {31, HWDS_FAILED},      {1167, HWDS_FAILED}};
+        {2, HWDS_NOT_PRESENT},    // not found
+        {21, HWDS_NOT_PRESENT},   // not ready
+        {55, HWDS_NOT_PRESENT},   // device gone
+        {5, HWDS_ACCESS_DENIED},  // access denied
+        {32, HWDS_IO_ERROR},      // sharing violation
+        {33, HWDS_IO_ERROR},      // lock violation
+        {31, HWDS_FAILED},        // general failure
+        {1167, HWDS_FAILED},      // unexpected
+    };
     for (auto [error, status] : openErrors) {
         serial.failOpen("\\\\.\\COM3", error);
+        const int closesBefore = serial.closeCount();
         EXPECT_EQ(probe("ID1").first, status) << "error " << error;
+        EXPECT_EQ(serial.closeCount(), closesBefore) << "a port that did not open is not closed";
     }
     serial.failOpen("\\\\.\\COM3", 0);
     for (std::atomic<bool>* fault : {&serial.failGetSettings, &serial.failSetSettings, &serial.failPurge}) {
@@ -305,6 +314,14 @@ TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
         EXPECT_EQ(serial.openCount(), 0) << "the listing touched a device";
     }
     EXPECT_EQ(hwdsListTuvak(nullptr), CE_BAD_PARAM);
+}
+
+TEST(TuvakListing, WithoutARegistryThereIsNoDriverAndNoProblemToTell) {
+    platform::ScopedServices services{platform::Services{.registry = nullptr}};
+    std::vector<HwTuvakDevice> devices{{"stale", "", ""}};
+    EXPECT_EQ(hwdsListTuvak(&devices), CE_HW_NOT_FOUND);
+    EXPECT_TRUE(devices.empty());
+    EXPECT_EQ(tuvakRegistryProblem(), "");
 }
 
 TEST_F(ConnectionTest, EveryListedDeviceIsReachedOnItsListedPort) {

@@ -17,12 +17,22 @@ using Bytes = std::vector<uint8_t>;
 const char kPort[] = "\\\\.\\COM3";
 
 // Replies `delayMs` late; remembers how long the look for a late byte waits.
+// Can also report a write or read of one byte fewer than asked as a success.
 struct SlowPorts : sim::InProcessPorts {
     int delayMs = 0;
     uint32_t lateByteWaitMs = 0;
+    bool shortWrite = false;
+    bool shortRead = false;
+    bool write(platform::PortHandle p, const uint8_t* data, uint32_t length, uint32_t* written) override {
+        const bool ok = InProcessPorts::write(p, data, length, written);
+        if (shortWrite) *written = length - 1;
+        return ok;
+    }
     bool read(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t* got) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        return InProcessPorts::read(p, data, length, got);
+        const bool ok = InProcessPorts::read(p, data, length, got);
+        if (shortRead && *got > 0) *got -= 1;
+        return ok;
     }
     bool readFor(platform::PortHandle p, uint8_t* data, uint32_t length, uint32_t ms, uint32_t* got) override {
         lateByteWaitMs = ms;
@@ -143,7 +153,10 @@ TEST_F(ProtocolTest, BrokenExchangesStopWithEarlierBytesKept) {
     EXPECT_EQ(serial.writes().size(), 3u);  // nothing after the failed byte
 
     const std::pair<int64_t sim::Faults::*, int64_t> faults[] = {
-        {&sim::Faults::badEchoAfter, 1}, {&sim::Faults::silentAfter, 0}, {&sim::Faults::unplugAfter, 1}};
+        {&sim::Faults::badEchoAfter, 1},
+        {&sim::Faults::silentAfter, 0},
+        {&sim::Faults::unplugAfter, 1},
+    };
     for (const auto& [fault, after] : faults) {
         sim::TuvakDevice other;
         other.faults().*fault = after;
@@ -212,6 +225,13 @@ TEST_F(ProtocolTest, RandomBytesComeThroughTheCacheButNeverFromAGarbledBlock) {
     device.faults().badCheckAfter = -1;  // the next request starts with a fresh fetch
     ASSERT_EQ(source.getRandom(more.data(), 1), HWDS_OK);
     EXPECT_EQ(more[0], device.lastRandomBlock()[0]);
+    // The last byte of a block is served from the cache too.
+    ASSERT_EQ(source.getRandom(more.data(), 126), HWDS_OK);
+    EXPECT_EQ(source.randomPos, 128u);
+    serial.detach(kPort);
+    ASSERT_EQ(source.getRandom(more.data(), 1), HWDS_OK);
+    EXPECT_EQ(more[0], device.lastRandomBlock()[127]);
+    EXPECT_EQ(source.getRandom(nullptr, 5), HWDS_BAD_RANGE);
 }
 
 TEST_F(ProtocolTest, ReplyChecks) {
@@ -224,15 +244,21 @@ TEST_F(ProtocolTest, ReplyChecks) {
     block[129] = 0xCB;
     Bytes badBlock = block;
     badBlock.back() = 0xCA;
+    Bytes badEcho = block;
+    badEcho[0] = TUVAK_CMD_WRITE;
     struct Case {
         Op op;
         Bytes reply;
         int32_t status;
     };
     const Case cases[] = {
-        {Op::Read, {0x08, 0x3C, 0xC3}, HWDS_OK},       {Op::Read, {0x08, 0x3C, 0x00}, HWDS_OK},
-        {Op::Read, {0x08, 0x3C, 0xC7}, HWDS_IO_ERROR}, {Op::Random, block, HWDS_OK},
-        {Op::Random, badBlock, HWDS_IO_ERROR},         {Op::Random, {0x05, 0x01}, HWDS_IO_ERROR},  // short
+        {Op::Read, {0x08, 0x3C, 0xC3}, HWDS_OK},        // no bit shared
+        {Op::Read, {0x08, 0x3C, 0x00}, HWDS_OK},        // a zero check byte
+        {Op::Read, {0x08, 0x3C, 0xC7}, HWDS_IO_ERROR},  // bits shared
+        {Op::Random, block, HWDS_OK},                   // the check of all 128 bytes
+        {Op::Random, badBlock, HWDS_IO_ERROR},          // a wrong check
+        {Op::Random, badEcho, HWDS_IO_ERROR},           // a wrong echo
+        {Op::Random, {0x05, 0x01}, HWDS_IO_ERROR},      // short
     };
     for (const Case& c : cases) {
         serial.strayAfterPurge(kPort, c.reply);
@@ -242,6 +268,18 @@ TEST_F(ProtocolTest, ReplyChecks) {
             EXPECT_EQ(out, Bytes(c.reply.begin() + 1, c.reply.end() - 1));
         }
     }
+}
+
+TEST_F(ProtocolTest, ShortTransfersReportedAsSuccessFail) {
+    const uint8_t data[2] = {1, 2};
+    uint8_t back[2] = {};
+    serial.shortWrite = true;
+    EXPECT_EQ(source.write(data, 2, 0), HWDS_WRITE_ERROR);
+    EXPECT_EQ(source.read(back, 2, 0), HWDS_IO_ERROR);
+    serial.shortWrite = false;
+    serial.shortRead = true;
+    EXPECT_EQ(source.write(data, 2, 0), HWDS_WRITE_ERROR);
+    EXPECT_EQ(source.read(back, 2, 0), HWDS_IO_ERROR);
 }
 
 TEST_F(ProtocolTest, LateByteWaitFollowsTheLinksPace) {
