@@ -16,8 +16,8 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 TEST(Deadline, MsLeftNeverEndsAWaitBeforeTheDeadlineNorLongAfter) {
-    for (const microseconds span : {microseconds(1), microseconds(500), microseconds(999), microseconds(1500),
-                                    microseconds(20000)}) {
+    for (const microseconds span :
+         {microseconds(1), microseconds(500), microseconds(999), microseconds(1500), microseconds(20000)}) {
         SCOPED_TRACE(span.count());
         const Deadline deadline = Clock::now() + span;
         const int left = msLeft(deadline);

@@ -118,15 +118,8 @@ TEST(TextParse, AsciiCaseLeavesEveryOtherByteAlone) {
         char lower;
         char upper;
     } cases[] = {
-        {'A', 'a', 'A'},
-        {'Z', 'z', 'Z'},
-        {'a', 'a', 'A'},
-        {'z', 'z', 'Z'},
-        {'@', '@', '@'},
-        {'[', '[', '['},
-        {'`', '`', '`'},
-        {'{', '{', '{'},
-        {'\xC0', '\xC0', '\xC0'},
+        {'A', 'a', 'A'}, {'Z', 'z', 'Z'}, {'a', 'a', 'A'}, {'z', 'z', 'Z'},          {'@', '@', '@'},
+        {'[', '[', '['}, {'`', '`', '`'}, {'{', '{', '{'}, {'\xC0', '\xC0', '\xC0'},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(asciiLower(c.c), c.lower) << c.c;
