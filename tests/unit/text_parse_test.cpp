@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -109,6 +110,25 @@ TEST(TextParse, RegistryTextEndsAtTheFirstZeroOrWithTheData) {
     EXPECT_EQ(registryText(nullptr, 0), "");
     // Only the bytes given count, whatever follows them.
     EXPECT_EQ(registryText("COM57", 4), "COM5");
+}
+
+TEST(TextParse, AsciiCaseLeavesEveryOtherByteAlone) {
+    const struct {
+        char c;
+        char lower;
+        char upper;
+    } cases[] = {
+        {'A', 'a', 'A'}, {'Z', 'z', 'Z'}, {'a', 'a', 'A'}, {'z', 'z', 'Z'},          {'@', '@', '@'},
+        {'[', '[', '['}, {'`', '`', '`'}, {'{', '{', '{'}, {'\xC0', '\xC0', '\xC0'},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(asciiLower(c.c), c.lower) << c.c;
+        EXPECT_EQ(asciiUpper(c.c), c.upper) << c.c;
+    }
+    EXPECT_TRUE(asciiIEquals("FTSER2K", "ftser2k"));
+    EXPECT_FALSE(asciiIEquals("COM1", "COM12"));
+    EXPECT_FALSE(asciiIEquals("COM12", "COM1"));
+    EXPECT_FALSE(asciiIEquals("COM1", "COM2"));
 }
 
 }  // namespace
