@@ -28,7 +28,8 @@ inline std::string processTag() {
 #endif
 }
 
-inline bool carriedPlace(const char* variable, const std::string& settings, sim::RandomPlace* place) {
+inline bool progressLeftInEnvironment(const char* variable, const std::string& settings,
+                                      sim::GeneratorProgress* place) {
     const char* value = std::getenv(variable);
     if (value == nullptr) return false;
     const std::string text = value;
@@ -39,7 +40,8 @@ inline bool carriedPlace(const char* variable, const std::string& settings, sim:
     return sim::parsePlace(text.substr(colon + 1, bar - colon - 1), place);
 }
 
-inline void carryPlace(const char* variable, const std::string& settings, const sim::RandomPlace& place) {
+inline void leaveProgressInEnvironment(const char* variable, const std::string& settings,
+                                       const sim::GeneratorProgress& place) {
     const std::string value = processTag() + ":" + sim::placeText(place) + "|" + settings;
 #if defined(_WIN32)
     _putenv_s(variable, value.c_str());

@@ -21,7 +21,7 @@ struct Card {
     sim::RandomFaults faults;
     std::string stateFile;  // the generator's place, kept across processes
     std::string settings;   // the text these came from
-    sim::RandomPlace place;
+    sim::GeneratorProgress place;
     long requests = 0;
     std::string log;
 };
@@ -35,7 +35,7 @@ bool configured = false;
 // At unload, the generator's place goes where the next load finds it.
 struct Carry {
     ~Carry() {
-        if (configured) simdrv::carryPlace(kCarry, state.settings, state.place);
+        if (configured) simdrv::leaveProgressInEnvironment(kCarry, state.settings, state.place);
     }
 } carry;
 
@@ -58,8 +58,8 @@ void configure(const char* text, bool loading) {
         else if (key == "seed")
             state.seed = static_cast<uint32_t>(n);
     });
-    state.place = sim::RandomPlace{state.seed};
-    if (loading) simdrv::carriedPlace(kCarry, state.settings, &state.place);
+    state.place = sim::GeneratorProgress{state.seed};
+    if (loading) simdrv::progressLeftInEnvironment(kCarry, state.settings, &state.place);
     if (!state.stateFile.empty()) sim::loadPlace(state.stateFile, &state.place);
     configured = true;
 }

@@ -32,7 +32,7 @@ struct Reader {
     sim::RandomFaults faults;
     std::string stateFile;  // the generator's place, kept across processes
     std::string settings;   // the text these came from
-    sim::RandomPlace place;
+    sim::GeneratorProgress place;
 
     uint8_t pages[kPages][kPageBuffer] = {};
     long pageOps = 0;
@@ -48,7 +48,7 @@ bool configured = false;
 // At unload, the generator's place goes where the next load finds it.
 struct Carry {
     ~Carry() {
-        if (configured) simdrv::carryPlace(kCarry, reader.settings, reader.place);
+        if (configured) simdrv::leaveProgressInEnvironment(kCarry, reader.settings, reader.place);
     }
 } carry;
 
@@ -114,8 +114,8 @@ void configure(const char* text, bool loading) {
     });
     std::memset(reader.pages, reader.fill, sizeof reader.pages);
     if (!reader.file.empty()) loadFile();
-    reader.place = sim::RandomPlace{reader.seed};
-    if (loading) simdrv::carriedPlace(kCarry, reader.settings, &reader.place);
+    reader.place = sim::GeneratorProgress{reader.seed};
+    if (loading) simdrv::progressLeftInEnvironment(kCarry, reader.settings, &reader.place);
     if (!reader.stateFile.empty()) sim::loadPlace(reader.stateFile, &reader.place);
     configured = true;
 }

@@ -17,8 +17,9 @@ struct RandomFaults {
     uint64_t restartEvery = 0;  // > 0: back to the seed every N requests
 };
 
-// What a generator keeps between requests, loads and processes.
-struct RandomPlace {
+// How far a generator has run: what it keeps between requests, loads and
+// processes.
+struct GeneratorProgress {
     uint64_t state = 0;     // the generator's own state
     uint64_t requests = 0;  // since the last restart
     uint64_t stuckAt = 0;   // within the stuck bytes
@@ -27,9 +28,9 @@ struct RandomPlace {
 // One request of n bytes. `fresh(&state, out, count)` makes the
 // generator's next bytes from a state and moves the state on.
 template <class Fresh>
-void drawRandom(const RandomFaults& faults, uint64_t seed, RandomPlace* place, uint8_t* out, std::size_t n,
+void drawRandom(const RandomFaults& faults, uint64_t seed, GeneratorProgress* place, uint8_t* out, std::size_t n,
                 Fresh fresh) {
-    if (faults.restartEvery > 0 && place->requests >= faults.restartEvery) *place = RandomPlace{seed};
+    if (faults.restartEvery > 0 && place->requests >= faults.restartEvery) *place = GeneratorProgress{seed};
     ++place->requests;
     if (faults.stuckBytes > 0) {
         std::vector<uint8_t> block(faults.stuckBytes);
@@ -57,22 +58,22 @@ void drawRandom(const RandomFaults& faults, uint64_t seed, RandomPlace* place, u
 }
 
 // "state requests stuckAt", the form kept in state files.
-inline std::string placeText(const RandomPlace& p) {
+inline std::string placeText(const GeneratorProgress& p) {
     char text[80];
     std::snprintf(text, sizeof text, "%llu %llu %llu", static_cast<unsigned long long>(p.state),
                   static_cast<unsigned long long>(p.requests), static_cast<unsigned long long>(p.stuckAt));
     return text;
 }
 
-inline bool parsePlace(const std::string& text, RandomPlace* p) {
+inline bool parsePlace(const std::string& text, GeneratorProgress* p) {
     unsigned long long state = 0, requests = 0, stuckAt = 0;
     if (std::sscanf(text.c_str(), "%llu %llu %llu", &state, &requests, &stuckAt) != 3) return false;
-    *p = RandomPlace{state, requests, stuckAt};
+    *p = GeneratorProgress{state, requests, stuckAt};
     return true;
 }
 
 // A missing or unreadable file leaves *p as it was.
-inline bool loadPlace(const std::string& path, RandomPlace* p) {
+inline bool loadPlace(const std::string& path, GeneratorProgress* p) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     char text[96] = {};
@@ -81,7 +82,7 @@ inline bool loadPlace(const std::string& path, RandomPlace* p) {
     return parsePlace(std::string(text, n), p);
 }
 
-inline void savePlace(const std::string& path, const RandomPlace& p) {
+inline void savePlace(const std::string& path, const GeneratorProgress& p) {
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         const std::string text = placeText(p) + "\n";
         std::fwrite(text.data(), 1, text.size(), f);

@@ -82,7 +82,7 @@ private:
     std::array<uint8_t, kMemorySize> lastRandom_{};
     Faults faults_;
     uint64_t seed_;
-    RandomPlace random_;
+    GeneratorProgress random_;
     std::string randomFile_;
     uint64_t answered_ = 0;
     std::vector<uint8_t> pending_;

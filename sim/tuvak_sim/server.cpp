@@ -127,15 +127,27 @@ void Server::feed(Device* device, const uint8_t* data, std::size_t n, int64_t no
 
 void Server::schedule(Device* device, std::size_t frameBytes, std::vector<uint8_t> reply, int64_t now) {
     const sim::Faults& faults = device->model.faults();
-    int64_t due = now;
-    if (faults.pace) {
-        // The wire carries the request and then the reply; the clock starts
-        // with the request's first byte.
-        const auto bits = static_cast<int64_t>(frameBytes + reply.size()) * kBitsPerByte;
-        due = device->frameStart + bits * kNsPerSec / kLineBitsPerSec;
+    // The wire carries the request and then the reply; the clock starts with
+    // the request's first byte.
+    auto dueAfter = [&](std::size_t bytes) {
+        int64_t due = now;
+        if (faults.pace) {
+            const auto bits = static_cast<int64_t>(frameBytes + bytes) * kBitsPerByte;
+            due = device->frameStart + bits * kNsPerSec / kLineBitsPerSec;
+        }
+        due += static_cast<int64_t>(faults.replyDelayMs) * kNsPerMs;
+        return std::max(due, device->lastDue);
+    };
+    // A paced reply's first byte comes when the line has carried it, as a
+    // device's does, not with its last.
+    const std::size_t replyBytes = reply.size();
+    if (faults.pace && replyBytes > 1) {
+        const int64_t first = dueAfter(1);
+        device->replies.push_back({first, std::vector<uint8_t>(reply.begin(), reply.begin() + 1)});
+        device->lastDue = first;
+        reply.erase(reply.begin());
     }
-    due += static_cast<int64_t>(faults.replyDelayMs) * kNsPerMs;
-    due = std::max(due, device->lastDue);
+    const int64_t due = dueAfter(replyBytes);
     device->lastDue = due;
     device->replies.push_back({due, std::move(reply)});
 }

@@ -35,7 +35,7 @@ TEST(SimRandom, FaultsShapeTheRequests) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::RandomPlace place{c.seed};
+        sim::GeneratorProgress place{c.seed};
         for (const Bytes& expected : c.requests) {
             Bytes got(expected.size());
             sim::drawRandom(c.faults, c.seed, &place, got.data(), got.size(), counting);
@@ -47,7 +47,7 @@ TEST(SimRandom, FaultsShapeTheRequests) {
 // Each library loaded and freed around every request, as the sources do.
 TEST(SimRandom, DriversRunOnAcrossLoadsAndStateFiles) {
     fakes::TempDir dir;
-    sim::RandomPlace place{0};  // the whole 64-bit place survives its file
+    sim::GeneratorProgress place{0};  // the whole 64-bit place survives its file
     EXPECT_FALSE(sim::loadPlace(dir.path + "/place", &place));
     sim::savePlace(dir.path + "/place", {18446744073709551615ull, 3, 7});
     ASSERT_TRUE(sim::loadPlace(dir.path + "/place", &place));
