@@ -2,6 +2,7 @@
 #include <memory>
 #include <vector>
 
+#include "cli/record.h"
 #include "cli/subcommand.h"
 
 namespace {
@@ -22,8 +23,8 @@ using Unit = std::unique_ptr<cli::Subcommand> (*)();
 
 // In the order --help lists them.
 constexpr Unit kSubcommands[] = {
-    cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand, cli::dumpSubcommand,
-    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand,
+    cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand,       cli::dumpSubcommand,
+    cli::randomSubcommand, cli::wipeSubcommand, cli::certificateSubcommand, cli::checkSubcommand,
 };
 
 }  // namespace
@@ -35,7 +36,7 @@ int hwdsCliMain(int argc, char** argv) {
         "hwds"};
     app.require_subcommand(1);
     app.footer(kExitStatuses);
-    app.set_version_flag("--version", "hwds 1.0.0");
+    app.set_version_flag("--version", std::string(cli::kToolName) + " " + cli::kToolVersion);
     double timeout = 60;
 
     std::vector<std::pair<std::unique_ptr<cli::Subcommand>, CLI::App*>> units;

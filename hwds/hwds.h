@@ -63,6 +63,13 @@ inline constexpr int32_t HWDS_NOT_ENUMERATED = 9;
 
 // ---- Data sources -------------------------------------------------------
 
+// What a source can tell people of its store beyond the size its reads and
+// writes reach (the description query).
+struct HwStoreInfo {
+    char serial[40];        // the store's own serial number or identifier, as text; empty when it has none
+    uint32_t presentBytes;  // bytes the store holds, of which some may lie out of memorySize's reach
+};
+
 class HwDataSource {
 public:
     const char* type;            // the class's static type-name text
@@ -81,6 +88,9 @@ public:
     // The size of the memory that read and write address, in bytes; a source
     // without memory answers HWDS_NOT_SUPPORTED.
     virtual int32_t memorySize(uint32_t* size);
+    // The store's serial and its bytes; a source without memory answers
+    // HWDS_NOT_SUPPORTED.
+    virtual int32_t describe(HwStoreInfo* info);
 
     HwDataSource(const HwDataSource&) = delete;
     HwDataSource& operator=(const HwDataSource&) = delete;
@@ -116,6 +126,7 @@ inline constexpr int32_t HWDS_WRITE = 0;
 inline constexpr int32_t HWDS_READ = 1;
 inline constexpr int32_t HWDS_RANDOM = 2;
 inline constexpr int32_t HWDS_SIZE = 3;
+inline constexpr int32_t HWDS_DESCRIBE = 4;
 
 class HWDSFunctor {
 public:
@@ -168,6 +179,14 @@ public:
     int32_t execute() override { return source->memorySize(size); }
 };
 
+class HWDSDescribeFunctor : public HWDSFunctor {
+public:
+    HwStoreInfo* info;
+
+    HWDSDescribeFunctor(HwDataSource* s, HwStoreInfo* out) : HWDSFunctor(HWDS_DESCRIBE, s), info(out) {}
+    int32_t execute() override { return source->describe(info); }
+};
+
 // Interaction codes sent to the callback.
 inline constexpr int32_t HWDS_PROMPT_END = 0;
 inline constexpr int32_t HWDS_PROMPT_NOT_PRESENT = 1;
@@ -203,3 +222,5 @@ CeResult hwdsRandom(HwDataSource* source, const HWDSInteraction* interaction, ui
 // The memory's size, asked like any request: a source that must look at its
 // device asks the caller about a missing one.
 CeResult hwdsMemorySize(HwDataSource* source, const HWDSInteraction* interaction, uint32_t* size);
+// The store's serial and the bytes it holds, asked as the size is.
+CeResult hwdsDescribe(HwDataSource* source, const HWDSInteraction* interaction, HwStoreInfo* info);

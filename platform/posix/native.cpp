@@ -12,6 +12,7 @@
 #include "platform/posix/posix_mutex.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_serial.h"
+#include "platform/posix/posix_system.h"
 #include "platform/posix/posix_terminal.h"
 
 namespace platform {
@@ -29,6 +30,7 @@ Services native() {
         s.console = new PosixConsole;
         s.heap = new PosixHeap;
         s.terminal = new PosixTerminal;
+        s.system = new PosixSystem;
         return s;
     }();
     return services;
