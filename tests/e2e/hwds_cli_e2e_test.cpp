@@ -297,6 +297,40 @@ TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
     EXPECT_TRUE(allBytes(memory["DEV0"], 0xA5) && allBytes(memory["DEV1"], 0xA5));
 }
 
+// A family 0x0C key erased as far as 8-bit page numbers reach, its record, and a certificate of two runs'
+// records that pdftotext reads back with every identifier, the method and the operator's Cyrillic name.
+TEST_F(HwdsE2e, AccordKeyWipeLeavesRecordsAndACertificate) {
+    const std::string key = dir.path + "/key.bin";
+    drivers = {drivers[0], "TMDRV32_SIM=family=0x0C fill=0x5A file=" + key, "SNELLOCK_SIM=card=0"};
+    const std::string records = dir.path + "/records";
+    std::filesystem::create_directory(records);
+    sim::RunResult r =
+        hwds({"wipe", "--type", "accord", "--verify", "--operator", "Иван Петров", "--record", records, "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "\"bytes_erased\": 7560"));
+    EXPECT_TRUE(has(r.out, "\"size_bytes\": 7680"));
+    EXPECT_TRUE(has(r.err, "wiped and verified, 7560 of 7680 bytes (the rest out of reach)"));
+    std::string image;
+    ASSERT_TRUE(sim::readTextFile(key, &image));
+    ASSERT_EQ(image.size(), 256u * 32u);
+    for (std::size_t page = 0; page < 256; ++page)
+        EXPECT_EQ(image.substr(page * 32, 30), std::string(30, page < 4 ? '\x5A' : '\x00')) << page;
+
+    startSim({"DEV0"});
+    r = hwds({"wipe", "DEV0", "--operator", "Иван Петров", "--record", records});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    Strings args{"certificate"};
+    for (const auto& entry : std::filesystem::directory_iterator(records)) args.push_back(entry.path().string());
+    ASSERT_EQ(args.size(), 3u);
+    args.insert(args.end(), {"--output", dir.path + "/c.pdf"});
+    r = hwds(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const sim::RunResult text = sim::runProgram({"/usr/bin/pdftotext", dir.path + "/c.pdf", "-"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    for (const char* part : {"0C510E7A13000042", "DEV0", "Overwrite", "Иван Петров", "Validator"})
+        EXPECT_TRUE(has(text.out, part));
+}
+
 TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
     const std::string key = dir.path + "/key.bin";
     drivers = {drivers[0], "TMDRV32_SIM=family=0x08 fill=0x33 file=" + key, "SNELLOCK_SIM=card=1"};
