@@ -16,6 +16,8 @@ namespace cli {
 
 namespace {
 
+#ifdef HWDS_HAVE_HPDF
+
 std::string field(const Json& record, const char* name) {
     const auto found = record.find(name);
     if (found == record.end() || found->is_null()) return "";
@@ -55,8 +57,6 @@ std::string distinct(const std::vector<const Json*>& records, const char* name) 
     }
     return text.empty() ? "-" : text;
 }
-
-#ifdef HWDS_HAVE_HPDF
 
 struct Failure {
     HPDF_STATUS status = HPDF_OK;
