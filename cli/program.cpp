@@ -2,6 +2,7 @@
 #include <memory>
 #include <vector>
 
+#include "cli/record.h"
 #include "cli/subcommand.h"
 
 namespace {
@@ -26,8 +27,9 @@ using SubcommandFactory = std::unique_ptr<cli::Subcommand> (*)();
 
 // In the order --help lists them.
 constexpr SubcommandFactory kSubcommands[] = {
-    cli::listSubcommand,   cli::readSubcommand, cli::writeSubcommand, cli::dumpSubcommand,
-    cli::randomSubcommand, cli::wipeSubcommand, cli::checkSubcommand, cli::journalSubcommand,
+    cli::listSubcommand,        cli::readSubcommand,   cli::writeSubcommand,
+    cli::dumpSubcommand,        cli::randomSubcommand, cli::wipeSubcommand,
+    cli::certificateSubcommand, cli::checkSubcommand,  cli::journalSubcommand,
 };
 
 }  // namespace
@@ -40,7 +42,7 @@ int hwdsCliMain(int argc, char** argv) {
         "hwds"};
     app.require_subcommand(1);
     app.footer(kExitStatuses);
-    app.set_version_flag("--version", "hwds 1.0.0");
+    app.set_version_flag("--version", std::string(cli::kToolName) + " " + cli::kToolVersion);
     double timeout = 60;
 
     std::vector<std::pair<std::unique_ptr<cli::Subcommand>, CLI::App*>> subcommands;

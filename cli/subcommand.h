@@ -30,6 +30,7 @@ std::unique_ptr<Subcommand> dumpSubcommand();
 std::unique_ptr<Subcommand> randomSubcommand();
 std::unique_ptr<Subcommand> wipeSubcommand();
 std::unique_ptr<Subcommand> checkSubcommand();
+std::unique_ptr<Subcommand> certificateSubcommand();
 std::unique_ptr<Subcommand> journalSubcommand();
 
 // ---- What several subcommands share ------------------------------------------

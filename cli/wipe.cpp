@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
+#include "cli/certificate.h"
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "cli/record.h"
 #include "cli/subcommand.h"
+#include "hwds/tuvak/tuvak_devices.h"
 
 namespace cli {
 
@@ -38,29 +43,53 @@ private:
     std::vector<std::thread> threads_;
 };
 
-WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& request, Display& display) {
+int64_t now() { return platform::current().system->utcMilliseconds(); }
+
+// The store's serial and size; a failure is said the way a pass's is.
+void describeStore(HwDataSource* source, const HWDSInteraction* interaction, const Attention& attention,
+                   WipeOutcome* outcome) {
+    HwStoreInfo info{};
+    outcome->result = hwdsDescribe(source, interaction, &info);
+    if (outcome->result != CE_OK) {
+        outcome->failure = "identifying the store: " + attention.explain(outcome->result);
+        return;
+    }
+    outcome->serial = info.serial;
+    outcome->presentBytes = info.presentBytes;
+}
+
+WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& request, const std::string& port,
+                    Display& display) {
     WipeOutcome outcome;
+    outcome.type = request.type;
     outcome.id = id;
+    outcome.passes = request.passes;
+    outcome.verify = request.verify;
+    outcome.port = port;
+    outcome.started = now();
     Attention attention;
     attention.display = &display;
-    attention.label = id;
+    attention.label = outcome.label();
     const HWDSInteraction interaction = attention.record();
 
     // Each device has its own source, so its own lock and port: the threads
     // share nothing but the display.
     HwDataSource* source = nullptr;
-    outcome.result = hwdsOpen(&source, "TUVAK", id.c_str());
+    outcome.result = hwdsOpen(&source, request.type.c_str(), id.empty() ? nullptr : id.c_str());
     const std::size_t total = request.passes.size();
     auto which = [&](std::size_t pass) { return "pass " + std::to_string(pass + 1) + " of " + std::to_string(total); };
     if (outcome.result != CE_OK) {
         outcome.failure = "cannot open: " + describeResult(outcome.result);
     } else {
-        TuvakWipeRequest wipe{request.passes, request.verify, [&](std::size_t step) {
-                                  display.update(line, step < total
-                                                           ? which(step) + " (" + byteText(request.passes[step]) + ")"
-                                                           : "reading back");
-                              }};
-        static_cast<TuvakWipeOutcome&>(outcome) = hwdsWipeTuvak(source, &interaction, wipe);
+        describeStore(source, &interaction, attention, &outcome);
+    }
+    if (outcome.ok()) {
+        HwdsWipeRequest wipe{request.passes, request.verify, 0, [&](std::size_t step) {
+                                 display.update(line, step < total
+                                                          ? which(step) + " (" + byteText(request.passes[step]) + ")"
+                                                          : "reading back");
+                             }};
+        static_cast<HwdsWipeOutcome&>(outcome) = hwdsWipe(source, &interaction, wipe);
         if (outcome.mismatch) {
             outcome.failure = "verification: address " + byteText(static_cast<uint8_t>(outcome.address)) + " holds " +
                               byteText(outcome.found) + ", not " + byteText(outcome.expected);
@@ -69,9 +98,18 @@ WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& 
                               attention.explain(outcome.result);
         }
     }
-    display.update(line,
-                   outcome.ok() ? (request.verify ? "wiped and verified" : "wiped") : "FAILED: " + outcome.failure);
+    outcome.finished = now();
+    display.update(line, outcome.ok() ? outcome.done() : "FAILED: " + outcome.failure);
     return outcome;
+}
+
+// The COM port of each TUVAK device the driver lists.
+std::map<std::string, std::string> tuvakPorts() {
+    std::vector<HwTuvakDevice> devices;
+    std::map<std::string, std::string> ports;
+    if (hwdsListTuvak(&devices) != CE_OK) return ports;
+    for (const HwTuvakDevice& d : devices) ports[d.id] = d.comName;
+    return ports;
 }
 
 }  // namespace
@@ -83,18 +121,36 @@ int WipeOutcome::exitStatus() const {
     return status == kExitOk ? kExitFailed : status;
 }
 
-std::vector<WipeOutcome> wipeDevices(const WipeRequest& request, Display& display) {
-    const std::size_t count = request.ids.size();
+std::string WipeOutcome::done() const {
+    std::string text = verify ? "wiped and verified" : "wiped";
+    // A store the source reaches only in part: the rest was not touched.
+    if (presentBytes > size)
+        text += ", " + std::to_string(bytesErased) + " of " + std::to_string(presentBytes) +
+                " bytes (the rest out of reach)";
+    return text;
+}
+
+std::vector<WipeOutcome> wipeDevices(const WipeRequest& request, Display& display, const WipeFinished& finished) {
+    const std::vector<std::string> ids = request.ids.empty() ? std::vector<std::string>{""} : request.ids;
+    const std::size_t count = ids.size();
     std::vector<WipeOutcome> outcomes(count);
-    display.begin(request.ids);
+    std::vector<std::string> labels;
+    for (const std::string& id : ids) labels.push_back(id.empty() ? request.type : id);
+    const std::map<std::string, std::string> ports = request.type == "TUVAK" ? tuvakPorts() : decltype(ports){};
+    display.begin(labels);
     {
         std::atomic<std::size_t> next{0};
+        std::mutex finishing;
         const std::size_t jobs = request.jobs == 0 ? count : std::min(request.jobs, count);
         Workers workers;
         for (std::size_t w = 0; w < jobs; ++w) {
             workers.start([&] {
-                for (std::size_t i = next++; i < count; i = next++)
-                    outcomes[i] = wipeOne(request.ids[i], i, request, display);
+                for (std::size_t i = next++; i < count; i = next++) {
+                    const auto port = ports.find(ids[i]);
+                    outcomes[i] = wipeOne(ids[i], i, request, port != ports.end() ? port->second : "", display);
+                    std::lock_guard<std::mutex> one(finishing);
+                    if (finished) finished(i, outcomes[i]);
+                }
             });
         }
     }
@@ -105,8 +161,9 @@ std::vector<WipeOutcome> wipeDevices(const WipeRequest& request, Display& displa
 std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify) {
     std::size_t idWidth = 6;
     std::size_t resultWidth = 6;
+    auto name = [](const WipeOutcome& o) { return o.id.empty() ? o.type : o.id; };
     for (const auto& o : outcomes) {
-        idWidth = std::max(idWidth, o.id.size());
+        idWidth = std::max(idWidth, name(o).size());
         resultWidth = std::max(resultWidth, resultName(o.result).size());
     }
     auto row = [&](std::string id, std::string result, std::string passes, const std::string& detail) {
@@ -119,27 +176,11 @@ std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify) {
     std::size_t failed = 0;
     for (const auto& o : outcomes) {
         failed += !o.ok();
-        const std::string detail = o.ok() ? (verify ? "wiped and verified" : "wiped") : o.failure;
-        table += row(o.id, resultName(o.result), std::to_string(o.passesDone), detail);
+        table += row(name(o), resultName(o.result), std::to_string(o.passesDone), o.ok() ? o.done() : o.failure);
     }
     table += std::to_string(outcomes.size() - failed) + " of " + std::to_string(outcomes.size()) + " devices wiped" +
              (verify ? " and verified" : "") + "\n";
     return table;
-}
-
-std::string wipeJson(const std::vector<WipeOutcome>& outcomes, bool verify) {
-    Json array = Json::array();
-    for (const WipeOutcome& o : outcomes) {
-        Json& j = array.emplace_back();
-        j["id"] = o.id;
-        j["ok"] = o.ok();
-        j["result"] = resultName(o.result);
-        j["passes"] = o.passesDone;
-        if (verify) j["verified"] = o.verified;
-        if (o.mismatch) j["mismatch"] = {{"address", o.address}, {"expected", o.expected}, {"found", o.found}};
-        j["error"] = o.ok() ? Json() : Json(o.failure);
-    }
-    return jsonText(array);
 }
 
 namespace {
@@ -154,55 +195,128 @@ std::string passesText(const std::vector<uint8_t>& passes) {
 class Wipe : public Subcommand {
 public:
     CLI::App* add(CLI::App& program, double* timeout) override {
-        CLI::App* wipe =
-            program.add_subcommand("wipe",
-                                   "overwrite the whole memory of TUVAK devices, several at once; exit status 0\n"
-                                   "only when every device was wiped (and verified, with --verify)");
-        wipe->add_option("ID", request_.ids, "identifiers of the devices, as hwds list shows them")->required();
+        CLI::App* wipe = program.add_subcommand(
+            "wipe",
+            "overwrite the whole memory of key stores: TUVAK devices, several at once, or the\n"
+            "ACCORD key on the reader; exit status 0 only when every device was wiped (and\n"
+            "verified, with --verify). Each wipe leaves a record (--record, --json, --certificate)");
+        std::vector<std::string> types;
+        for (uint32_t i = 0; const char* type = hwdsSourceType(i); ++i) types.emplace_back(type);
+        wipe->add_option("--type", request_.type, "the source type: TUVAK (default) or ACCORD (any letter case)")
+            ->check(CLI::IsMember(types, CLI::ignore_case));
+        wipe->add_option("ID", request_.ids,
+                         "TUVAK: identifiers of the devices, as hwds list shows them (required);\n"
+                         "ACCORD: none, or the option unchecked-read");
         wipe->add_flag("--verify", request_.verify,
-                       "read all " + std::to_string(TUVAK_MEMORY_SIZE) + " bytes back after the last pass and compare");
+                       "read the whole memory back after the last pass and compare (TUVAK: " +
+                           std::to_string(TUVAK_MEMORY_SIZE) + " bytes)");
         passes_ =
             wipe->add_option("--passes", passesText_,
                              "the byte of each pass in hexadecimal (default " + passesText(request_.passes) + ")");
         wipe->add_option("--jobs", request_.jobs, "devices at work at once (default: all)")->check(CLI::PositiveNumber);
-        wipe->add_flag("--json", json_, "a JSON array of the outcomes on standard output");
+        wipe->add_option("--operator", operator_, "who wipes, for the records (default: the login name)");
+        wipe->add_option("--organization", organization_, "on whose behalf, for the records");
+        wipe->add_option("--record", recordDir_,
+                         "write each device's record into this folder as TYPE-IDENTIFIER-UTCSTAMP.json,\n"
+                         "never over an existing file");
+        wipe->add_option("--certificate", certificate_,
+                         "a PDF certificate of the run's records, to print and sign" +
+                             std::string(kCertificates ? "" : " (not in this build)"));
+        wipe->add_flag("--json", json_, "each device's record on standard output, one JSON object a line");
         addTimeout(wipe, timeout);
         return wipe;
     }
 
     int run(Display& display) override {
+        if (!checkArguments()) return kExitUsage;
+        if (!certificate_.empty() && !kCertificates) {
+            complain("--certificate: " + std::string(kNoCertificates));
+            return kExitUsage;
+        }
+        if (request_.type == "TUVAK" && registryBroken()) return kExitFailed;
+        const RecordRun who = recordRun(operator_, organization_);
+        std::vector<RecordSink> sinks;
+        if (!recordDir_.empty()) {
+            sinks.push_back([this](const Json& record) {
+                std::string path, error;
+                if (writeRecordFile(recordDir_, record, &path, &error)) return true;
+                complain("--record: " + error);
+                return false;
+            });
+        }
+        // In the order the devices were named, whatever order they finish in.
+        std::vector<Json> records(std::max<std::size_t>(request_.ids.size(), 1));
+        bool recorded = true;
+        const std::vector<WipeOutcome> outcomes =
+            wipeDevices(request_, display, [&](std::size_t index, const WipeOutcome& o) {
+                if (!wipeRecord(who, o, &records[index])) {
+                    complain(o.label() + ": no random bytes for the record's identifier");
+                    recorded = false;
+                    return;
+                }
+                for (const RecordSink& sink : sinks) recorded = sink(records[index]) && recorded;
+            });
+        std::vector<int> statuses;
+        for (const WipeOutcome& o : outcomes) {
+            statuses.push_back(o.exitStatus());
+            if (!o.ok()) complain(o.label() + ": " + o.failure + " (" + resultName(o.result) + ")");
+        }
+        if (!certificate_.empty()) {
+            std::string error;
+            if (!renderCertificate(records, certificate_, &error)) {
+                complain("--certificate: " + error);
+                recorded = false;
+            }
+        }
+        const std::string table = wipeTable(outcomes, request_.verify);
+        const bool written = json_ ? writeErr(table) && writeOut(recordLines(records)) : writeOut(table);
+        const int status = combinedExitStatus(statuses);
+        return written && recorded ? status : kExitFailed;
+    }
+
+private:
+    bool checkArguments() {
         std::string error;
         if (passes_->count() > 0 && !parsePasses(passesText_, &request_.passes, &error)) {
             complain("--passes: " + error);
-            return kExitUsage;
+            return false;
+        }
+        if (request_.type != "TUVAK") {
+            if (request_.ids.size() > 1) {
+                complain(request_.type + " takes one key at most: no identifier, or the source's option");
+                return false;
+            }
+            return true;
+        }
+        if (request_.ids.empty()) {
+            complain("ID is required: the identifiers of the TUVAK devices (see hwds list)");
+            return false;
         }
         std::set<std::string> seen;
         for (const std::string& id : request_.ids) {
             if (!tuvakIdNamesDevice(id.c_str())) {
                 complain("an empty identifier names no device");
-                return kExitUsage;
+                return false;
             }
             if (!seen.insert(id).second) {
                 complain(id + " is named twice");
-                return kExitUsage;
+                return false;
             }
         }
-        registryBroken();
-        const std::vector<WipeOutcome> outcomes = wipeDevices(request_, display);
-        std::vector<int> statuses;
-        for (const WipeOutcome& o : outcomes) {
-            statuses.push_back(o.exitStatus());
-            if (!o.ok()) complain("TUVAK " + o.id + ": " + o.failure + " (" + resultName(o.result) + ")");
-        }
-        const std::string table = wipeTable(outcomes, request_.verify);
-        const bool written = json_ ? writeErr(table) && writeOut(wipeJson(outcomes, request_.verify)) : writeOut(table);
-        return written ? combinedExitStatus(statuses) : kExitFailed;
+        return true;
     }
 
-private:
+    static std::string recordLines(const std::vector<Json>& records) {
+        std::string lines;
+        for (const Json& record : records)
+            if (!record.is_null()) lines += jsonValue(record) + "\n";
+        return lines;
+    }
+
     WipeRequest request_;
     std::string passesText_;
     CLI::Option* passes_ = nullptr;
+    std::string operator_, organization_, recordDir_, certificate_;
     bool json_ = false;
 };
 

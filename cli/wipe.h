@@ -1,38 +1,55 @@
-// Wiping several devices at once, each on its own thread, source and port.
+// Wiping key stores: several TUVAK devices at once, each on its own thread,
+// source and port, or the key on the ACCORD reader.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/display.h"
 #include "hwds/hwds.h"
-#include "hwds/tuvak/wipe.h"
+#include "hwds/wipe.h"
 
 namespace cli {
 
 struct WipeRequest {
-    std::vector<std::string> ids;
-    std::vector<uint8_t> passes{std::begin(TUVAK_WIPE_PASSES), std::end(TUVAK_WIPE_PASSES)};
+    std::string type = "TUVAK";    // as hwdsSourceType spells it
+    std::vector<std::string> ids;  // TUVAK: the devices; other types: none, or the source's option
+    std::vector<uint8_t> passes{std::begin(HWDS_WIPE_PASSES), std::end(HWDS_WIPE_PASSES)};
     bool verify = false;
     std::size_t jobs = 0;  // devices at work at once; 0: all
 };
 
-struct WipeOutcome : TuvakWipeOutcome {
-    std::string id;
+struct WipeOutcome : HwdsWipeOutcome {
+    std::string type;
+    std::string id;  // as the command line named it; empty when it named none
+    std::vector<uint8_t> passes;
+    bool verify = false;
+    std::string serial;         // the store's own, as its source describes it; empty when unknown
+    std::string port;           // "COM5" where the device has one
+    uint32_t presentBytes = 0;  // of the store, reachable or not; 0 when unknown
+    int64_t started = 0;        // UTC milliseconds
+    int64_t finished = 0;
     std::string failure;  // in plain words; empty on success
 
     bool ok() const { return failure.empty(); }
     int exitStatus() const;
+    // "TUVAK DEV0", "ACCORD".
+    std::string label() const { return id.empty() ? type : type + " " + id; }
+    // "wiped", "wiped and verified", with the bytes out of reach when there are any.
+    std::string done() const;
 };
 
-// One outcome per identifier, in the order given. Every device finishes or
+// Called once for each device as it finishes, one call at a time, with the
+// device's place in the request.
+using WipeFinished = std::function<void(std::size_t index, const WipeOutcome&)>;
+
+// One outcome per device, in the order given. Every device finishes or
 // fails on its own; none waits for another's failure.
-std::vector<WipeOutcome> wipeDevices(const WipeRequest& request, Display& display);
+std::vector<WipeOutcome> wipeDevices(const WipeRequest& request, Display& display, const WipeFinished& finished = {});
 
 // The summary table, one row per device.
 std::string wipeTable(const std::vector<WipeOutcome>& outcomes, bool verify);
-// A JSON array, one object per device.
-std::string wipeJson(const std::vector<WipeOutcome>& outcomes, bool verify);
 
 }  // namespace cli

@@ -66,6 +66,12 @@ inline constexpr int32_t HWDS_NOT_ENUMERATED = 9;
 namespace hwds {
 class HealthMonitor;
 }
+// What a source can tell people of its store beyond the size its reads and
+// writes reach (the description query).
+struct HwStoreInfo {
+    char serial[40];        // the store's own serial number or identifier, as text; empty when it has none
+    uint32_t presentBytes;  // bytes the store holds, of which some may lie out of memorySize's reach
+};
 
 class HwDataSource {
 public:
@@ -88,6 +94,9 @@ public:
     // The size of the memory that read and write address, in bytes; a source
     // without memory answers HWDS_NOT_SUPPORTED.
     virtual int32_t memorySize(uint32_t* size);
+    // The store's serial and its bytes; a source without memory answers
+    // HWDS_NOT_SUPPORTED.
+    virtual int32_t describe(HwStoreInfo* info);
 
     HwDataSource(const HwDataSource&) = delete;
     HwDataSource& operator=(const HwDataSource&) = delete;
@@ -127,6 +136,7 @@ inline constexpr int32_t HWDS_WRITE = 0;
 inline constexpr int32_t HWDS_READ = 1;
 inline constexpr int32_t HWDS_RANDOM = 2;
 inline constexpr int32_t HWDS_SIZE = 3;
+inline constexpr int32_t HWDS_DESCRIBE = 4;
 
 class HWDSFunctor {
 public:
@@ -177,6 +187,14 @@ public:
 
     HWDSSizeFunctor(HwDataSource* s, uint32_t* out) : HWDSFunctor(HWDS_SIZE, s), size(out) {}
     int32_t execute() override { return source->memorySize(size); }
+};
+
+class HWDSDescribeFunctor : public HWDSFunctor {
+public:
+    HwStoreInfo* info;
+
+    HWDSDescribeFunctor(HwDataSource* s, HwStoreInfo* out) : HWDSFunctor(HWDS_DESCRIBE, s), info(out) {}
+    int32_t execute() override { return source->describe(info); }
 };
 
 // Interaction codes sent to the callback.
@@ -254,3 +272,5 @@ CeResult hwdsRandomChecked(HwDataSource* source, const HWDSInteraction* interact
 // its type's.
 CeResult hwdsHealthSettings(HwDataSource* source, double minEntropyBitsPerByte);
 CeResult hwdsHealthReport(HwDataSource* source, HWDSHealthReport* report);
+// The store's serial and the bytes it holds, asked as the size is.
+CeResult hwdsDescribe(HwDataSource* source, const HWDSInteraction* interaction, HwStoreInfo* info);

@@ -96,3 +96,10 @@ CeResult hwdsMemorySize(HwDataSource* source, const HWDSInteraction* interaction
     HWDSSizeFunctor functor(source, size);
     return hwdsRun(source, &functor, interaction);
 }
+
+CeResult hwdsDescribe(HwDataSource* source, const HWDSInteraction* interaction, HwStoreInfo* info) {
+    if (info == nullptr) return CE_BAD_PARAM;
+    *info = HwStoreInfo{};
+    HWDSDescribeFunctor functor(source, info);
+    return hwdsRun(source, &functor, interaction);
+}

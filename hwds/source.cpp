@@ -85,6 +85,8 @@ int32_t HwDataSource::read(uint8_t*, uint32_t, uint32_t) { return HWDS_NOT_SUPPO
 int32_t HwDataSource::getRandom(uint8_t*, uint32_t) { return HWDS_NOT_SUPPORTED; }
 int32_t HwDataSource::memorySize(uint32_t*) { return HWDS_NOT_SUPPORTED; }
 
+int32_t HwDataSource::describe(HwStoreInfo*) { return HWDS_NOT_SUPPORTED; }
+
 const char* hwdsSourceType(uint32_t index) {
     return index < std::size(kSourceTypes) ? kSourceTypes[index].name : nullptr;
 }

@@ -22,6 +22,7 @@ ScopedServices::ScopedServices(const Services& r) : saved_(slot()) {
     if (r.console) s.console = r.console;
     if (r.heap) s.heap = r.heap;
     if (r.terminal) s.terminal = r.terminal;
+    if (r.system) s.system = r.system;
 }
 
 ScopedServices::~ScopedServices() { slot() = saved_; }

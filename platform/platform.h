@@ -58,6 +58,7 @@ inline constexpr uint32_t kErrGenFailure = 31;
 inline constexpr uint32_t kErrSharingViolation = 32;
 inline constexpr uint32_t kErrLockViolation = 33;
 inline constexpr uint32_t kErrDevNotExist = 55;
+inline constexpr uint32_t kErrFileExists = 80;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrMoreData = 234;
 inline constexpr uint32_t kErrNoMoreItems = 259;
@@ -237,6 +238,26 @@ public:
     virtual bool binaryOutput() = 0;
 };
 
+// What a record of work needs to know of the system it ran on, and a way to
+// leave such a record that no crash tears and no second record overwrites.
+class System {
+public:
+    virtual ~System() = default;
+    // The computer's name and the name the user logged in with, UTF-8; empty
+    // when the system cannot tell.
+    virtual std::string hostName() = 0;
+    virtual std::string loginName() = 0;
+    // Milliseconds since 1970-01-01 00:00 UTC.
+    virtual int64_t utcMilliseconds() = 0;
+    // Bytes from the system's cryptographic generator; false when it failed.
+    virtual bool randomBytes(uint8_t* data, std::size_t length) = 0;
+    // Writes `bytes` to a new file beside `path`, flushes it to the disk and
+    // gives it the name `path` only if no file has that name: kErrSuccess,
+    // kErrFileExists when one has (nothing is left behind), or another Win32
+    // error. A crash leaves the whole file under `path` or none.
+    virtual uint32_t publishFile(const std::string& path, std::string_view bytes) = 0;
+};
+
 struct Services {
     Registry* registry = nullptr;
     SerialPorts* serial = nullptr;
@@ -246,6 +267,7 @@ struct Services {
     Console* console = nullptr;
     Heap* heap = nullptr;
     Terminal* terminal = nullptr;
+    System* system = nullptr;
 };
 
 // The system's own services; they live until the process ends.

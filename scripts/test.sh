@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 # Everything every step below needs, before the first build: a package that
 # comes late would let the steps before it run on what the machine had.
 ensure_packages cmake ninja-build g++ clang clang-format libgtest-dev libgmock-dev googletest util-linux \
-    libcli11-dev nlohmann-json3-dev libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev pkgconf dpkg-dev lintian rng-tools5 \
+    libcli11-dev nlohmann-json3-dev libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev \
+    libhpdf-dev fonts-dejavu-core poppler-utils pkgconf dpkg-dev lintian rng-tools5 \
     g++-i686-linux-gnu qemu-user \
     locales g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 unzip
 # The sanitizer runtime of whichever clang++ the presets will find.

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "hwds/tuvak/wipe.h"
+#include "hwds/wipe.h"
 #include "tool/messages.h"
 #include "tool/voriridod.h"
 
@@ -38,11 +38,11 @@ int wipeDevice(const char* id) {
     }
 
     int shown = 0;
-    TuvakWipeRequest request;
+    HwdsWipeRequest request;
     request.progress = [&](std::size_t pass) {
         shown = writeFormat(platform::Stream::Err, progress.c_str(), id, static_cast<int>(pass + 1));
     };
-    result = hwdsWipeTuvak(source, &interaction, request).result;
+    result = hwdsWipe(source, &interaction, request).result;
     if (result != CE_OK) {
         reportError(result);
         return 1;

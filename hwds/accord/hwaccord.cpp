@@ -1,6 +1,7 @@
 #include "hwds/accord/hwaccord.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -42,13 +43,14 @@ CeResult HwAccord::create(HwDataSource** out, const char* id) {
     return adopt(new (std::nothrow) HwAccord(id == nullptr), nullptr, out);
 }
 
-int32_t HwAccord::identify(bool forWrite, const TmFamily** family) {
+int32_t HwAccord::identify(bool forWrite, const TmFamily** family, unsigned char* rom) {
     const TmDriverBinding& tm = tmDriver();
     if (tm.present == nullptr || tm.getId == nullptr || (forWrite && tm.checkWritePage == nullptr)) return HWDS_FAILED;
     if (tm.present() == 0) return HWDS_NOT_PRESENT;
 
     unsigned char identifier[TM_ID_BUFFER_SIZE] = {};
     if (!tmSucceeded(tm.getId(identifier))) return HWDS_IO_ERROR;
+    if (rom != nullptr) std::memcpy(rom, identifier, TM_ROM_SIZE);
     *family = tmFamily(identifier[0]);
     return *family == nullptr ? HWDS_NOT_SUPPORTED : HWDS_OK;
 }
@@ -58,6 +60,16 @@ int32_t HwAccord::memorySize(uint32_t* size) {
     const int32_t identified = identify(false, &family);
     if (identified == HWDS_OK) *size = tmReachableBytes(*family);
     return identified;
+}
+
+int32_t HwAccord::describe(HwStoreInfo* info) {
+    const TmFamily* family = nullptr;
+    unsigned char rom[TM_ROM_SIZE] = {};
+    const int32_t identified = identify(false, &family, rom);
+    if (identified != HWDS_OK) return identified;
+    for (uint32_t i = 0; i < TM_ROM_SIZE; ++i) std::snprintf(info->serial + 2 * i, 3, "%02X", rom[i]);
+    info->presentBytes = tmPresentBytes(*family);
+    return HWDS_OK;
 }
 
 int32_t HwAccord::spanFor(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span) {

@@ -21,6 +21,10 @@ struct TmFamily {
 const TmFamily* tmFamily(uint8_t code);
 // The bytes of a family's pages that 8-bit page numbers reach.
 uint32_t tmReachableBytes(const TmFamily& family);
+// The bytes of all of a family's pages, reachable or not.
+inline uint32_t tmPresentBytes(const TmFamily& family) { return family.pages * TM_PAGE_DATA; }
+// The bytes of a key's ROM identifier: family code, serial number, check byte.
+inline constexpr uint32_t TM_ROM_SIZE = 8;
 
 class HwAccord : public HwDataSource {
 public:
@@ -42,6 +46,8 @@ public:
     int32_t getRandom(uint8_t* data, uint32_t length) override;
     // The bytes a read or write can reach on the attached key.
     int32_t memorySize(uint32_t* size) override;
+    // The key's ROM identifier in hexadecimal, family code first, and all its pages' bytes.
+    int32_t describe(HwStoreInfo* info) override;
 
 private:
     struct Span {
@@ -49,7 +55,8 @@ private:
         uint32_t inPage;  // data byte of the first page
     };
     // Asks for the key and its family, as every request does first.
-    int32_t identify(bool forWrite, const TmFamily** family);
+    // `rom`, when not null, receives the TM_ROM_SIZE bytes of the key's identifier.
+    int32_t identify(bool forWrite, const TmFamily** family, unsigned char* rom = nullptr);
     // The checks every read and write begins with; on HWDS_OK with a
     // non-zero length, *span tells where the pages begin.
     int32_t spanFor(const void* data, uint32_t length, uint32_t offset, bool forWrite, Span* span);

@@ -1,5 +1,6 @@
 #include "hwds/tuvak/hwtuvak.h"
 
+#include <cstdio>
 #include <new>
 
 const char HwTuvak::TYPE_NAME[] = "TUVAK";
@@ -9,4 +10,11 @@ HwTuvak::HwTuvak(const char* sourceId)
 
 CeResult HwTuvak::create(HwDataSource** out, const char* sourceId) {
     return adopt(new (std::nothrow) HwTuvak(sourceId), sourceId, out);
+}
+
+int32_t HwTuvak::describe(HwStoreInfo* info) {
+    // Cut to fit, as a registry text would be; identifiers are short.
+    std::snprintf(info->serial, sizeof info->serial, "%s", id != nullptr ? id : "");
+    info->presentBytes = TUVAK_MEMORY_SIZE;
+    return HWDS_OK;
 }

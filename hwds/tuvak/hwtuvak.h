@@ -40,6 +40,8 @@ public:
         *size = TUVAK_MEMORY_SIZE;  // fixed by the device: nothing to ask it
         return HWDS_OK;
     }
+    // The identifier is the adapter's serial number as its driver lists it.
+    int32_t describe(HwStoreInfo* info) override;
 
     // Finds the device's COM port, opens it exclusively and sets the line.
     // Always follow with disconnect, whatever it returned.

@@ -8,6 +8,7 @@
 #include "platform/posix/posix_heap.h"
 #include "platform/posix/posix_libraries.h"
 #include "platform/posix/posix_mutex.h"
+#include "platform/posix/posix_system.h"
 #include "platform/posix/posix_terminal.h"
 
 namespace platform {
@@ -21,6 +22,7 @@ Services native() {
         s.console = new PosixConsole;
         s.heap = new PosixHeap;
         s.terminal = new PosixTerminal;
+        s.system = new PosixSystem;
         return s;
     }();
     return services;

@@ -17,6 +17,7 @@ Services native() {
         s.console = new Win32Console;
         s.heap = new Win32Heap;
         s.terminal = new Win32Terminal;
+        s.system = new Win32System;
         return s;
     }();
     return services;

@@ -98,4 +98,16 @@ public:
     bool binaryOutput() override;
 };
 
+class Win32System : public System {
+public:
+    std::string hostName() override;
+    std::string loginName() override;
+    int64_t utcMilliseconds() override;
+    // RtlGenRandom, which advapi32 has had since XP.
+    bool randomBytes(uint8_t* data, std::size_t length) override;
+    // CREATE_NEW, FlushFileBuffers, then MoveFileExW without
+    // MOVEFILE_REPLACE_EXISTING, which fails when the name is taken.
+    uint32_t publishFile(const std::string& path, std::string_view bytes) override;
+};
+
 }  // namespace platform

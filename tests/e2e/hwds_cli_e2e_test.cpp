@@ -42,6 +42,25 @@ json jsonArray(const sim::RunResult& r) {
     return parsed.is_array() ? parsed : json::array();
 }
 
+// One JSON object a line, as wipe --json prints its records.
+std::vector<json> jsonLines(const std::string& text) {
+    std::vector<json> objects;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        objects.push_back(json::parse(text.substr(start, end - start), nullptr, false));
+        EXPECT_TRUE(objects.back().is_object()) << text.substr(start, end - start);
+    }
+    return objects;
+}
+
+// The record's fields that say what became of the wipe.
+json verdict(const json& record) {
+    return {{"identifier", record["identifier"]}, {"passes_done", record["passes_done"]},
+            {"verified", record["verified"]},     {"result", record["result"]},
+            {"status", record["status"]},         {"error", record["error"]}};
+}
+
 Memories memories(sim::SimProcess& sim) {
     std::string text, error;
     EXPECT_TRUE(sim.requestDump(&text, &error)) << error;
@@ -243,14 +262,13 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
     const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "DEV2", "DEV3", "--verify", "--json"});
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    const json outcomes = jsonArray(r);
-    ASSERT_EQ(outcomes.size(), 4u) << r.out;
+    const std::vector<json> records = jsonLines(r.out);
+    ASSERT_EQ(records.size(), 4u) << r.out;
     for (std::size_t i : {0, 1, 3})
-        EXPECT_EQ(outcomes[i],
-                  json::parse(R"({"id": "DEV)" + std::to_string(i) +
-                              R"(", "ok": true, "result": "CE_OK", "passes": 5, "verified": true, "error": null})"));
-    EXPECT_EQ(outcomes[2], json::parse(R"({"id": "DEV2", "ok": false, "result": "CE_HW_WRITE_FAILED", "passes": 1,
-        "verified": false, "error": "pass 2 of 5: the device did not confirm a write"})"));
+        EXPECT_EQ(verdict(records[i]), json::parse(R"({"identifier": "DEV)" + std::to_string(i) + R"(",
+            "passes_done": 5, "verified": true, "result": "CE_OK", "status": "erased", "error": null})"));
+    EXPECT_EQ(verdict(records[2]), json::parse(R"({"identifier": "DEV2", "passes_done": 1, "verified": false,
+        "result": "CE_HW_WRITE_FAILED", "status": "failed", "error": "pass 2 of 5: the device did not confirm a write"})"));
     EXPECT_TRUE(has(r.err, "TUVAK DEV2: pass 2 of 5: the device did not confirm a write"));
     EXPECT_TRUE(has(r.err, "3 of 4 devices wiped and verified"));
     auto memory = memories(sim);
@@ -265,12 +283,11 @@ TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {
 
     const sim::RunResult r = hwds({"wipe", kId, "GOOD", "--verify", "--jobs", "1", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
-    const json outcomes = jsonArray(r);
-    ASSERT_EQ(outcomes.size(), 2u);
-    EXPECT_EQ(outcomes[0], json::parse(R"({"id": "AB12CD34E", "ok": false, "result": "CE_HW_WRITE_FAILED", "passes": 5,
-        "verified": false, "mismatch": {"address": 33, "expected": 0, "found": 90},
-        "error": "verification: address 0x21 holds 0x5A, not 0x00"})"));
-    EXPECT_EQ(outcomes[1]["verified"], true);
+    const std::vector<json> records = jsonLines(r.out);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(verdict(records[0]), json::parse(R"({"identifier": "AB12CD34E", "passes_done": 5, "verified": false,
+        "result": "CE_HW_WRITE_FAILED", "status": "failed", "error": "verification: address 0x21 holds 0x5A, not 0x00"})"));
+    EXPECT_EQ(records[1]["verified"], true);
     EXPECT_TRUE(has(r.err, "TUVAK " + std::string(kId) + ": verification: address 0x21 holds 0x5A, not 0x00"));
 }
 
@@ -284,6 +301,40 @@ TEST_F(HwdsE2e, PlainWipeShowsProgressLinesAndASummary) {
         EXPECT_TRUE(has(r.out, line));
     auto memory = memories(sim);
     EXPECT_TRUE(allBytes(memory["DEV0"], 0xA5) && allBytes(memory["DEV1"], 0xA5));
+}
+
+// A family 0x0C key erased as far as 8-bit page numbers reach, its record, and a certificate of two runs'
+// records that pdftotext reads back with every identifier, the method and the operator's Cyrillic name.
+TEST_F(HwdsE2e, AccordKeyWipeLeavesRecordsAndACertificate) {
+    const std::string key = dir.path + "/key.bin";
+    drivers = {drivers[0], "TMDRV32_SIM=family=0x0C fill=0x5A file=" + key, "SNELLOCK_SIM=card=0"};
+    const std::string records = dir.path + "/records";
+    std::filesystem::create_directory(records);
+    sim::RunResult r =
+        hwds({"wipe", "--type", "accord", "--verify", "--operator", "Иван Петров", "--record", records, "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "\"bytes_erased\": 7560"));
+    EXPECT_TRUE(has(r.out, "\"size_bytes\": 7680"));
+    EXPECT_TRUE(has(r.err, "wiped and verified, 7560 of 7680 bytes (the rest out of reach)"));
+    std::string image;
+    ASSERT_TRUE(sim::readTextFile(key, &image));
+    ASSERT_EQ(image.size(), 256u * 32u);
+    for (std::size_t page = 0; page < 256; ++page)
+        EXPECT_EQ(image.substr(page * 32, 30), std::string(30, page < 4 ? '\x5A' : '\x00')) << page;
+
+    startSim({"DEV0"});
+    r = hwds({"wipe", "DEV0", "--operator", "Иван Петров", "--record", records});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    Strings args{"certificate"};
+    for (const auto& entry : std::filesystem::directory_iterator(records)) args.push_back(entry.path().string());
+    ASSERT_EQ(args.size(), 3u);
+    args.insert(args.end(), {"--output", dir.path + "/c.pdf"});
+    r = hwds(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const sim::RunResult text = sim::runProgram({"/usr/bin/pdftotext", dir.path + "/c.pdf", "-"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    for (const char* part : {"0C510E7A13000042", "DEV0", "Overwrite", "Иван Петров", "Validator"})
+        EXPECT_TRUE(has(text.out, part));
 }
 
 TEST_F(HwdsE2e, AccordKeyIsReadWrittenAndDumpedAcrossProcesses) {
@@ -370,9 +421,9 @@ TEST_F(HwdsWineE2e, ParallelVerifiedWipeOverComPorts) {
     startSim({"--fill", "0x5a", "DEV0", "DEV1", "--forget", "0x40", "DEV2"});
     const sim::RunResult r = hwds({"wipe", "DEV0", "DEV1", "DEV2", "--verify", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
-    const json outcomes = jsonArray(r);
-    ASSERT_EQ(outcomes.size(), 3u) << r.out;
-    EXPECT_EQ(outcomes[2]["mismatch"]["address"], 0x40);
+    const std::vector<json> records = jsonLines(r.out);
+    ASSERT_EQ(records.size(), 3u) << r.out;
+    EXPECT_EQ(records[2]["error"], "verification: address 0x40 holds 0x5A, not 0x00");
     auto memory = memories(sim);
     EXPECT_TRUE(allBytes(memory["DEV0"], 0x00) && allBytes(memory["DEV1"], 0x00));
 }

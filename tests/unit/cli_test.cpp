@@ -101,22 +101,6 @@ TEST(CliStatus, ResultsMapToDocumentedStatuses) {
     for (const auto& [statuses, status] : combined) EXPECT_EQ(cli::combinedExitStatus(statuses), status);
 }
 
-TEST(CliJson, WipeOutcomesOneObjectToALine) {
-    const std::vector<cli::WipeOutcome> outcomes = {
-        {{.passesDone = 5, .verified = true}, "A\"1", ""},
-        {{.result = CE_HW_WRITE_FAILED, .passesDone = 5, .mismatch = true, .address = 33, .found = 33},
-         "B\xC0",
-         "verification:\tx"}};
-    EXPECT_EQ(
-        cli::wipeJson(outcomes, true),
-        "[\n  {\"id\": \"A\\\"1\", \"ok\": true, \"result\": \"CE_OK\", \"passes\": 5, \"verified\": true, \"error\": "
-        "null},\n"
-        "  {\"id\": \"B\xEF\xBF\xBD\", \"ok\": false, \"result\": \"CE_HW_WRITE_FAILED\", \"passes\": 5, \"verified\": "
-        "false, "
-        "\"mismatch\": {\"address\": 33, \"expected\": 0, \"found\": 33}, \"error\": \"verification:\\tx\"}\n]\n");
-    EXPECT_EQ(cli::wipeJson({}, false), "[]\n");
-}
-
 // A console, a terminal, and one simulated device, DEV0 on COM3, for hwds in-process.
 class CliTest : public ::testing::Test {
 protected:
