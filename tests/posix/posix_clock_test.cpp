@@ -34,5 +34,19 @@ TEST(PosixClockTest, SleepResumesAfterSignals) {
     EXPECT_GE(slept, std::chrono::milliseconds(300));
 }
 
+// The tick is the monotonic clock in milliseconds, folded to 32 bits.
+TEST(PosixClockTest, TickIsTheMonotonicClockInMilliseconds) {
+    using std::chrono::milliseconds;
+    const auto msNow = [] {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<uint32_t>(std::chrono::duration_cast<milliseconds>(now).count());
+    };
+    const uint32_t before = msNow();
+    const uint32_t tick = PosixClock().tickCount();
+    const uint32_t after = msNow();
+    // Differences modulo 2^32, so that a wrap between the readings counts right.
+    EXPECT_LE(static_cast<uint32_t>(tick - before), static_cast<uint32_t>(after - before));
+}
+
 }  // namespace
 }  // namespace platform

@@ -3,9 +3,11 @@
 #include <stdio_ext.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +98,22 @@ TEST(PosixTerminal, ReadsOneLineAtATimeWithinTheTimeLimit) {
     }
     typing.reset();
     EXPECT_EQ(terminal.readLine(1000, &line), LineRead::Closed);
+    ::dup2(savedStdin.get(), STDIN_FILENO);
+}
+
+TEST(PosixTerminal, WaitsForALineTypedLaterWithinTheTimeLimit) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    platform::FdGuard in(fds[0]), typing(fds[1]), savedStdin(::dup(STDIN_FILENO));
+    ::dup2(in.get(), STDIN_FILENO);
+    std::thread typist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(::write(typing.get(), "late\n", 5), 5);
+    });
+    std::string line;
+    EXPECT_EQ(PosixTerminal().readLine(5000, &line), LineRead::Line);
+    EXPECT_EQ(line, "late");
+    typist.join();
     ::dup2(savedStdin.get(), STDIN_FILENO);
 }
 
