@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "cli/certificate.h"
 #include "cli/cli.h"
+#include "cli/journal.h"
 #include "cli/json.h"
 #include "cli/record.h"
 #include "cli/subcommand.h"
@@ -222,6 +224,11 @@ public:
         wipe->add_option("--certificate", certificate_,
                          "a PDF certificate of the run's records, to print and sign" +
                              std::string(kCertificates ? "" : " (not in this build)"));
+        CLI::Option* journal = wipe->add_option("--journal", journal_,
+                                                "append each device's record to this journal, chained to the line "
+                                                "before (see hwds journal)");
+        wipe->add_option("--sign", signKey_, "sign each journal line with this secret key (hwds journal keygen)")
+            ->needs(journal);
         wipe->add_flag("--json", json_, "each device's record on standard output, one JSON object a line");
         addTimeout(wipe, timeout);
         return wipe;
@@ -233,9 +240,26 @@ public:
             complain("--certificate: " + std::string(kNoCertificates));
             return kExitUsage;
         }
+        // A key that cannot be read stops the run before any device is touched.
+        std::optional<SigningKey> key;
+        if (!signKey_.empty()) {
+            std::string error;
+            if (!loadSigningKey(signKey_, &key.emplace(), &error)) {
+                complain("--sign: " + error);
+                return kExitUsage;
+            }
+        }
         if (request_.type == "TUVAK" && registryBroken()) return kExitFailed;
         const RecordRun who = recordRun(operator_, organization_);
         std::vector<RecordSink> sinks;
+        if (!journal_.empty()) {
+            sinks.push_back([this, &key](const Json& record) {
+                std::string error;
+                if (appendJournal(journal_, record, key ? &*key : nullptr, &error)) return true;
+                complain("--journal: " + error);
+                return false;
+            });
+        }
         if (!recordDir_.empty()) {
             sinks.push_back([this](const Json& record) {
                 std::string path, error;
@@ -316,7 +340,7 @@ private:
     WipeRequest request_;
     std::string passesText_;
     CLI::Option* passes_ = nullptr;
-    std::string operator_, organization_, recordDir_, certificate_;
+    std::string operator_, organization_, recordDir_, certificate_, journal_, signKey_;
     bool json_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -274,6 +275,66 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
     auto memory = memories(sim);
     for (const char* id : {"DEV0", "DEV1", "DEV3"}) EXPECT_TRUE(allBytes(memory[id], 0x00)) << id;
     EXPECT_EQ(std::pair(memory["DEV2"][0], memory["DEV2"][127]), (std::pair<uint8_t, uint8_t>(0x00, 0xFF)));
+}
+
+// Three devices, one unplugged mid-wipe: a record file and a signed journal line each, a journal that holds,
+// and one that no longer does once a line is changed, removed or moved.
+TEST_F(HwdsE2e, WipeLeavesARecordAndAJournalLineForEveryDevice) {
+    startSim({"DEV0", "--unplug-after", "200", "DEV1", "--reset", "DEV2"});
+    const std::string records = dir.path + "/records";
+    const std::string journal = dir.path + "/J";
+    const std::string key = dir.path + "/K";
+    std::filesystem::create_directory(records);
+    ASSERT_EQ(hwds({"journal", "keygen", key}).exitCode, 0);
+    const sim::RunResult r = hwds({"wipe", "--verify", "--record", records, "--journal", journal, "--sign",
+                                   key + ".secret", "DEV0", "DEV1", "DEV2"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(records))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(names[i].starts_with("TUVAK-DEV" + std::to_string(i) + "-")) << names[i];
+
+    std::string text;
+    ASSERT_TRUE(sim::readTextFile(journal, &text));
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+    }
+    ASSERT_EQ(lines.size(), 3u);
+    std::map<std::string, std::string> statuses;
+    for (const std::string& line : lines) {
+        const json entry = json::parse(line, nullptr, false);
+        statuses[entry.value("identifier", "")] = entry.value("status", "");
+    }
+    EXPECT_EQ(statuses,
+              (std::map<std::string, std::string>{{"DEV0", "erased"}, {"DEV1", "failed"}, {"DEV2", "erased"}}));
+    const Strings verify{"journal", "verify", journal, "--key", key + ".public"};
+    EXPECT_EQ(hwds(verify).exitCode, 0) << hwds(verify).err;
+
+    struct Tampering {
+        const char* what;
+        std::vector<std::string> lines;
+    };
+    std::string changed = lines[1];
+    changed[changed.find("DEV")] = 'd';
+    const std::vector<Tampering> tamperings = {
+        {.what = "a byte changed in line 2", .lines = {lines[0], changed, lines[2]}},
+        {.what = "line 2 removed", .lines = {lines[0], lines[2]}},
+        {.what = "lines 2 and 3 swapped", .lines = {lines[0], lines[2], lines[1]}},
+    };
+    for (const Tampering& t : tamperings) {
+        SCOPED_TRACE(t.what);
+        std::string tampered;
+        for (const std::string& line : t.lines) tampered += line + "\n";
+        std::ofstream(journal, std::ios::binary | std::ios::trunc) << tampered;
+        const sim::RunResult checked = hwds(verify);
+        EXPECT_EQ(checked.exitCode, 6);
+        EXPECT_TRUE(checked.err.starts_with(journal + ":2: ")) << checked.err;
+    }
 }
 
 TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {

@@ -20,7 +20,9 @@
 #include "tests/e2e/wine_host.h"
 #include "tests/fakes/temp_dir.h"
 
-#if defined(HWDS_CLI_PATH)
+#if !defined(HWDS_CLI_PATH)
+#error "this suite runs hwds: build it where the program is built"
+#endif
 
 namespace {
 
@@ -29,7 +31,8 @@ using Strings = std::vector<std::string>;
 
 std::string fileText(const std::string& path) {
     std::string text;
-    return sim::readTextFile(path, &text), text;
+    sim::readTextFile(path, &text);
+    return text;
 }
 
 Lines split(const std::string& text) {
@@ -104,8 +107,8 @@ TEST_F(JournalE2e, KeygenWritesAnOwnerOnlySecretAndNeverReplacesAKey) {
     ::umask(saved);
     ASSERT_EQ(made.exitCode, 0) << made.err;
     EXPECT_EQ(made.out + made.err, "");
-    struct stat secretStat {
-    }, publicStat{};
+    struct stat secretStat = {};
+    struct stat publicStat = {};
     ASSERT_EQ(::stat((prefix + ".secret").c_str(), &secretStat), 0);
     ASSERT_EQ(::stat((prefix + ".public").c_str(), &publicStat), 0);
     EXPECT_EQ(secretStat.st_mode & 0777, 0600u);
@@ -225,5 +228,3 @@ TEST_F(JournalE2e, AJournalWrittenOnLinuxHoldsForHwdsExe) {
 }
 
 }  // namespace
-
-#endif
