@@ -216,6 +216,19 @@ TEST_F(HwdsE2e, RandomBytesComeFromTheDeviceUnchanged) {
     EXPECT_EQ(ok({"random", "TUVAK", kId, "--bytes", "100", "--format", "hex", "--unchecked"}), expected);
 }
 
+// The device's generator gone wrong: a checked draw stops with status 5 and hands out nothing.
+TEST_F(HwdsE2e, CheckedDrawsCatchTheDevicesFaultyGenerator) {
+    startSim({"--random-stuck", "2", "STUCK", "--reset", "--random-ones", "90", "BIASED", "--reset", "GOOD"});
+    for (const char* id : {"STUCK", "BIASED"}) {
+        SCOPED_TRACE(id);
+        const sim::RunResult r = hwds({"random", "TUVAK", id, "--bytes", "4K"});
+        EXPECT_EQ(r.exitCode, 5) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(has(r.err, "SP 800-90B"));
+    }
+    EXPECT_EQ(ok({"random", "TUVAK", "GOOD", "--bytes", "4K"}).size(), 4096u);
+}
+
 TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
     startSim({"--fill", "0x5a", kId});
     const std::string missing = dir.path + "/missing.bin";
