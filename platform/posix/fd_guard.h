@@ -1,8 +1,10 @@
-// A file descriptor closed when its owner goes.
+// A file descriptor closed when its owner goes, and writing all of a text to one.
 #pragma once
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace platform {
@@ -38,5 +40,16 @@ public:
 private:
     int fd_;
 };
+
+// Writes every byte, through short writes and interrupted calls.
+inline bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
 
 }  // namespace platform

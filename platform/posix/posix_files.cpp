@@ -22,16 +22,6 @@ bool failed(const std::string& what, const std::string& path, std::string* error
 
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 LockedFile::~LockedFile() { close(); }

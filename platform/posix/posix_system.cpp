@@ -21,16 +21,6 @@ namespace {
 
 uint32_t errorFor(int err) { return err == EEXIST ? kErrFileExists : win32ErrorForOpenErrno(err); }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
