@@ -198,7 +198,7 @@ TEST_F(ProtocolTest, RandomBytesComeThroughTheCacheButNeverFromAGarbledBlock) {
         expected.insert(expected.end(), reply.end() - 129, reply.end() - 1);
     }
     Bytes got(612);
-    Bytes more(60);
+    Bytes more(126);
     ASSERT_EQ(source.getRandom(got.data(), 10), HWDS_OK);
     EXPECT_EQ(source.randomPos, 11u);
     EXPECT_EQ(serial.readSizes(), (std::vector<uint32_t>{1, 129}));
