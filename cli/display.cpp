@@ -39,11 +39,25 @@ void Display::begin(const std::vector<std::string>& labels) {
     std::lock_guard lock(mutex_);
     labels_ = labels;
     texts_.assign(labels.size(), "");
-    drawn_ = false;
+    drawn_ = 0;
+    alignLabels();
+    if (live_) draw();
+}
+
+std::size_t Display::add(const std::string& label) {
+    std::lock_guard lock(mutex_);
+    labels_.push_back(label);
+    texts_.emplace_back();
+    alignLabels();
+    if (live_ && !asking_) draw();
+    return labels_.size() - 1;
+}
+
+void Display::alignLabels() {
     std::size_t width = 0;
     for (const auto& label : labels_) width = std::max(width, label.size());
-    for (auto& label : labels_) label.resize(width, ' ');
-    if (live_) draw();
+    shown_ = labels_;
+    for (auto& label : shown_) label.resize(width, ' ');
 }
 
 void Display::update(std::size_t line, const std::string& text, bool liveOnly) {
@@ -53,28 +67,28 @@ void Display::update(std::size_t line, const std::string& text, bool liveOnly) {
     if (live_) {
         if (!asking_) draw();
     } else if (!liveOnly) {
-        writeErr(labels_[line] + "  " + text + "\n");
+        writeErr(shown_[line] + "  " + text + "\n");
     }
 }
 
 void Display::end() {
     std::lock_guard lock(mutex_);
     labels_.clear();
+    shown_.clear();
     texts_.clear();
-    drawn_ = false;
+    drawn_ = 0;
 }
 
 void Display::draw() {
     std::string screen;
-    if (drawn_ && !labels_.empty()) {
-        char up[16];
-        std::snprintf(up, sizeof up, kCursorUp, labels_.size());
+    if (drawn_ > 0) {
+        char up[24];
+        std::snprintf(up, sizeof up, kCursorUp, drawn_);
         screen += up;
     }
-    for (std::size_t i = 0; i < labels_.size(); ++i)
-        screen += "\r" + labels_[i] + "  " + texts_[i] + kClearToEnd + "\n";
+    for (std::size_t i = 0; i < shown_.size(); ++i) screen += "\r" + shown_[i] + "  " + texts_[i] + kClearToEnd + "\n";
     writeErr(screen);
-    drawn_ = true;
+    drawn_ = shown_.size();
 }
 
 Display::Answer Display::ask(const std::string& question) {
@@ -92,7 +106,7 @@ Display::Answer Display::ask(const std::string& question) {
     asking_ = false;
     if (read != platform::LineRead::Line) writeErr("\n");
     // The question pushed the lines up; they start afresh below it.
-    drawn_ = false;
+    drawn_ = 0;
     if (!labels_.empty()) draw();
     if (read == platform::LineRead::TimedOut) return Answer::TimedOut;
     if (read == platform::LineRead::Closed) return Answer::Cancel;

@@ -26,6 +26,8 @@ public:
 
     // One progress line per label from now on.
     void begin(const std::vector<std::string>& labels);
+    // One more line, below the others; its index for update.
+    std::size_t add(const std::string& label);
     // Replaces the line's text: redrawn in place when live, else printed as
     // "label: text" unless `liveOnly`.
     void update(std::size_t line, const std::string& text, bool liveOnly = false);
@@ -37,16 +39,18 @@ public:
     Answer ask(const std::string& question);
 
 private:
-    void draw();  // with mutex_ held
+    void draw();         // with mutex_ held
+    void alignLabels();  // with mutex_ held
 
     uint32_t promptTimeoutMs_;
     bool live_ = false;
     bool attended_ = false;
     std::mutex mutex_;
     std::mutex askMutex_;
-    std::vector<std::string> labels_;
+    std::vector<std::string> labels_;  // as given
+    std::vector<std::string> shown_;   // padded to the widest
     std::vector<std::string> texts_;
-    bool drawn_ = false;  // the block stands just above the cursor
+    std::size_t drawn_ = 0;  // lines of the block just above the cursor
     bool asking_ = false;
 };
 

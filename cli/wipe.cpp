@@ -14,6 +14,7 @@
 #include "cli/journal.h"
 #include "cli/json.h"
 #include "cli/record.h"
+#include "cli/station.h"
 #include "cli/subcommand.h"
 #include "hwds/tuvak/tuvak_devices.h"
 
@@ -60,8 +61,19 @@ void describeStore(HwDataSource* source, const HWDSInteraction* interaction, con
     outcome->presentBytes = info.presentBytes;
 }
 
-WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& request, const std::string& port,
-                    Display& display) {
+// The COM port of each TUVAK device the driver lists.
+std::map<std::string, std::string> tuvakPorts() {
+    std::vector<HwTuvakDevice> devices;
+    std::map<std::string, std::string> ports;
+    if (hwdsListTuvak(&devices) != CE_OK) return ports;
+    for (const HwTuvakDevice& d : devices) ports[d.id] = d.comName;
+    return ports;
+}
+
+}  // namespace
+
+WipeOutcome wipeDevice(const std::string& id, std::size_t line, const WipeRequest& request, const std::string& port,
+                       Display& display) {
     WipeOutcome outcome;
     outcome.type = request.type;
     outcome.id = id;
@@ -70,7 +82,7 @@ WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& 
     outcome.port = port;
     outcome.started = now();
     Attention attention;
-    attention.display = &display;
+    attention.display = request.askOperator ? &display : nullptr;
     attention.label = outcome.label();
     const HWDSInteraction interaction = attention.record();
 
@@ -86,35 +98,33 @@ WipeOutcome wipeOne(const std::string& id, std::size_t line, const WipeRequest& 
         describeStore(source, &interaction, attention, &outcome);
     }
     if (outcome.ok()) {
-        HwdsWipeRequest wipe{request.passes, request.verify, 0, [&](std::size_t step) {
-                                 display.update(line, step < total
-                                                          ? which(step) + " (" + byteText(request.passes[step]) + ")"
-                                                          : "reading back");
-                             }};
+        auto interrupted = [&] { return request.interrupt != nullptr && request.interrupt->load(); };
+        auto progress = [&](std::size_t step) {
+            display.update(line,
+                           step < total ? which(step) + " (" + byteText(request.passes[step]) + ")" : "reading back");
+        };
+        const HwdsWipeRequest wipe{
+            .passes = request.passes, .verify = request.verify, .progress = progress, .stop = interrupted};
         static_cast<HwdsWipeOutcome&>(outcome) = hwdsWipe(source, &interaction, wipe);
         if (outcome.mismatch) {
             outcome.failure = "verification: address " + byteText(static_cast<uint8_t>(outcome.address)) + " holds " +
                               byteText(outcome.found) + ", not " + byteText(outcome.expected);
+        } else if (outcome.result == CE_CANCELED && interrupted()) {
+            outcome.failure = outcome.passesDone < total
+                                  ? "interrupted at pass " + std::to_string(outcome.passesDone + 1)
+                                  : "interrupted before reading back";
         } else if (outcome.result != CE_OK) {
             outcome.failure = (outcome.passesDone < total ? which(outcome.passesDone) : "reading back") + ": " +
                               attention.explain(outcome.result);
         }
     }
     outcome.finished = now();
-    display.update(line, outcome.ok() ? outcome.done() : "FAILED: " + outcome.failure);
     return outcome;
 }
 
-// The COM port of each TUVAK device the driver lists.
-std::map<std::string, std::string> tuvakPorts() {
-    std::vector<HwTuvakDevice> devices;
-    std::map<std::string, std::string> ports;
-    if (hwdsListTuvak(&devices) != CE_OK) return ports;
-    for (const HwTuvakDevice& d : devices) ports[d.id] = d.comName;
-    return ports;
+std::string outcomeText(const WipeOutcome& outcome) {
+    return outcome.ok() ? outcome.done() : "FAILED: " + outcome.failure;
 }
-
-}  // namespace
 
 int WipeOutcome::exitStatus() const {
     if (ok()) return kExitOk;
@@ -149,7 +159,8 @@ std::vector<WipeOutcome> wipeDevices(const WipeRequest& request, Display& displa
             workers.start([&] {
                 for (std::size_t i = next++; i < count; i = next++) {
                     const auto port = ports.find(ids[i]);
-                    outcomes[i] = wipeOne(ids[i], i, request, port != ports.end() ? port->second : "", display);
+                    outcomes[i] = wipeDevice(ids[i], i, request, port != ports.end() ? port->second : "", display);
+                    display.update(i, outcomeText(outcomes[i]));
                     std::lock_guard<std::mutex> one(finishing);
                     if (finished) finished(i, outcomes[i]);
                 }
@@ -230,6 +241,15 @@ public:
         wipe->add_option("--sign", signKey_, "sign each journal line with this secret key (hwds journal keygen)")
             ->needs(journal);
         wipe->add_flag("--json", json_, "each device's record on standard output, one JSON object a line");
+        CLI::Option* watch =
+            wipe->add_flag("--watch", watch_,
+                           "a wiping station: wipe each TUVAK device as it is plugged in, until Ctrl+C;\n"
+                           "the devices attached at the start are left alone");
+        wipe->add_flag("--include-present", includePresent_, "with --watch: wipe the devices attached at the start too")
+            ->needs(watch);
+        wipe->add_option("--max", max_, "with --watch: stop once this many devices have finished")
+            ->check(CLI::PositiveNumber)
+            ->needs(watch);
         addTimeout(wipe, timeout);
         return wipe;
     }
@@ -268,6 +288,7 @@ public:
                 return false;
             });
         }
+        if (watch_) return watch(display, who, sinks);
         // In the order the devices were named, whatever order they finish in.
         std::vector<Json> records(std::max<std::size_t>(request_.ids.size(), 1));
         bool recorded = true;
@@ -305,6 +326,17 @@ private:
             complain("--passes: " + error);
             return false;
         }
+        if (watch_) {
+            if (request_.type != "TUVAK") {
+                complain("--watch: only TUVAK devices are plugged in and out");
+                return false;
+            }
+            if (!request_.ids.empty()) {
+                complain("--watch takes no identifiers: it wipes the devices that are plugged in");
+                return false;
+            }
+            return true;
+        }
         if (request_.type != "TUVAK") {
             if (request_.ids.size() > 1) {
                 complain(request_.type + " takes one key at most: no identifier, or the source's option");
@@ -330,6 +362,41 @@ private:
         return true;
     }
 
+    // Ends with the session's totals: 0 when every device that finished was
+    // wiped (and verified, with --verify) and recorded.
+    int watch(Display& display, const RecordRun& who, const std::vector<RecordSink>& sinks) {
+        const StationRequest station{.wipe = request_, .includePresent = includePresent_, .max = max_};
+        std::vector<Json> records;
+        bool recorded = true;
+        const std::vector<WipeOutcome> outcomes = runStation(station, display, [&](const WipeOutcome& o) {
+            Json record;
+            if (!wipeRecord(who, o, &record)) {
+                complain(o.label() + ": no random bytes for the record's identifier");
+                recorded = false;
+                return;
+            }
+            for (const RecordSink& sink : sinks) recorded = sink(record) && recorded;
+            if (json_) recorded = writeOut(jsonValue(record) + "\n") && recorded;
+            records.push_back(std::move(record));
+        });
+        bool failed = false;
+        for (const WipeOutcome& o : outcomes) {
+            if (o.ok()) continue;
+            failed = true;
+            complain(o.label() + ": " + o.failure + " (" + resultName(o.result) + ")");
+        }
+        if (!certificate_.empty() && !records.empty()) {
+            std::string error;
+            if (!renderCertificate(records, certificate_, &error)) {
+                complain("--certificate: " + error);
+                recorded = false;
+            }
+        }
+        const std::string table = wipeTable(outcomes, request_.verify);
+        const bool written = json_ ? writeErr(table) : writeOut(table);
+        return written && recorded && !failed ? kExitOk : kExitFailed;
+    }
+
     static std::string recordLines(const std::vector<Json>& records) {
         std::string lines;
         for (const Json& record : records)
@@ -342,6 +409,9 @@ private:
     CLI::Option* passes_ = nullptr;
     std::string operator_, organization_, recordDir_, certificate_, journal_, signKey_;
     bool json_ = false;
+    bool watch_ = false;
+    bool includePresent_ = false;
+    std::size_t max_ = 0;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // source and port, or the key on the ACCORD reader.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,6 +20,11 @@ struct WipeRequest {
     std::vector<uint8_t> passes{std::begin(HWDS_WIPE_PASSES), std::end(HWDS_WIPE_PASSES)};
     bool verify = false;
     std::size_t jobs = 0;  // devices at work at once; 0: all
+    // A device that needs attention fails at once instead of asking the
+    // operator: at a station nobody answers for a device they pulled.
+    bool askOperator = true;
+    // Once set, the wipes in progress stop before their next pass.
+    const std::atomic<bool>* interrupt = nullptr;
 };
 
 struct WipeOutcome : HwdsWipeOutcome {
@@ -40,6 +46,13 @@ struct WipeOutcome : HwdsWipeOutcome {
     // "wiped", "wiped and verified", with the bytes out of reach when there are any.
     std::string done() const;
 };
+
+// Wipes one device and shows its progress on the display's `line`; the
+// outcome is left for the caller to show. `port` goes into the outcome.
+WipeOutcome wipeDevice(const std::string& id, std::size_t line, const WipeRequest& request, const std::string& port,
+                       Display& display);
+// What the device's line says once it finished.
+std::string outcomeText(const WipeOutcome& outcome);
 
 // Called once for each device as it finishes, one call at a time, with the
 // device's place in the request.

@@ -26,7 +26,13 @@ CeResult wholeMemory(std::vector<uint8_t>& buffer, uint32_t chunk, uint32_t* don
 HwdsWipeOutcome hwdsWipe(HwDataSource* source, const HWDSInteraction* interaction, const HwdsWipeRequest& request) {
     HwdsWipeOutcome outcome;
     std::vector<uint8_t> buffer;
+    auto stopped = [&] {
+        if (!request.stop || !request.stop()) return false;
+        outcome.result = CE_CANCELED;
+        return true;
+    };
     for (std::size_t pass = 0; pass < request.passes.size(); ++pass) {
+        if (stopped()) return outcome;
         if (request.progress) request.progress(pass);
         if (pass == 0) {
             outcome.result = hwdsMemorySize(source, interaction, &outcome.size);
@@ -44,6 +50,7 @@ HwdsWipeOutcome hwdsWipe(HwDataSource* source, const HWDSInteraction* interactio
     }
     if (!request.verify || request.passes.empty()) return outcome;
 
+    if (stopped()) return outcome;
     if (request.progress) request.progress(request.passes.size());
     uint32_t read = 0;
     outcome.result = wholeMemory(buffer, request.chunk, &read, [&](uint8_t* data, uint32_t length, uint32_t at) {

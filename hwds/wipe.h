@@ -22,6 +22,9 @@ struct HwdsWipeRequest {
     uint32_t chunk = 0;
     // Called before each pass (0, 1, ...) and, with passes.size(), before the read-back.
     std::function<void(std::size_t step)> progress;
+    // Asked before each pass and before the read-back; true ends the wipe
+    // there with CE_CANCELED, the memory as the passes done left it.
+    std::function<bool()> stop;
 };
 
 struct HwdsWipeOutcome {

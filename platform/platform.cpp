@@ -23,6 +23,7 @@ ScopedServices::ScopedServices(const Services& r) : saved_(slot()) {
     if (r.heap) s.heap = r.heap;
     if (r.terminal) s.terminal = r.terminal;
     if (r.system) s.system = r.system;
+    if (r.interrupts) s.interrupts = r.interrupts;
 }
 
 ScopedServices::~ScopedServices() { slot() = saved_; }

@@ -258,6 +258,18 @@ public:
     virtual uint32_t publishFile(const std::string& path, std::string_view bytes) = 0;
 };
 
+// Ctrl+C and its kin (SIGINT and SIGTERM; Ctrl+Break on Windows) for a
+// program that winds down on its own instead of being ended.
+class Interrupts {
+public:
+    virtual ~Interrupts() = default;
+    // From now on, for the rest of the process, an interrupt is counted
+    // rather than ending it; false when the system refused.
+    virtual bool catchInterrupts() = 0;
+    // Interrupts counted so far.
+    virtual uint32_t count() = 0;
+};
+
 struct Services {
     Registry* registry = nullptr;
     SerialPorts* serial = nullptr;
@@ -268,6 +280,7 @@ struct Services {
     Heap* heap = nullptr;
     Terminal* terminal = nullptr;
     System* system = nullptr;
+    Interrupts* interrupts = nullptr;
 };
 
 // The system's own services; they live until the process ends.

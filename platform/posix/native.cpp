@@ -6,6 +6,7 @@
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_heap.h"
+#include "platform/posix/posix_interrupts.h"
 #include "platform/posix/posix_libraries.h"
 #include "platform/posix/posix_mutex.h"
 #include "platform/posix/posix_system.h"
@@ -23,6 +24,7 @@ Services native() {
         s.heap = new PosixHeap;
         s.terminal = new PosixTerminal;
         s.system = new PosixSystem;
+        s.interrupts = new PosixInterrupts;
         return s;
     }();
     return services;

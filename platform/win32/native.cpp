@@ -18,6 +18,7 @@ Services native() {
         s.heap = new Win32Heap;
         s.terminal = new Win32Terminal;
         s.system = new Win32System;
+        s.interrupts = new Win32Interrupts;
         return s;
     }();
     return services;

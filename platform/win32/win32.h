@@ -98,6 +98,14 @@ public:
     bool binaryOutput() override;
 };
 
+// SetConsoleCtrlHandler: Ctrl+C and Ctrl+Break are counted; closing the
+// console window or logging off still ends the process.
+class Win32Interrupts : public Interrupts {
+public:
+    bool catchInterrupts() override;
+    uint32_t count() override;
+};
+
 class Win32System : public System {
 public:
     std::string hostName() override;

@@ -74,7 +74,11 @@ struct WipeRun {
 
 WipeRun wipe(MemoryStore& store, std::vector<uint8_t> passes, bool verify, uint32_t chunk) {
     WipeRun run;
-    HwdsWipeRequest request{std::move(passes), verify, chunk, [&](std::size_t step) { run.steps.push_back(step); }};
+    HwdsWipeRequest request;
+    request.passes = std::move(passes);
+    request.verify = verify;
+    request.chunk = chunk;
+    request.progress = [&](std::size_t step) { run.steps.push_back(step); };
     run.outcome = hwdsWipe(&store, nullptr, request);
     return run;
 }
@@ -192,6 +196,33 @@ TEST(WipeEngine, AByteTheStoreDidNotKeepFailsTheReadBack) {
     EXPECT_EQ(run.outcome.address, 41u);
     EXPECT_EQ(run.outcome.expected, 0x55);
     EXPECT_EQ(run.outcome.found, 0x5A);
+}
+
+// A stop asked for between steps ends the wipe before the next one begins.
+TEST(WipeEngine, AStopEndsTheWipeBeforeTheNextStep) {
+    struct Case {
+        std::size_t stopAt;  // the step before which stop() first says yes
+        std::size_t passesDone;
+        Log requests;
+    };
+    const Case cases[] = {
+        {.stopAt = 0, .passesDone = 0, .requests = {}},
+        {.stopAt = 1, .passesDone = 1, .requests = {"size", "w0+16"}},
+        {.stopAt = 2, .passesDone = 2, .requests = {"size", "w0+16", "w0+16"}},
+    };
+    for (const Case& c : cases) {
+        MemoryStore store(16);
+        std::size_t asked = 0;
+        HwdsWipeRequest request;
+        request.passes = {0x11, 0x22};
+        request.verify = true;
+        request.stop = [&] { return asked++ == c.stopAt; };
+        const HwdsWipeOutcome outcome = hwdsWipe(&store, nullptr, request);
+        EXPECT_EQ(outcome.result, CE_CANCELED) << c.stopAt;
+        EXPECT_EQ(outcome.passesDone, c.passesDone) << c.stopAt;
+        EXPECT_EQ(store.log, c.requests) << c.stopAt;
+        EXPECT_FALSE(outcome.verified) << c.stopAt;
+    }
 }
 
 TEST(WipeEngine, NoPassesTouchNothing) {
