@@ -316,8 +316,10 @@ TEST(TuvakListing, ShowsTheDevicesTheKeyHoldsAndNothingElse) {
     EXPECT_EQ(hwdsListTuvak(nullptr), CE_BAD_PARAM);
 }
 
-TEST(TuvakListing, WithoutARegistryThereIsNoDriverAndNoProblemToTell) {
-    platform::ScopedServices services{platform::Services{.registry = nullptr}};
+TEST(TuvakListing, WithoutTheDriverThereIsNothingToListAndNoProblemToTell) {
+    // An empty registry, not the machine's: a null member would keep the native one.
+    tooltest::CountingRegistry registry;
+    platform::ScopedServices services{platform::Services{.registry = &registry}};
     std::vector<HwTuvakDevice> devices{{"stale", "", ""}};
     EXPECT_EQ(hwdsListTuvak(&devices), CE_HW_NOT_FOUND);
     EXPECT_TRUE(devices.empty());
