@@ -3,6 +3,7 @@
 // a device attached before it started is left alone; a device pulled or a
 // station interrupted mid-wipe leaves a failed record.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
@@ -156,7 +157,7 @@ TEST_F(Station, WithIncludePresentTheDeviceAttachedAtTheStartIsWiped) {
 
 TEST_F(Station, ADeviceUnpluggedMidWipeIsRecordedAsFailedWithThePassItReached) {
     startStation({"--json", "--max", "1"});
-    command("plug --delay 150 FFEE0011");
+    command("plug --delay 10 FFEE0011");
     ASSERT_TRUE(awaitError("pass 2 of 5", "FFEE0011")) << err_;
     command("unplug FFEE0011");
 
@@ -171,6 +172,51 @@ TEST_F(Station, ADeviceUnpluggedMidWipeIsRecordedAsFailedWithThePassItReached) {
     EXPECT_LT(reached, 5);
     const std::string error = record.at("error");
     EXPECT_EQ(error.rfind("pass " + std::to_string(reached + 1) + " of 5: ", 0), 0u) << error;
+    EXPECT_NE(err_.find("0 of 1 devices wiped"), std::string::npos) << err_;
+}
+
+// With a wipe at work, one Ctrl+C lets it finish and a second interrupts it.
+class StationInterrupted : public Station {
+protected:
+    // Starts the station with a slow device at work and interrupts it once.
+    void interruptOnce() {
+        startStation({"--json"});
+        command("plug --delay 10 FFEE0011");
+        ASSERT_TRUE(awaitError("pass 2 of 5", "FFEE0011")) << err_;
+        ASSERT_TRUE(station_.signal(SIGINT));
+        ASSERT_TRUE(awaitError("stopping once the 1 wipes in progress finish")) << err_;
+    }
+
+    Json onlyRecord() const {
+        const Strings printed = lines(out_);
+        EXPECT_EQ(printed.size(), 1u) << out_;
+        return printed.empty() ? Json() : Json::parse(printed[0]);
+    }
+};
+
+TEST_F(StationInterrupted, OnceTheWipeInProgressFinishesAndTheStationEnds) {
+    interruptOnce();
+
+    EXPECT_EQ(awaitExit(), 0) << err_;
+    const Json record = onlyRecord();
+    EXPECT_EQ(record.value("status", ""), "erased, not verified");
+    EXPECT_EQ(record.value("passes_done", 0), 5);
+    EXPECT_EQ(memories().at("FFEE0011"), filled(0x00));
+    EXPECT_NE(err_.find("1 of 1 devices wiped"), std::string::npos) << err_;
+}
+
+TEST_F(StationInterrupted, TwiceTheWipeStopsBeforeItsNextPassAndIsRecordedAsFailed) {
+    interruptOnce();
+    ASSERT_TRUE(station_.signal(SIGINT));
+
+    EXPECT_EQ(awaitExit(), 1) << err_;
+    EXPECT_NE(err_.find("interrupting the wipes in progress"), std::string::npos) << err_;
+    const Json record = onlyRecord();
+    EXPECT_EQ(record.value("status", ""), "failed");
+    const int reached = record.value("passes_done", -1);
+    EXPECT_GE(reached, 1);
+    EXPECT_LT(reached, 5);
+    EXPECT_EQ(record.value("error", ""), "interrupted at pass " + std::to_string(reached + 1));
     EXPECT_NE(err_.find("0 of 1 devices wiped"), std::string::npos) << err_;
 }
 
