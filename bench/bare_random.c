@@ -3,12 +3,13 @@
  * reply (the echo, then the 128 bytes and the check byte). No framework, no
  * checks beyond the echo and the check byte; the bytes go to standard
  * output. The yardstick of random-bench. */
-#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "bench/bare_port.h"
 
 enum { kBlock = 128, kBlocks = 512 };
 
@@ -32,18 +33,12 @@ static int readAll(int fd, uint8_t* buffer, size_t length) {
 }
 
 static int block(const char* node, uint8_t* out) {
-    const int fd = open(node, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    struct termios tio;
-    if (fd < 0 || tcgetattr(fd, &tio) != 0) return 0;
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B115200);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
+    const int fd = openPort(node);
+    if (fd < 0) return 0;
     const uint8_t request = 0x05;
     uint8_t echo = 0, reply[kBlock + 1];
-    const int ok = tcsetattr(fd, TCSANOW, &tio) == 0 && tcflush(fd, TCIOFLUSH) == 0 && write(fd, &request, 1) == 1 &&
-                   readAll(fd, &echo, 1) && readAll(fd, reply, sizeof reply) && echo == 0x05 &&
-                   reply[kBlock] == check(reply);
+    const int ok = tcflush(fd, TCIOFLUSH) == 0 && write(fd, &request, 1) == 1 && readAll(fd, &echo, 1) &&
+                   readAll(fd, reply, sizeof reply) && echo == 0x05 && reply[kBlock] == check(reply);
     if (ok) memcpy(out, reply, kBlock);
     return close(fd) == 0 && ok;
 }

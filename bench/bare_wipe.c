@@ -1,20 +1,15 @@
 /* The least a host can do for a wipe: per pass one port opening and, per
  * byte, one write of the request and two 1-byte reads of the reply. No
  * framework, no checks beyond the echo; the yardstick of wipe-bench. */
-#include <fcntl.h>
 #include <stdint.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include "bench/bare_port.h"
+
 static int pass(const char* node, uint8_t value) {
-    const int fd = open(node, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    struct termios tio;
-    if (fd < 0 || tcgetattr(fd, &tio) != 0) return 0;
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B115200);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    int ok = tcsetattr(fd, TCSANOW, &tio) == 0;
+    const int fd = openPort(node);
+    if (fd < 0) return 0;
+    int ok = 1;
     for (int i = 0; ok && i < 128; ++i) {
         const uint8_t frame[4] = {0x07, (uint8_t)i, value, (uint8_t)(0xFF - (uint8_t)(i + value))};
         uint8_t echo = 0, ack = 0;

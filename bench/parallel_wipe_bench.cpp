@@ -1,23 +1,18 @@
 // Wiping several devices at once against wiping one: hwds wipe against
 // tuvak-sim pacing every device at 115200 8N1. Each device has its own
 // port, so N devices should take about as long as one.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/pairs.h"
 #include "sim/control/sim_process.h"
 
 namespace {
 
 constexpr int kRounds = 9;
 constexpr int kDevices[] = {1, 2, 4, 8};
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 struct Case {
     std::string label;
@@ -74,7 +69,7 @@ int main() {
     std::printf("wipes at 115200 8N1, five passes, median of %d runs, process start included\n", kRounds);
     double one = 0;
     for (const Case& c : cases) {
-        const double wall = median(c.walls);
+        const double wall = bench::median(c.walls);
         if (c.devices == 1 && c.argv[0] == HWDS_CLI_PATH) one = wall;
         std::printf("  %-30s %.3f s", c.label.c_str(), wall);
         if (c.argv[0] == HWDS_CLI_PATH) std::printf("   %.2fx one device", wall / one);

@@ -11,54 +11,25 @@
 //    pty that no host can beat.
 #include <poll.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/pairs.h"
 #include "hwds/hwds.h"
 #include "platform/posix/port_services.h"
 #include "platform/posix/pty.h"
 #include "sim/control/sim_process.h"
-#include "sim/control/spawn.h"
 
 namespace {
 
 constexpr double kBoundSeconds = 5.0 * 128 * 6 * 10 / 115200;  // 0.333 s
 constexpr int kPairs = 15;
 constexpr int kExchangeRounds = 40;  // of 128 write exchanges each
-
-double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
-
-struct Run {
-    double wall = 0, cpu = 0;
-    bool ok = false;
-};
-
-// One run of a program, its output discarded; process start included.
-Run timed(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    Run run;
-    sim::Child child;
-    std::string error;
-    const auto start = std::chrono::steady_clock::now();
-    if (!sim::spawn(argv, env, sim::kNull, sim::kNull, &child, &error)) return run;
-    rusage usage{};
-    const int status = child.wait(platform::Deadline::max(), &usage);
-    run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 bool startSim(sim::SimProcess& sim, const std::vector<std::string>& args) {
     std::string error;
@@ -114,45 +85,27 @@ PerExchange ptyRoundTrip(int exchanges) {
     const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     getrusage(RUSAGE_THREAD, &after);
     device.join();
-    const double cpu =
-        seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
+    const double cpu = bench::cpuSeconds(after) - bench::cpuSeconds(before);
     return {1e6 * total / exchanges, 1e6 * cpu / exchanges};
 }
 
 struct Pair {
-    std::vector<double> toolWall, toolCpu, bareWall, bareCpu;
+    bench::Times tool, bare;
 };
 
-// voriridod and bare-wipe in turn, the first of each pair alternating.
+// voriridod and bare-wipe in interleaved pairs.
 bool pairs(const std::string& id, const std::vector<std::string>& simArgs, Pair* out) {
     sim::SimProcess device(TUVAK_SIM_PATH);
     if (!startSim(device, simArgs)) return false;
-    const std::vector<std::string> tool{VORIRIDOD_PATH, id};
-    const std::vector<std::string> env{"HWDS_REGISTRY=" + device.registryFile};
-    const std::vector<std::string> bare{BARE_WIPE_PATH, device.devices().at(0).pty};
-    for (int i = 0; i < kPairs; ++i) {
-        Run a, b;
-        if (i % 2 == 0) {
-            a = timed(tool, env);
-            b = timed(bare, {});
-        } else {
-            b = timed(bare, {});
-            a = timed(tool, env);
-        }
-        if (!a.ok || !b.ok) {
-            std::fprintf(stderr, "%s failed\n", a.ok ? "bare-wipe" : "voriridod");
-            return false;
-        }
-        out->toolWall.push_back(a.wall);
-        out->toolCpu.push_back(a.cpu);
-        out->bareWall.push_back(b.wall);
-        out->bareCpu.push_back(b.cpu);
-    }
+    const bench::Program tool{"voriridod", {VORIRIDOD_PATH, id}, {"HWDS_REGISTRY=" + device.registryFile}};
+    const bench::Program bare{"bare-wipe", {BARE_WIPE_PATH, device.devices().at(0).pty}, {}};
+    if (!bench::interleavedPairs(tool, bare, kPairs, &out->tool, &out->bare)) return false;
     return device.stop();
 }
 
 void report(const char* title, const Pair& p, bool bound) {
-    const double tw = median(p.toolWall), tc = median(p.toolCpu), bw = median(p.bareWall), bc = median(p.bareCpu);
+    const double tw = bench::median(p.tool.wall), tc = bench::median(p.tool.cpu);
+    const double bw = bench::median(p.bare.wall), bc = bench::median(p.bare.cpu);
     std::printf("%s (median of %d interleaved pairs, process start included)\n", title, kPairs);
     std::printf("  voriridod   wall %.4f s   cpu %.4f s\n", tw, tc);
     std::printf("  bare-wipe   wall %.4f s   cpu %.4f s\n", bw, bc);
@@ -185,8 +138,7 @@ int main() {
         if (hwdsWrite(source, nullptr, pattern, 128, 0) != CE_OK) return 1;
     const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     getrusage(RUSAGE_SELF, &after);
-    const double hostCpu =
-        seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
+    const double hostCpu = bench::cpuSeconds(after) - bench::cpuSeconds(before);
     const int exchanges = kExchangeRounds * 128;
     std::printf("host cost per write exchange against a simulator that answers at once (%d exchanges)\n", exchanges);
     std::printf("  wall %.1f us   cpu %.1f us\n", 1e6 * total / exchanges, 1e6 * hostCpu / exchanges);
