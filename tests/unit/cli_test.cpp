@@ -130,6 +130,7 @@ TEST_F(CliTest, LiveLinesAreRedrawnInPlaceElseEachUpdateIsALine) {
         display.update(1, "pass 1 of 5");
         display.update(0, "pass 2 of 5 and some more");
         display.update(0, "done", true);  // drawn only where live
+        display.update(2, "one past the last line");
         display.update(7, "no such line");
         display.end();
         if (live) {
@@ -158,7 +159,10 @@ TEST_F(CliTest, QuestionsWaitForTheirAnswerAndTheLinesComeBackBelow) {
     display.begin({"DEV"});
     display.update(0, "pass 1 of 5");
     for (const Case& c : cases) {
-        terminal.answer = [&c](std::string* line) { return *line = c.line, c.read; };
+        terminal.answer = [&c](std::string* line) {
+            *line = c.line;
+            return c.read;
+        };
         EXPECT_EQ(display.ask("DEV: gone."), c.answer) << c.line;
     }
     EXPECT_EQ(std::pair(terminal.questions.load(), terminal.lastTimeoutMs.load()), std::pair(6, 7000u));

@@ -119,6 +119,32 @@ TEST(HealthStreams, TheLevelsFailAtTheirCutoffs) {
     }
 }
 
+TEST(HealthStreams, ARestartBeginsARunAndAWindowAtTheNextSample) {
+    const struct {
+        const char* name;
+        Bytes before;
+        Bytes after;
+        unsigned failures;  // of the samples after the restart
+    } cases[] = {
+        // 8 zeros on each side: two runs of 8, not one of 16.
+        {.name = "a run cut", .before = withRun(8, 0, 8), .after = withRun(8, 0, 8), .failures = 0},
+        // The window after the restart has 0x00 for its reference, not 0x01.
+        {.name = "a window begun",
+         .before = calm(100),
+         .after = withReference(1024, 0, 71),
+         .failures = hwds::kAptIntermittent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hwds::ContinuousTests tests(4);
+        for (uint8_t sample : c.before) tests.test(sample);
+        tests.restart();
+        unsigned failures = 0;
+        for (uint8_t sample : c.after) failures |= tests.test(sample);
+        EXPECT_EQ(failures, c.failures);
+    }
+}
+
 // Hands out its bytes in order, and counts what it was asked for.
 class StreamSource : public HwDataSource {
 public:
