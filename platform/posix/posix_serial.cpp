@@ -74,7 +74,6 @@ uint32_t takeAhead(Port* p, uint8_t* data, uint32_t length) {
     if (n == 0) return 0;
     std::memcpy(data, p->ahead + p->pos, n);
     p->pos += n;
-    if (p->pos == p->len) p->pos = p->len = 0;
     return static_cast<uint32_t>(n);
 }
 

@@ -77,11 +77,15 @@ TEST(RegeditFile, WhatCannotBeReadSaysWhyAtOnce) {
     TempDir dir;
     const std::string fifo = dir.path + "/registry.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A byte over the limit, sparse: no disk and no time spent on it.
+    const std::string huge = dir.write("huge.reg", "");
+    ASSERT_EQ(::truncate(huge.c_str(), (off_t{64} << 20) + 1), 0);
     const std::pair<std::string, std::string> cases[] = {
         {dir.path + "/absent.reg", ": cannot read: No such file or directory"},
         {dir.path, ": cannot read: Is a directory"},
         {"/dev/null", ": cannot read: not a regular file"},
         {fifo, ": cannot read: not a regular file"},  // at once, not when a writer comes
+        {huge, ": cannot read: larger than 64 MiB"},
     };
     for (const auto& [path, reason] : cases) {
         RegTree tree;
@@ -163,6 +167,9 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
     sysfs.device("1-1", "6001", "AB12CD34E", {"ttyUSB10"});
     sysfs.device("1-2", "601c", "FT2X", {"ttyUSB2", "ttyUSB3"});
     sysfs.device("1-3", "6001", nullptr, {"ttyUSB0"});
+    // A key name cannot hold a separator, nor a control byte.
+    sysfs.device("1-4", "6001", "AB\\CD", {"ttyUSB4"});
+    sysfs.device("1-5", "6001", "AB\tCD", {"ttyUSB5"});
     dir.write("bus/usb-serial/drivers/ftdi_sio/uevent", "DRIVER=ftdi_sio\n");
     RegTree tree;
     buildSysfsView(dir.path, "/dev", true, &tree);
@@ -191,7 +198,7 @@ TEST(SysfsView, ListsFtdiTtysAsTheWindowsDriverNamesThem) {
         EXPECT_TRUE(resolveComName(tree, r.com, &node)) << r.com;
         EXPECT_EQ(node, r.node) << r.com;
     }
-    EXPECT_EQ(text(tree, kEnum, "3"), "<missing>") << "the tty without a serial number is left out";
+    EXPECT_EQ(text(tree, kEnum, "3"), "<missing>") << "the ttys without a usable serial number are left out";
 }
 
 TEST(SysfsView, DriverIsThereWhenTheKernelCanLoadIt) {
