@@ -175,7 +175,7 @@ TEST_F(Station, ADeviceUnpluggedMidWipeIsRecordedAsFailedWithThePassItReached) {
     EXPECT_NE(err_.find("0 of 1 devices wiped"), std::string::npos) << err_;
 }
 
-// With a wipe at work, one Ctrl+C lets it finish and a second interrupts it.
+// With a wipe at work, one Ctrl+C lets it finish and a second (or a SIGTERM) interrupts it.
 class StationInterrupted : public Station {
 protected:
     // Starts the station with a slow device at work and interrupts it once.
@@ -207,7 +207,8 @@ TEST_F(StationInterrupted, OnceTheWipeInProgressFinishesAndTheStationEnds) {
 
 TEST_F(StationInterrupted, TwiceTheWipeStopsBeforeItsNextPassAndIsRecordedAsFailed) {
     interruptOnce();
-    ASSERT_TRUE(station_.signal(SIGINT));
+    // SIGTERM counts as a Ctrl+C.
+    ASSERT_TRUE(station_.signal(SIGTERM));
 
     EXPECT_EQ(awaitExit(), 1) << err_;
     EXPECT_NE(err_.find("interrupting the wipes in progress"), std::string::npos) << err_;
