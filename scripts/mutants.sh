@@ -105,8 +105,9 @@ build() {
     done
 }
 
+# A killed mutant needs one failing test: the run stops there.
 run_tests() {
-    timeout --kill-after=10 "$limit" ctest --test-dir "$build_dir" -j2 --timeout 120 \
+    timeout --kill-after=10 "$limit" ctest --test-dir "$build_dir" -j2 --timeout 120 --stop-on-failure \
         --output-on-failure -R "$1" >"$work/test.log" 2>&1
 }
 
