@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/display.h"
+#include "cli/json.h"
 #include "cli/wipe.h"
 #include "sim/model/inprocess_ports.h"
 #include "sim/model/tuvak_device.h"
@@ -88,6 +89,23 @@ TEST(CliTexts, HexViewShowsPrintableAsciiOnlyAndPadsTheLastRow) {
               "00000000  1f 20 41 7e 7f 80 ff 00  61 62 63 64 65 66 67 68  |. A~....abcdefgh|\n"
               "00000010  30 31" +
                   std::string(45, ' ') + "|01|\n");
+}
+
+TEST(CliTexts, JsonTextIsAnArrayWithAnObjectALine) {
+    const struct {
+        const char* name;
+        cli::Json array;
+        const char* text;
+    } cases[] = {
+        {.name = "empty", .array = cli::Json::array(), .text = "[]\n"},
+        {.name = "one",
+         .array = cli::Json::array({{{"id", "A"}, {"n", 1}}}),
+         .text = "[\n  {\"id\": \"A\", \"n\": 1}\n]\n"},
+        {.name = "two, one not UTF-8",
+         .array = cli::Json::array({{{"id", "A"}}, {{"id", "\xC0"}}}),
+         .text = "[\n  {\"id\": \"A\"},\n  {\"id\": \"\xEF\xBF\xBD\"}\n]\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(cli::jsonText(c.array), c.text) << c.name;
 }
 
 TEST(CliStatus, ResultsMapToDocumentedStatuses) {
