@@ -85,10 +85,11 @@ TEST(CliTexts, HexBytesAndPasses) {
 TEST(CliTexts, HexViewShowsPrintableAsciiOnlyAndPadsTheLastRow) {
     const Bytes bytes = {0x1F, 0x20, 0x41, 0x7E, 0x7F, 0x80, 0xFF, 0x00, 0x61,
                          0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x30, 0x31};
-    EXPECT_EQ(cli::hexView(bytes.data(), bytes.size()),
-              "00000000  1f 20 41 7e 7f 80 ff 00  61 62 63 64 65 66 67 68  |. A~....abcdefgh|\n"
-              "00000010  30 31" +
-                  std::string(45, ' ') + "|01|\n");
+    std::string expected = "00000000  1f 20 41 7e 7f 80 ff 00  61 62 63 64 65 66 67 68  |. A~....abcdefgh|\n";
+    expected += "00000010  30 31";
+    expected.append(45, ' ');
+    expected += "|01|\n";
+    EXPECT_EQ(cli::hexView(bytes.data(), bytes.size()), expected);
 }
 
 TEST(CliTexts, JsonTextIsAnArrayWithAnObjectALine) {
