@@ -163,6 +163,22 @@ TEST_F(HwdsE2e, ListShowsTheSimulatedDevicesAndTheOtherSources) {
               json::array({"ACCORD", "CE_HW_NEED_INTERACTION", "SOBOL", false}));
     EXPECT_EQ(frames(), "") << "listing touched a device";
 
+    // A device the driver lists without a port: "-" in the columns, null in JSON.
+    const std::string noPort = dir.write("noport.reg",
+                                         "REGEDIT4\n"
+                                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTSER2K\\Enum]\n"
+                                         "\"Count\"=dword:00000001\n"
+                                         "\"0\"=\"FTDIBUS\\\\VID_0403+PID_6001+AB12CD34EA\\\\0000\"\n");
+    const sim::RunResult plain = hwds({"list"}, noPort);
+    EXPECT_EQ(plain.out,
+              "TUVAK   AB12CD34EA  -  -\n"
+              "ACCORD  the reader answers, no key is attached (CE_HW_NEED_INTERACTION)\n"
+              "SOBOL   the driver or the device was not found (CE_HW_NOT_FOUND)\n");
+    const json listed = jsonArray(hwds({"list", "--json"}, noPort));
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_TRUE(listed[0].at("com").is_null()) << listed[0];
+    EXPECT_TRUE(listed[0].at("node").is_null()) << listed[0];
+
     const std::string broken = dir.write("broken.reg", "not a registry\n");
     const sim::RunResult bad = hwds({"list"}, broken);
     EXPECT_EQ(bad.exitCode, 1);
@@ -248,6 +264,7 @@ TEST_F(HwdsE2e, BadInputIsRefusedWithTheCauseAndTouchesNoDevice) {
         {{"read", "TUVAK", kId, "--offset", "129"}, 2, "reach past the end of its 128-byte memory"},
         {{"read", "TUVAK", kId, "--offset", "100", "--length", "29"}, 2, "offset 100 and length 29"},
         {{"read", "TUVAK", kId, "--offset", "ten"}, 2, "offset 'ten' is not a number"},
+        {{"write", "TUVAK", kId, "--offset", "ten", "--hex", "00"}, 2, "offset 'ten' is not a number"},
         {{"read", "TUVAK", kId, "--format", "octal"}, 2, "octal"},
         {{"write", "TUVAK", kId, "--offset", "0", "--hex", "12 3g"}, 2, "'g' at position 5"},
         {{"write", "TUVAK", kId, "--offset", "127", "--hex", "0102"}, 2, "reach past the end"},
