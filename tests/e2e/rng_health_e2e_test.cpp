@@ -305,6 +305,15 @@ TEST_F(RngHealth, CheckCountsTheContinuousTestsOfCraftedFiles) {
     EXPECT_EQ(failing.exitCode, 5) << failing.err;
     EXPECT_NE(failing.err.find("FIPS 140-2 failures: 0\n"), std::string::npos) << failing.err;
     EXPECT_NE(failing.err.find("SP 800-90B repetition count: 1\n"), std::string::npos) << failing.err;
+
+    // So does a window's reference 17 times, with no run and FIPS 140-2 passed.
+    std::string reference = random;
+    for (std::size_t i = 1; i < 17; ++i) reference[1024 + 20 * i] = reference[1024];
+    const sim::RunResult apt = hwds({"check", "--min-entropy", "8", dir.write("reference", reference)});
+    EXPECT_EQ(apt.exitCode, 5) << apt.err;
+    EXPECT_NE(apt.err.find("FIPS 140-2 failures: 0\n"), std::string::npos) << apt.err;
+    EXPECT_NE(apt.err.find("SP 800-90B repetition count: 0\nSP 800-90B adaptive proportion: 1\n"), std::string::npos)
+        << apt.err;
 }
 
 }  // namespace
