@@ -3,8 +3,10 @@
 // sees the repeated blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -58,6 +60,36 @@ std::string skewedNibbles(std::size_t n, uint64_t seed, int skewPercent) {
     return out;
 }
 
+// A block whose runs of six bits or more sit at the top of their interval
+// for the zeros and one below it for the ones, ending on a run of six zeros:
+// it passes only where the last run counts among the other bit's runs.
+std::string runsAtTheEdge() {
+    struct Lengths {
+        int ones[6];
+        int zeros[6];
+    };
+    const Lengths counts = {.ones = {2344, 1250, 625, 312, 156, 208}, .zeros = {2342, 1250, 625, 312, 156, 209}};
+    std::vector<int> ones;
+    std::vector<int> zeros;
+    for (int n = 0; n < 6; ++n) {
+        ones.insert(ones.end(), counts.ones[n], n + 1);
+        zeros.insert(zeros.end(), counts.zeros[n], n + 1);
+    }
+    std::mt19937 order(7);
+    std::shuffle(ones.begin(), ones.end(), order);
+    std::shuffle(zeros.begin(), zeros.end(), order);
+    zeros.push_back(6);
+    std::string bits;
+    for (std::size_t i = 0; i < ones.size(); ++i) {
+        bits.append(static_cast<std::size_t>(ones[i]), '1');
+        bits.append(static_cast<std::size_t>(zeros[i]), '0');
+    }
+    std::string block(bits.size() / 8, '\0');
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        if (bits[i] == '1') block[i / 8] = static_cast<char>(block[i / 8] | 1 << (7 - i % 8));
+    return block;
+}
+
 class RngHealth : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -106,6 +138,8 @@ TEST_F(RngHealth, CheckCountsAsRngtestDoesAndFindsTheRepeats) {
         {"32 zero bits", patched(5 * kBlock + 1001, std::string(4, '\0')), 0},
         {"a repeated word", patched(7 * kBlock + 604, random.substr(4 + 7 * kBlock + 600, 4)), 0},
         {"a repeated block", patched(9 * kBlock, random.substr(4 + 2 * kBlock, kBlock)), 1},
+        {"runs at the edge", patched(11 * kBlock, runsAtTheEdge()), 0},
+        {"the first word repeats the skipped one", patched(0, random.substr(0, 4)), 0},
         {"correlated bits", noise(4 + 100 * kBlock, 2, 0.52), 0},
         {"skewed nibbles", skewedNibbles(4 + 100 * kBlock, 3, 4), 0},
     };
