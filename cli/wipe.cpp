@@ -294,25 +294,14 @@ public:
         bool recorded = true;
         const std::vector<WipeOutcome> outcomes =
             wipeDevices(request_, display, [&](std::size_t index, const WipeOutcome& o) {
-                if (!wipeRecord(who, o, &records[index])) {
-                    complain(o.label() + ": no random bytes for the record's identifier");
-                    recorded = false;
-                    return;
-                }
-                for (const RecordSink& sink : sinks) recorded = sink(records[index]) && recorded;
+                recorded = keep(who, sinks, o, &records[index]) && recorded;
             });
         std::vector<int> statuses;
         for (const WipeOutcome& o : outcomes) {
             statuses.push_back(o.exitStatus());
             if (!o.ok()) complain(o.label() + ": " + o.failure + " (" + resultName(o.result) + ")");
         }
-        if (!certificate_.empty()) {
-            std::string error;
-            if (!renderCertificate(records, certificate_, &error)) {
-                complain("--certificate: " + error);
-                recorded = false;
-            }
-        }
+        if (!certificate_.empty()) recorded = certify(records) && recorded;
         const std::string table = wipeTable(outcomes, request_.verify);
         const bool written = json_ ? writeErr(table) && writeOut(recordLines(records)) : writeOut(table);
         const int status = combinedExitStatus(statuses);
@@ -370,12 +359,10 @@ private:
         bool recorded = true;
         const std::vector<WipeOutcome> outcomes = runStation(station, display, [&](const WipeOutcome& o) {
             Json record;
-            if (!wipeRecord(who, o, &record)) {
-                complain(o.label() + ": no random bytes for the record's identifier");
+            if (!keep(who, sinks, o, &record)) {
                 recorded = false;
-                return;
+                if (record.is_null()) return;
             }
-            for (const RecordSink& sink : sinks) recorded = sink(record) && recorded;
             if (json_) recorded = writeOut(jsonValue(record) + "\n") && recorded;
             records.push_back(std::move(record));
         });
@@ -385,16 +372,30 @@ private:
             failed = true;
             complain(o.label() + ": " + o.failure + " (" + resultName(o.result) + ")");
         }
-        if (!certificate_.empty() && !records.empty()) {
-            std::string error;
-            if (!renderCertificate(records, certificate_, &error)) {
-                complain("--certificate: " + error);
-                recorded = false;
-            }
-        }
+        if (!certificate_.empty() && !records.empty()) recorded = certify(records) && recorded;
         const std::string table = wipeTable(outcomes, request_.verify);
         const bool written = json_ ? writeErr(table) : writeOut(table);
         return written && recorded && !failed ? kExitOk : kExitFailed;
+    }
+
+    // The device's record, handed to every sink; false when one was lost
+    // (*record stays null when there is none at all).
+    bool keep(const RecordRun& who, const std::vector<RecordSink>& sinks, const WipeOutcome& o, Json* record) {
+        if (!wipeRecord(who, o, record)) {
+            *record = Json();
+            complain(o.label() + ": no random bytes for the record's identifier");
+            return false;
+        }
+        bool kept = true;
+        for (const RecordSink& sink : sinks) kept = sink(*record) && kept;
+        return kept;
+    }
+
+    bool certify(const std::vector<Json>& records) {
+        std::string error;
+        if (renderCertificate(records, certificate_, &error)) return true;
+        complain("--certificate: " + error);
+        return false;
     }
 
     static std::string recordLines(const std::vector<Json>& records) {
