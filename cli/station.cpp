@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "cli/cli.h"
-#include "hwds/tuvak/tuvak_devices.h"
 
 namespace cli {
 
@@ -19,15 +18,6 @@ namespace {
 constexpr uint32_t kWaitMs = 100;
 // Between readings of a registry view that cannot tell of its changes.
 constexpr uint32_t kPollMs = 250;
-
-// Each attached device by its identifier, the port where the driver lists it.
-std::map<std::string, std::string> attachedDevices() {
-    std::vector<HwTuvakDevice> devices;
-    std::map<std::string, std::string> attached;
-    hwdsListTuvak(&devices);
-    for (const HwTuvakDevice& d : devices) attached[d.id] = d.comName;
-    return attached;
-}
 
 class Station {
 public:
@@ -193,7 +183,7 @@ std::vector<WipeOutcome> Station::run() {
     bool watching = registry->waitForChange(0) == platform::ChangeWait::Changed;
     display_.begin({});
     writeErr("waiting for devices; Ctrl+C stops\n");
-    notice(attachedDevices(), true);
+    notice(tuvakPorts(), true);
     for (;;) {
         const uint32_t interrupts =
             services.interrupts == nullptr ? 0 : services.interrupts->count() - interruptsBefore;
@@ -213,7 +203,7 @@ std::vector<WipeOutcome> Station::run() {
         }
         wait(registry, &watching);
         reap();
-        if (!interrupt_) notice(attachedDevices(), false);
+        if (!interrupt_) notice(tuvakPorts(), false);
     }
     reap();
     display_.end();

@@ -61,7 +61,8 @@ void describeStore(HwDataSource* source, const HWDSInteraction* interaction, con
     outcome->presentBytes = info.presentBytes;
 }
 
-// The COM port of each TUVAK device the driver lists.
+}  // namespace
+
 std::map<std::string, std::string> tuvakPorts() {
     std::vector<HwTuvakDevice> devices;
     std::map<std::string, std::string> ports;
@@ -69,8 +70,6 @@ std::map<std::string, std::string> tuvakPorts() {
     for (const HwTuvakDevice& d : devices) ports[d.id] = d.comName;
     return ports;
 }
-
-}  // namespace
 
 WipeOutcome wipeDevice(const std::string& id, std::size_t line, const WipeRequest& request, const std::string& port,
                        Display& display) {

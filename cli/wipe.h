@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct WipeOutcome : HwdsWipeOutcome {
 // outcome is left for the caller to show. `port` goes into the outcome.
 WipeOutcome wipeDevice(const std::string& id, std::size_t line, const WipeRequest& request, const std::string& port,
                        Display& display);
+// The COM port of each TUVAK device the driver lists, by identifier.
+std::map<std::string, std::string> tuvakPorts();
 // What the device's line says once it finished.
 std::string outcomeText(const WipeOutcome& outcome);
 
