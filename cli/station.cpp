@@ -52,7 +52,8 @@ private:
     void startWaiting();  // with mutex_ held
     void work(const std::string& id, uint64_t key);
     void reap();
-    void wait(platform::Registry* registry, bool* watching);
+    // Whether the driver's data may have changed since the last reading.
+    bool wait(platform::Registry* registry, bool* watching);
 
     StationRequest request_;
     Display& display_;
@@ -156,11 +157,11 @@ void Station::reap() {
     for (std::thread& thread : ended) thread.join();
 }
 
-void Station::wait(platform::Registry* registry, bool* watching) {
+bool Station::wait(platform::Registry* registry, bool* watching) {
     if (*watching) {
         switch (registry->waitForChange(kWaitMs)) {
-            case platform::ChangeWait::Changed:
-            case platform::ChangeWait::TimedOut: return;
+            case platform::ChangeWait::Changed: return true;
+            case platform::ChangeWait::TimedOut: return false;
             case platform::ChangeWait::Failed:
                 complain("the watch on the adapter driver's data failed; reading them every " +
                          std::to_string(kPollMs) + " ms instead");
@@ -170,6 +171,7 @@ void Station::wait(platform::Registry* registry, bool* watching) {
         *watching = false;
     }
     platform::current().clock->sleep(kPollMs);
+    return true;
 }
 
 std::vector<WipeOutcome> Station::run() {
@@ -201,9 +203,9 @@ std::vector<WipeOutcome> Station::run() {
             }
             if (done()) break;
         }
-        wait(registry, &watching);
+        const bool changed = wait(registry, &watching);
         reap();
-        if (!interrupt_) notice(tuvakPorts(), false);
+        if (changed && !interrupt_) notice(tuvakPorts(), false);
     }
     reap();
     display_.end();
