@@ -299,7 +299,8 @@ TEST_F(HwdsE2e, ParallelWipeReportsEveryDeviceWhenOneIsUnpluggedMidway) {
         EXPECT_EQ(verdict(records[i]), json::parse(R"({"identifier": "DEV)" + std::to_string(i) + R"(",
             "passes_done": 5, "verified": true, "result": "CE_OK", "status": "erased", "error": null})"));
     EXPECT_EQ(verdict(records[2]), json::parse(R"({"identifier": "DEV2", "passes_done": 1, "verified": false,
-        "result": "CE_HW_WRITE_FAILED", "status": "failed", "error": "pass 2 of 5: the device did not confirm a write"})"));
+        "result": "CE_HW_WRITE_FAILED", "status": "failed",
+        "error": "pass 2 of 5: the device did not confirm a write"})"));
     EXPECT_TRUE(has(r.err, "TUVAK DEV2: pass 2 of 5: the device did not confirm a write"));
     EXPECT_TRUE(has(r.err, "3 of 4 devices wiped and verified"));
     auto memory = memories(sim);
@@ -377,7 +378,8 @@ TEST_F(HwdsE2e, VerificationCatchesWritesTheDeviceDidNotKeep) {
     const std::vector<json> records = jsonLines(r.out);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(verdict(records[0]), json::parse(R"({"identifier": "AB12CD34E", "passes_done": 5, "verified": false,
-        "result": "CE_HW_WRITE_FAILED", "status": "failed", "error": "verification: address 0x21 holds 0x5A, not 0x00"})"));
+        "result": "CE_HW_WRITE_FAILED", "status": "failed",
+        "error": "verification: address 0x21 holds 0x5A, not 0x00"})"));
     EXPECT_EQ(records[1]["verified"], true);
     EXPECT_TRUE(has(r.err, "TUVAK " + std::string(kId) + ": verification: address 0x21 holds 0x5A, not 0x00"));
 }
