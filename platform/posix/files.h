@@ -18,7 +18,8 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // What tells one state of a file from another without reading it; "-" when
-// it cannot be seen.
+// it cannot be seen. The size tells apart two writes within one tick of a
+// file system whose times are coarse.
 inline std::string stampOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return "-";
